@@ -1,0 +1,71 @@
+// An in-memory JSON value. Objects keep insertion order; inserting a key that
+// is present replaces its value where the key already stands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace qf::json {
+
+class JsonValue;
+struct JsonMember;
+
+class JsonObject {
+public:
+    // Inserts or replaces in place; returns the stored value.
+    JsonValue& insert(std::string key, JsonValue value);
+    const JsonValue* find(std::string_view key) const;
+
+    std::size_t size() const noexcept { return members_.size(); }
+    bool empty() const noexcept { return members_.empty(); }
+    const std::vector<JsonMember>& members() const noexcept { return members_; }
+
+private:
+    std::vector<JsonMember> members_;
+};
+
+using JsonArray = std::vector<JsonValue>;
+
+class JsonValue {
+public:
+    // The alternatives, in this order: null, boolean, unsigned integer, negative
+    // integer, float, string, array, object.
+    using Storage = std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double,
+                                 std::string, JsonArray, JsonObject>;
+
+    JsonValue() = default;
+    JsonValue(std::nullptr_t) {}
+    JsonValue(bool value) : storage_(value) {}
+    JsonValue(std::uint64_t value) : storage_(value) {}
+    JsonValue(std::int64_t value) : storage_(value) {}
+    JsonValue(double value) : storage_(value) {}
+    JsonValue(std::string value) : storage_(std::move(value)) {}
+    JsonValue(std::string_view value) : storage_(std::string(value)) {}
+    JsonValue(const char* value) : storage_(std::string(value)) {}
+    JsonValue(JsonArray value) : storage_(std::move(value)) {}
+    JsonValue(JsonObject value) : storage_(std::move(value)) {}
+
+    const Storage& storage() const noexcept { return storage_; }
+
+    bool is_object() const noexcept { return std::holds_alternative<JsonObject>(storage_); }
+    bool is_array() const noexcept { return std::holds_alternative<JsonArray>(storage_); }
+    // Null when the value is not of that kind.
+    JsonObject* as_object() noexcept { return std::get_if<JsonObject>(&storage_); }
+    const JsonObject* as_object() const noexcept { return std::get_if<JsonObject>(&storage_); }
+    JsonArray* as_array() noexcept { return std::get_if<JsonArray>(&storage_); }
+    const JsonArray* as_array() const noexcept { return std::get_if<JsonArray>(&storage_); }
+
+private:
+    Storage storage_;
+};
+
+struct JsonMember {
+    std::string key;
+    JsonValue value;
+};
+
+}  // namespace qf::json

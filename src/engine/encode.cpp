@@ -1,0 +1,41 @@
+// Record encoders: compact JSON, keys in declared order.
+#include "quillforge/codec.hpp"
+#include "quillforge/json/writer.hpp"
+
+namespace qf {
+
+namespace {
+
+void append_block(std::string& out, const NarrativeBlock& block) {
+    out.append(R"({"id":)");
+    json::write_string(out, block.id);
+    out.append(R"(,"content":)");
+    json::write_string(out, block.content);
+    out.push_back('}');
+}
+
+}  // namespace
+
+std::string encode_block(const NarrativeBlock& block) {
+    std::string out;
+    out.reserve(json::kInitialOutputCapacity);
+    append_block(out, block);
+    return out;
+}
+
+std::string encode_candidate(const HybridCandidate& candidate) {
+    std::string out;
+    out.reserve(json::kInitialOutputCapacity);
+    out.append(R"({"id":)");
+    json::write_string(out, candidate.id);
+    out.append(R"(,"block":)");
+    append_block(out, candidate.block);
+    out.append(R"(,"score":)");
+    json::write_f64(out, candidate.score);
+    out.append(R"(,"rationale":)");
+    json::write_string(out, candidate.rationale);
+    out.push_back('}');
+    return out;
+}
+
+}  // namespace qf

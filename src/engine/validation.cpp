@@ -1,0 +1,68 @@
+#include "quillforge/validation.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace qf {
+
+bool is_blank(std::string_view text) noexcept {
+    for (const char c : text) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\f' && c != '\r') {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+NarrativeError must_not_be_empty(std::string_view label) {
+    std::string message(label);
+    message += " must not be empty";
+    return NarrativeError::validation(std::move(message));
+}
+
+}  // namespace
+
+Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
+    if (is_blank(block.id)) {
+        return fail(must_not_be_empty("NarrativeBlock.id"));
+    }
+    if (is_blank(block.content)) {
+        return fail(must_not_be_empty("NarrativeBlock.content"));
+    }
+    return {};
+}
+
+Result<void, NarrativeError> validate_lore(const NarrativeLore& lore) {
+    if (is_blank(lore.id)) {
+        return fail(must_not_be_empty("NarrativeLore.id"));
+    }
+    if (is_blank(lore.title)) {
+        return fail(must_not_be_empty("NarrativeLore.title"));
+    }
+    if (lore.blocks.empty()) {
+        return fail(NarrativeError::validation("NarrativeLore.blocks must contain at least one block"));
+    }
+    for (const NarrativeBlock& block : lore.blocks) {
+        if (auto checked = validate_block(block); !checked) {
+            return fail(std::move(checked).error());
+        }
+    }
+    return {};
+}
+
+Result<void, NarrativeError> validate_config(const LabConfig& config) {
+    if (!std::isfinite(config.temperature)) {
+        return fail(NarrativeError::validation("LabConfig.temperature must be finite"));
+    }
+    if (!(config.temperature >= 0.0 && config.temperature <= 2.0)) {
+        return fail(NarrativeError::validation("LabConfig.temperature must be between 0.0 and 2.0"));
+    }
+    if (config.max_candidates < 1 || config.max_candidates > 1000) {
+        return fail(NarrativeError::validation("LabConfig.max_candidates must be between 1 and 1000"));
+    }
+    return {};
+}
+
+}  // namespace qf

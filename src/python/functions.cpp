@@ -1,0 +1,70 @@
+// The Python-visible functions: bind, convert, run the operation, hand back a
+// str or the mapped error.
+#include "functions.hpp"
+
+#include <string>
+
+#include "arguments.hpp"
+#include "boundary.hpp"
+#include "quillforge/engine.hpp"
+#include "quillforge/invariant.hpp"
+#include "quillforge/version.hpp"
+#include "text.hpp"
+
+namespace qf::py {
+
+namespace {
+
+// An engine error becomes a ValueError carrying its display text.
+PendingError map_error(NarrativeError error) { return PendingError::of(PyExc_ValueError, error.display()); }
+
+Outcome to_str(std::string_view text) {
+    PyObject* result = new_str(text);
+    if (result == nullptr) {
+        PyErr_Print();
+        invariant_failed("Python API call failed");
+    }
+    return result;
+}
+
+Outcome to_outcome(Result<std::string, NarrativeError> result) {
+    if (!result) {
+        return fail(map_error(std::move(result).error()));
+    }
+    return to_str(*result);
+}
+
+constexpr std::string_view kBlockParams[] = {"id", "content"};
+constexpr Signature kCreateBlock{"create_block_json()", kBlockParams, 2};
+
+PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return call_boundary([&]() -> Outcome {
+        auto texts = bind_texts<2>(kCreateBlock, args, PyVectorcall_NARGS(nargsf), kwnames);
+        if (!texts) {
+            return fail(std::move(texts).error());
+        }
+        auto& [id, content] = *texts;
+        return to_outcome(qf::create_block_json(std::move(id), std::move(content)));
+    });
+}
+
+PyObject* version(PyObject*, PyObject*) {
+    return call_boundary([]() -> Outcome { return to_str(kVersion); });
+}
+
+template <class Function>
+PyCFunction as_cfunction(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef g_methods[] = {
+    {"create_block_json", as_cfunction(create_block_json), METH_FASTCALL | METH_KEYWORDS,
+     "create_block_json(id, content)\n--\n\n"},
+    {"version", as_cfunction(version), METH_NOARGS, "version()\n--\n\n"},
+};
+
+}  // namespace
+
+std::span<PyMethodDef> method_table() { return g_methods; }
+
+}  // namespace qf::py

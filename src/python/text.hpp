@@ -1,0 +1,20 @@
+// Python strings to and from UTF-8.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "py_ref.hpp"
+
+namespace qf::py {
+
+// str(object) as UTF-8 for a message: a lone surrogate shows as U+FFFD
+// replacements; an object whose str() fails shows as "<unprintable ... object>".
+std::string display_text(PyObject* object);
+
+// A new str, or null with the error set.
+inline PyObject* new_str(std::string_view text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+}  // namespace qf::py
