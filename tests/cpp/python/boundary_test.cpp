@@ -1,0 +1,113 @@
+// The call boundary, driven from an embedded interpreter: what each kind of
+// failure inside a call becomes on the Python side.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "boundary.hpp"
+#include "quillforge/invariant.hpp"
+
+namespace {
+
+using qf::py::Outcome;
+using qf::py::PendingError;
+
+class Boundary : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Py_InitializeEx(0); }
+    static void TearDownTestSuite() { Py_FinalizeEx(); }
+
+    // Dotted type name and str() of the exception raised, which is cleared.
+    static std::pair<std::string, std::string> raised() {
+        PyObject* exception = PyErr_GetRaisedException();
+        if (exception == nullptr) {
+            return {"<none>", ""};
+        }
+        PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exception)), "__module__");
+        PyObject* text = PyObject_Str(exception);
+        std::string name = PyUnicode_AsUTF8(module);
+        name = name == "builtins" ? "" : name + ".";
+        name += Py_TYPE(exception)->tp_name;
+        std::pair<std::string, std::string> result{name, PyUnicode_AsUTF8(text)};
+        Py_DECREF(text);
+        Py_DECREF(module);
+        Py_DECREF(exception);
+        return result;
+    }
+};
+
+TEST_F(Boundary, SuccessReturnsTheObject) {
+    PyObject* result = qf::py::call_boundary([]() -> Outcome { return PyLong_FromLong(7); });
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(PyLong_AsLong(result), 7);
+    Py_DECREF(result);
+}
+
+TEST_F(Boundary, PendingErrorIsRaised) {
+    PyObject* result = qf::py::call_boundary(
+        []() -> Outcome { return qf::fail(PendingError::of(PyExc_ValueError, "validation failed: x")); });
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(raised(), std::make_pair(std::string("ValueError"), std::string("validation failed: x")));
+}
+
+TEST_F(Boundary, FetchWithNothingSetIsSystemError) {
+    PyObject* result = qf::py::call_boundary([]() -> Outcome { return qf::fail(PendingError::fetch()); });
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(raised(), std::make_pair(std::string("SystemError"),
+                                       std::string("attempted to fetch exception but none was set")));
+}
+
+TEST_F(Boundary, InternalFailuresBecomePanicException) {
+    struct Case {
+        void (*body)();
+        std::string message;
+    };
+    const Case cases[] = {
+        {[] { qf::invariant_failed("could not append __name__ to __all__"); },
+         "could not append __name__ to __all__"},
+        {[] { throw std::runtime_error("broken"); }, "broken"},
+        {[] { throw 42; }, "native code panicked without a message"},
+    };
+    for (const Case& c : cases) {
+        PyObject* result = qf::py::call_boundary([&]() -> Outcome {
+            c.body();
+            return Py_NewRef(Py_None);
+        });
+        EXPECT_EQ(result, nullptr);
+        EXPECT_EQ(raised(), std::make_pair(std::string("quillforge._native.PanicException"), c.message));
+    }
+}
+
+TEST_F(Boundary, PanicExceptionIsABaseExceptionCreatedOnce) {
+    PyObject* type = qf::py::panic_exception_type();
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(type, qf::py::panic_exception_type());
+    EXPECT_TRUE(PyObject_IsSubclass(type, PyExc_BaseException));
+    EXPECT_FALSE(PyObject_IsSubclass(type, PyExc_Exception));
+    PyObject* doc = PyObject_GetAttrString(type, "__doc__");
+    const std::string text = PyUnicode_AsUTF8(doc);
+    Py_DECREF(doc);
+    EXPECT_EQ(text.size(), 235u);
+    EXPECT_EQ(text.front(), '\n');
+    EXPECT_EQ(text.back(), '\n');
+    // The one-element argument tuple holds the message.
+    PyObject* result = qf::py::call_boundary([]() -> Outcome { qf::invariant_failed("boom"); });
+    EXPECT_EQ(result, nullptr);
+    PyObject* exception = PyErr_GetRaisedException();
+    PyObject* args = PyObject_GetAttrString(exception, "args");
+    EXPECT_EQ(PyTuple_Size(args), 1);
+    EXPECT_STREQ(PyUnicode_AsUTF8(PyTuple_GetItem(args, 0)), "boom");
+    Py_DECREF(args);
+    Py_DECREF(exception);
+}
+
+TEST_F(Boundary, OutOfMemoryIsMemoryError) {
+    PyObject* result = qf::py::call_boundary([]() -> Outcome { throw std::bad_alloc(); });
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(raised().first, "MemoryError");
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "quillforge/validation.hpp"
+
+namespace {
+
+// "" when the rules pass, else the display text of the first broken rule.
+template <class Checked>
+std::string outcome(const Checked& checked) {
+    return checked ? "" : checked.error().display();
+}
+
+TEST(IsBlank, OnlyFiveAsciiWhitespaceCharacters) {
+    EXPECT_TRUE(qf::is_blank(""));
+    EXPECT_TRUE(qf::is_blank(" \t\n\f\r"));
+    for (std::string_view text : {"\v", "\xc2\xa0", "\xe3\x80\x80", "\xc2\x85", " x ", "\xe2\x80\x80"}) {
+        EXPECT_FALSE(qf::is_blank(text)) << text;
+    }
+}
+
+TEST(ValidateBlock, FirstBrokenRuleOnly) {
+    struct Case {
+        qf::NarrativeBlock block;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {{"b1", "x"}, ""},
+        {{"b1", " \t\n\f\r"}, "validation failed: NarrativeBlock.content must not be empty"},
+        {{"", ""}, "validation failed: NarrativeBlock.id must not be empty"},
+        {{" ", "x"}, "validation failed: NarrativeBlock.id must not be empty"},
+        {{"b1", "\v"}, ""},
+        {{"b1", "\xc2\xa0"}, ""},
+        {{"b1", "\xe3\x80\x80"}, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(outcome(qf::validate_block(c.block)), c.expected) << c.block.id << "|" << c.block.content;
+    }
+}
+
+TEST(ValidateLore, RulesInOrder) {
+    const qf::NarrativeBlock good{"b1", "x"};
+    struct Case {
+        qf::NarrativeLore lore;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {{"l1", "T", {good}}, ""},
+        {{" ", "T", {}}, "validation failed: NarrativeLore.id must not be empty"},
+        {{"l1", "\t", {good}}, "validation failed: NarrativeLore.title must not be empty"},
+        {{"l1", "T", {}}, "validation failed: NarrativeLore.blocks must contain at least one block"},
+        {{"l1", "T", {good, {"", "x"}, {"b3", ""}}}, "validation failed: NarrativeBlock.id must not be empty"},
+        {{"l1", "T", {good, good, good, good, {"b5", " "}}},
+         "validation failed: NarrativeBlock.content must not be empty"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(outcome(qf::validate_lore(c.lore)), c.expected);
+    }
+}
+
+TEST(ValidateConfig, Bounds) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    constexpr std::string_view kFinite = "validation failed: LabConfig.temperature must be finite";
+    constexpr std::string_view kRange = "validation failed: LabConfig.temperature must be between 0.0 and 2.0";
+    constexpr std::string_view kCount = "validation failed: LabConfig.max_candidates must be between 1 and 1000";
+    struct Case {
+        qf::LabConfig config;
+        std::string_view expected;
+    };
+    const Case cases[] = {
+        {{0.0, 1, 0}, ""},
+        {{-0.0, 1000, std::numeric_limits<std::uint64_t>::max()}, ""},
+        {{2.0, 3, 42}, ""},
+        {{std::nextafter(2.0, 3.0), 3, 42}, kRange},
+        {{-0.0001, 3, 42}, kRange},
+        {{0.7, 0, 42}, kCount},
+        {{0.7, 1001, 42}, kCount},
+        {{3.0, 0, 42}, kRange},
+        {{kNaN, 3, 42}, kFinite},
+        {{kInf, 3, 42}, kFinite},
+        {{-kInf, 0, 42}, kFinite},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(outcome(qf::validate_config(c.config)), c.expected) << c.config.temperature;
+    }
+}
+
+TEST(NarrativeError, DisplayForms) {
+    EXPECT_EQ(qf::NarrativeError::validation("NarrativeLore.title must not be empty").display(),
+              "validation failed: NarrativeLore.title must not be empty");
+    const auto json_error = qf::json::JsonError::at_offset("missing field `seed`", "{\n  \"a\":1}", 9);
+    EXPECT_EQ(qf::NarrativeError::serialization(json_error).display(),
+              "serialization failed: missing field `seed` at line 2 column 7");
+    const qf::json::JsonError bare{"bare", 0, 0};
+    EXPECT_EQ(bare.display(), "bare");
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+"""The module surface and argument binding, as a caller sees them."""
+
+import ctypes
+import json
+import sys
+
+import pytest
+
+import quillforge
+from quillforge import _native
+
+
+def test_surface():
+    assert _native.__doc__ == ""
+    assert _native.version() == "0.2.0"
+    assert quillforge.__version__ == "0.2.0"
+    assert _native.__all__[0] == "create_block_json"
+    assert _native.__all__[-1] == "version"
+    for name in _native.__all__:
+        function = getattr(_native, name)
+        assert function.__doc__ is None
+        assert function.__module__ == "quillforge._native"
+        assert function.__self__ is _native
+    assert _native.create_block_json.__text_signature__ == "(id, content)"
+    assert _native.version.__text_signature__ == "()"
+
+
+def test_initialising_again_returns_the_same_module():
+    init = ctypes.PyDLL(_native.__file__).PyInit__native
+    init.restype = ctypes.py_object
+    again = init()
+    assert again is _native
+    assert again.create_block_json is _native.create_block_json
+    assert _native.__all__.count("version") == 1
+
+
+class Str(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    ("block_id", "content", "expected"),
+    [
+        ("b1", "Hello", '{"id":"b1","content":"Hello"}'),
+        (Str("x"), Str("y"), '{"id":"x","content":"y"}'),
+        (" b1 ", 'a"b\nc\x0bd/é😀', '{"id":" b1 ","content":"a\\"b\\nc\\u000bd/é😀"}'),
+        ("\xa0", "\u3000", '{"id":"\xa0","content":"\u3000"}'),
+        ("b1", "\x00\x1f\x7f\u2028", '{"id":"b1","content":"\\u0000\\u001f\x7f\u2028"}'),
+    ],
+)
+def test_create_block_json(block_id, content, expected):
+    assert _native.create_block_json(block_id, content) == expected
+    assert _native.create_block_json(content=content, id=block_id) == expected
+    assert _native.create_block_json(block_id, content=content) == expected
+    assert json.loads(expected) == {"id": block_id, "content": content}
+
+
+def test_create_block_json_worked_example_is_29_characters():
+    assert len(_native.create_block_json("b1", "Hello")) == 29
+
+
+def _call(function, *args, **kwargs):
+    with pytest.raises(BaseException) as raised:
+        function(*args, **kwargs)
+    return raised.value
+
+
+BIND = _native.create_block_json
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs", "error", "message"),
+    [
+        ((), {}, TypeError, "create_block_json() missing 2 required positional arguments: 'id' and 'content'"),
+        (("b1",), {}, TypeError, "create_block_json() missing 1 required positional argument: 'content'"),
+        ((), {"id": "b1"}, TypeError, "create_block_json() missing 1 required positional argument: 'content'"),
+        ((), {"content": "x"}, TypeError, "create_block_json() missing 1 required positional argument: 'id'"),
+        (("a", "b", "c"), {"bogus": 1}, TypeError, "create_block_json() takes 2 positional arguments but 3 were given"),
+        (("a",), {"id": "b"}, TypeError, "create_block_json() got multiple values for argument 'id'"),
+        ((), {"extra": 1}, TypeError, "create_block_json() got an unexpected keyword argument 'extra'"),
+        ((), {"\ud800": 1}, TypeError, "create_block_json() got an unexpected keyword argument '\ufffd\ufffd\ufffd'"),
+        ((), {"Id": "x", "content": "y"}, TypeError, "create_block_json() got an unexpected keyword argument 'Id'"),
+        ((1, None), {}, TypeError, "argument 'id': 'int' object cannot be converted to 'PyString'"),
+        (("b1", b"x"), {}, TypeError, "argument 'content': 'bytes' object cannot be converted to 'PyString'"),
+        ((None, "x"), {}, TypeError, "argument 'id': 'NoneType' object cannot be converted to 'PyString'"),
+        (("b1", ["x"]), {}, TypeError, "argument 'content': 'list' object cannot be converted to 'PyString'"),
+        (("", ""), {}, ValueError, "validation failed: NarrativeBlock.id must not be empty"),
+        (("b1", "\t\n  "), {}, ValueError, "validation failed: NarrativeBlock.content must not be empty"),
+        ((" \f\r", "x"), {}, ValueError, "validation failed: NarrativeBlock.id must not be empty"),
+    ],
+)
+def test_create_block_json_errors(args, kwargs, error, message):
+    raised = _call(BIND, *args, **kwargs)
+    assert type(raised) is error
+    assert str(raised) == message
+    assert raised.args == (message,)
+    assert raised.__cause__ is None
+
+
+def test_conversion_error_of_a_nested_class_uses_its_qualified_name():
+    class Inner:
+        pass
+
+    raised = _call(BIND, Inner(), "x")
+    assert str(raised) == (
+        "argument 'id': 'test_conversion_error_of_a_nested_class_uses_its_qualified_name.<locals>.Inner' "
+        "object cannot be converted to 'PyString'"
+    )
+
+
+def test_lone_surrogate_raises_the_interpreters_unicode_error_unchanged():
+    raised = _call(BIND, "b1", "x\ud800")
+    assert type(raised) is UnicodeEncodeError
+    assert "argument" not in str(raised)
+    assert raised.reason == "surrogates not allowed"
+
+
+def test_no_argument_functions_reject_arguments_themselves():
+    with pytest.raises(TypeError, match="takes no arguments"):
+        _native.version(1)  # type: ignore[call-arg]
+    with pytest.raises(TypeError):
+        _native.version(x=1)  # type: ignore[call-arg]
+
+
+def _mixed_calls(id_text, content, rounds):
+    for _ in range(rounds):
+        BIND(id_text, content)
+        for bad in ((id_text, 1), (id_text,), (id_text, content, content)):
+            try:
+                BIND(*bad)
+            except TypeError:
+                pass
+        try:
+            BIND(id_text, " ")
+        except ValueError:
+            pass
+
+
+def test_module_stays_usable_and_arguments_are_not_leaked():
+    id_text, content = "leak-check-id" * 3, "leak-check-content" * 3
+    before = sys.getrefcount(id_text), sys.getrefcount(content)
+    _mixed_calls(id_text, content, 1000)
+    assert (sys.getrefcount(id_text), sys.getrefcount(content)) == before
+    assert BIND("b1", "Hello") == '{"id":"b1","content":"Hello"}'
+
+
+def test_subinterpreter_import_is_refused_and_the_main_module_keeps_working():
+    _interpreters = pytest.importorskip("_interpreters")
+    # A legacy interpreter lets single-phase modules run their own init, so
+    # the refusal is the module's own.
+    interpreter = _interpreters.create("legacy")
+    try:
+        failure = _interpreters.exec(interpreter, "import quillforge._native")
+    finally:
+        _interpreters.destroy(interpreter)
+    assert failure is not None
+    assert failure.type.__name__ == "ImportError"
+    assert "subinterpreters" in failure.msg and "not yet support" in failure.msg
+    assert _native.create_block_json("b1", "Hello") == '{"id":"b1","content":"Hello"}'
