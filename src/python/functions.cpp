@@ -48,6 +48,10 @@ PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
     });
 }
 
+PyObject* schema_bundle_json(PyObject*, PyObject*) {
+    return call_boundary([]() -> Outcome { return to_outcome(qf::schema_bundle_json()); });
+}
+
 PyObject* version(PyObject*, PyObject*) {
     return call_boundary([]() -> Outcome { return to_str(kVersion); });
 }
@@ -60,6 +64,7 @@ PyCFunction as_cfunction(Function function) {
 PyMethodDef g_methods[] = {
     {"create_block_json", as_cfunction(create_block_json), METH_FASTCALL | METH_KEYWORDS,
      "create_block_json(id, content)\n--\n\n"},
+    {"schema_bundle_json", as_cfunction(schema_bundle_json), METH_NOARGS, "schema_bundle_json()\n--\n\n"},
     {"version", as_cfunction(version), METH_NOARGS, "version()\n--\n\n"},
 };
 

@@ -5,7 +5,7 @@ summary sentence) out. Bad input raises ``ValueError`` with a fixed message;
 wrong arguments raise ``TypeError``.
 """
 
-from quillforge._native import create_block_json, version
+from quillforge._native import create_block_json, schema_bundle_json, version
 
-__all__ = ["create_block_json", "version"]
+__all__ = ["create_block_json", "schema_bundle_json", "version"]
 __version__ = version()
