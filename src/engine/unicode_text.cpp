@@ -1,0 +1,154 @@
+#include "unicode_text.hpp"
+
+#include <bit>
+#include <cstring>
+
+namespace qf::detail {
+
+namespace {
+
+bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
+
+constexpr Scalar kMalformed{0xFFFD, 1};
+
+}  // namespace
+
+Scalar decode_scalar(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    const unsigned char lead = p[0];
+    if (lead < 0x80) {
+        return {lead, 1};
+    }
+    std::size_t length = 0;
+    char32_t value = 0;
+    // The second byte's range excludes overlong forms, surrogates and values past U+10FFFF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return kMalformed;
+    }
+    if (size < length || p[1] < low || p[1] > high) {
+        return kMalformed;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (!is_continuation(p[i])) {
+            return kMalformed;
+        }
+        value = (value << 6) | (p[i] & 0x3F);
+    }
+    return {value, length};
+}
+
+bool is_white_space(char32_t c) noexcept {
+    if (c < 0x80) {
+        return c == 0x20 || (c >= 0x09 && c <= 0x0D);
+    }
+    switch (c) {
+        case 0x85: case 0xA0: case 0x1680:
+        case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+            return true;
+        default:
+            return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+std::string_view trim_white_space(std::string_view text) noexcept {
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const Scalar scalar = decode_scalar(text.substr(begin));
+        if (!is_white_space(scalar.value)) {
+            break;
+        }
+        begin += scalar.length;
+    }
+    std::size_t end = text.size();
+    while (end > begin) {
+        // Step back to the lead byte of the last character (at most three continuation bytes).
+        std::size_t start = end - 1;
+        while (start > begin && end - start < 4 && is_continuation(static_cast<unsigned char>(text[start]))) {
+            --start;
+        }
+        const Scalar scalar = decode_scalar(text.substr(start, end - start));
+        // A sequence that does not reach the end leaves a stray last byte: not whitespace.
+        if (start + scalar.length != end || !is_white_space(scalar.value)) {
+            break;
+        }
+        end = start;
+    }
+    return text.substr(begin, end - begin);
+}
+
+std::uint64_t count_words_by_character(std::string_view text) noexcept {
+    std::uint64_t words = 0;
+    bool after_space = true;
+    for (std::size_t at = 0; at < text.size();) {
+        const Scalar scalar = decode_scalar(text.substr(at));
+        const bool space = is_white_space(scalar.value);
+        words += after_space && !space;
+        after_space = space;
+        at += scalar.length;
+    }
+    return words;
+}
+
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHigh = 0x8080808080808080;
+
+// The high bit of each byte of `word` (eight ASCII bytes) that is White_Space.
+// No byte exceeds 0x7F, so none of the additions carries into the next byte.
+std::uint64_t ascii_space_mask(std::uint64_t word) noexcept {
+    const std::uint64_t at_least_9 = word + kOnes * (0x80 - 0x09);
+    const std::uint64_t at_least_14 = word + kOnes * (0x80 - 0x0E);
+    const std::uint64_t not_space = (word ^ (kOnes * 0x20)) + kOnes * 0x7F;
+    return ((at_least_9 & ~at_least_14) | ~not_space) & kHigh;
+}
+
+}  // namespace
+
+std::uint64_t count_words(std::string_view text) noexcept {
+    if constexpr (std::endian::native != std::endian::little) {
+        return count_words_by_character(text);
+    }
+    std::uint64_t words = 0;
+    bool after_space = true;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (text.size() - at >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + at, 8);
+            if ((word & kHigh) == 0) {
+                // Byte i starts a word when it is not space and byte i - 1 is.
+                const std::uint64_t space = ascii_space_mask(word);
+                const std::uint64_t before = (space << 8) | (after_space ? 0x80 : 0);
+                words += static_cast<std::uint64_t>(std::popcount(~space & before & kHigh));
+                after_space = (space >> 63) != 0;
+                at += 8;
+                continue;
+            }
+        }
+        const Scalar scalar = decode_scalar(text.substr(at));
+        const bool space = is_white_space(scalar.value);
+        words += after_space && !space;
+        after_space = space;
+        at += scalar.length;
+    }
+    return words;
+}
+
+}  // namespace qf::detail
