@@ -1,0 +1,129 @@
+// The strict JSON reader under the record decoders. It never builds a tree: a
+// decoder pulls the tokens it expects from a read-only view of the text, and
+// every problem becomes a JsonError with a fixed message and its position.
+// Line and column are computed only when an error is built.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "quillforge/json/error.hpp"
+#include "quillforge/result.hpp"
+
+namespace qf::json {
+
+// A decoded number in its class.
+struct Number {
+    enum class Kind : std::uint8_t {
+        Unsigned,  // no "-", no fraction, no exponent, at most 18446744073709551615
+        Negative,  // "-", no fraction, no exponent, from -1 to -9223372036854775808
+        Float,     // everything else
+    };
+
+    Kind kind = Kind::Unsigned;
+    std::uint64_t unsigned_value = 0;
+    std::int64_t negative_value = 0;
+    double float_value = 0.0;
+
+    // The nearest double, whatever the class.
+    double to_double() const noexcept;
+};
+
+// "integer `{}`" or "floating point `{}`", as a type error shows a number found.
+std::string describe_number(const Number& number);
+
+class Reader {
+public:
+    static constexpr int kEnd = -1;
+    static constexpr std::uint8_t kNestingBudget = 128;
+
+    explicit Reader(std::string_view text) noexcept : text_(text) {}
+
+    std::string_view text() const noexcept { return text_; }
+    std::size_t index() const noexcept { return index_; }
+
+    // Skips whitespace and returns the next byte (0-255) without consuming it,
+    // or kEnd at the end of the text.
+    int peek() noexcept {
+        while (index_ < text_.size()) {
+            const auto byte = static_cast<unsigned char>(text_[index_]);
+            if (byte > ' ' || !is_whitespace(byte)) {
+                return byte;
+            }
+            ++index_;
+        }
+        return kEnd;
+    }
+    // Consumes the byte that peek() returned.
+    void bump() noexcept { ++index_; }
+
+    // Reads a string whose opening quotation mark was consumed. The view points
+    // into the text when the string holds no escape, else into the scratch
+    // buffer; it stays valid until the next string is read or a value skipped.
+    Result<std::string_view, JsonError> read_string();
+
+    // Reads a number at its "-" or first digit.
+    Result<Number, JsonError> read_number();
+
+    // Consumes the "[" or "{" of a container that a decoder reads, taking one
+    // level of the nesting budget; leave() gives it back.
+    Result<void, JsonError> enter();
+    void leave() noexcept { ++budget_; }
+
+    // Element syntax of a decoded array (`first`: right after its "["): true when
+    // an element starts at the reader's position, false when the "]" was consumed.
+    Result<bool, JsonError> next_element(bool first);
+    // Member syntax of a decoded object: true when a key's opening quotation mark
+    // was consumed, false when the "}" was consumed.
+    Result<bool, JsonError> next_key(bool first);
+    Result<void, JsonError> read_colon();
+
+    // The closing step of a record's array form after its last element.
+    Result<void, JsonError> close_record_array();
+    // The closing step before a record reports its own error: skips whitespace and
+    // consumes `closer` if it follows. Anything else it finds is not reported.
+    void settle(char closer) noexcept;
+
+    // Skips one value of any kind and depth with a full syntax test and no
+    // recursion; the nesting budget does not apply inside.
+    Result<void, JsonError> skip_value();
+
+    // For a value of the wrong kind where one described by `expected` belongs:
+    // reads it and returns "invalid type: {found}, expected {expected}" at its
+    // position, or the error that reading it gave.
+    JsonError unexpected(std::string_view expected);
+    // A number just read (ending at the reader's position) that its field refuses.
+    JsonError invalid_type(const Number& number, std::string_view expected) const;
+    JsonError invalid_value(const Number& number, std::string_view expected) const;
+    // `message` at the reader's position (after the last byte consumed).
+    JsonError error_here(std::string message) const;
+
+    // After the top-level value: only whitespace may be left.
+    Result<void, JsonError> finish();
+
+private:
+    static bool is_whitespace(unsigned char byte) noexcept {
+        return byte == ' ' || byte == '\n' || byte == '\r' || byte == '\t';
+    }
+
+    // Builds an error at byte offset `offset`: "at X" is X's offset + 1,
+    // "before X" is X's offset, "at the end" is the text's length.
+    JsonError error_at(const char* message, std::size_t offset) const;
+    JsonError error_at_end(const char* message) const { return error_at(message, text_.size()); }
+
+    Result<std::string_view, JsonError> read_string_escaped(std::size_t start, std::size_t stop);
+    Result<void, JsonError> decode_escape(std::size_t backslash, std::size_t& next);
+    Result<void, JsonError> skip_string();
+    Result<void, JsonError> skip_number();
+    Result<char, JsonError> read_literal();  // returns the first letter
+    JsonError number_error(const Number& number, const char* kind, std::string_view expected) const;
+
+    std::string_view text_;
+    std::size_t index_ = 0;
+    std::uint8_t budget_ = kNestingBudget;
+    std::string scratch_;  // decoded strings; the bracket stack while skipping
+};
+
+}  // namespace qf::json

@@ -1,0 +1,143 @@
+// decode_lore and decode_config: one whole text, one record.
+#include "decode_record.hpp"
+#include "quillforge/codec.hpp"
+
+namespace qf {
+
+namespace detail {
+
+template <>
+struct Binding<NarrativeBlock> {
+    static constexpr const RecordInfo& info = kNarrativeBlockInfo;
+    static constexpr auto members = std::make_tuple(&NarrativeBlock::id, &NarrativeBlock::content);
+};
+
+template <>
+struct Binding<NarrativeLore> {
+    static constexpr const RecordInfo& info = kNarrativeLoreInfo;
+    static constexpr auto members =
+        std::make_tuple(&NarrativeLore::id, &NarrativeLore::title, &NarrativeLore::blocks);
+};
+
+template <>
+struct Binding<LabConfig> {
+    static constexpr const RecordInfo& info = kLabConfigInfo;
+    static constexpr auto members =
+        std::make_tuple(&LabConfig::temperature, &LabConfig::max_candidates, &LabConfig::seed);
+};
+
+std::string_view expected_description(FieldType type) {
+    switch (type) {
+    case FieldType::Text:
+        return "a string";
+    case FieldType::Float64:
+        return "f64";
+    case FieldType::UInt32:
+        return "u32";
+    case FieldType::UInt64:
+        return "u64";
+    case FieldType::RecordList:
+        return "a sequence";
+    case FieldType::Record:
+        break;
+    }
+    return "a record";
+}
+
+[[gnu::cold]] JsonError unexpected_record(Reader& reader, const RecordInfo& info) {
+    return reader.unexpected("struct " + std::string(info.name));
+}
+
+[[gnu::cold]] JsonError invalid_length(const Reader& reader, const RecordInfo& info, std::size_t present) {
+    return reader.error_here("invalid length " + std::to_string(present) + ", expected struct " +
+                             std::string(info.name) + " with " + std::to_string(info.fields.size()) + " elements");
+}
+
+[[gnu::cold]] JsonError field_error(const Reader& reader, const char* what, std::string_view name) {
+    return reader.error_here(what + std::string(name) + "`");
+}
+
+Result<void, JsonError> decode_text(Reader& reader, std::string& out) {
+    if (reader.peek() != '"') {
+        return fail(reader.unexpected(expected_description(FieldType::Text)));
+    }
+    reader.bump();
+    auto text = reader.read_string();
+    if (!text) {
+        return fail(std::move(text).error());
+    }
+    out.assign(text->data(), text->size());
+    return {};
+}
+
+namespace {
+
+bool starts_number(int next) noexcept {
+    return next == '-' || (next >= '0' && next <= '9');
+}
+
+}  // namespace
+
+Result<void, JsonError> decode_f64(Reader& reader, double& out) {
+    if (!starts_number(reader.peek())) {
+        return fail(reader.unexpected(expected_description(FieldType::Float64)));
+    }
+    auto number = reader.read_number();
+    if (!number) {
+        return fail(std::move(number).error());
+    }
+    out = number->to_double();
+    return {};
+}
+
+Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std::uint64_t max, FieldType type) {
+    if (!starts_number(reader.peek())) {
+        return fail(reader.unexpected(expected_description(type)));
+    }
+    auto number = reader.read_number();
+    if (!number) {
+        return fail(std::move(number).error());
+    }
+    switch (number->kind) {
+    case json::Number::Kind::Unsigned:
+        if (number->unsigned_value <= max) {
+            out = number->unsigned_value;
+            return {};
+        }
+        return fail(reader.invalid_value(*number, expected_description(type)));
+    case json::Number::Kind::Negative:
+        return fail(reader.invalid_value(*number, expected_description(type)));
+    case json::Number::Kind::Float:
+        break;
+    }
+    return fail(reader.invalid_type(*number, expected_description(type)));
+}
+
+namespace {
+
+template <class Record>
+Result<Record, json::JsonError> decode_whole(std::string_view text) {
+    Reader reader(text);
+    Record record;
+    if (auto decoded = decode_record(reader, record); !decoded) {
+        return fail(std::move(decoded).error());
+    }
+    if (auto finished = reader.finish(); !finished) {
+        return fail(std::move(finished).error());
+    }
+    return record;
+}
+
+}  // namespace
+
+}  // namespace detail
+
+Result<NarrativeLore, json::JsonError> decode_lore(std::string_view text) {
+    return detail::decode_whole<NarrativeLore>(text);
+}
+
+Result<LabConfig, json::JsonError> decode_config(std::string_view text) {
+    return detail::decode_whole<LabConfig>(text);
+}
+
+}  // namespace qf

@@ -1,0 +1,232 @@
+// Decoding one record, in object or array form, from the reader. The field
+// names, kinds and order come from the record's RecordInfo; a Binding<Record>
+// only ties each declared field, by position, to its member.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "quillforge/json/reader.hpp"
+#include "quillforge/records.hpp"
+
+namespace qf::detail {
+
+using json::JsonError;
+using json::Reader;
+
+// Specialised per decoded record: `info` and `members`, a tuple of member
+// pointers in declared order.
+template <class Record>
+struct Binding;
+
+template <class Member>
+constexpr FieldType field_type_of() {
+    if constexpr (std::is_same_v<Member, std::string>) {
+        return FieldType::Text;
+    } else if constexpr (std::is_same_v<Member, double>) {
+        return FieldType::Float64;
+    } else if constexpr (std::is_same_v<Member, std::uint32_t>) {
+        return FieldType::UInt32;
+    } else if constexpr (std::is_same_v<Member, std::uint64_t>) {
+        return FieldType::UInt64;
+    } else {
+        return FieldType::RecordList;
+    }
+}
+
+template <class Pointer>
+struct MemberOf;
+template <class Record, class Member>
+struct MemberOf<Member Record::*> {
+    using type = Member;
+};
+
+// The members must match the declared fields one for one, in kind.
+template <class Record>
+using MembersOf = std::remove_cvref_t<decltype(Binding<Record>::members)>;
+
+template <class Record>
+constexpr bool binding_matches() {
+    using B = Binding<Record>;
+    constexpr auto count = std::tuple_size_v<MembersOf<Record>>;
+    if (B::info.fields.size() != count) {
+        return false;
+    }
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+        return ((field_type_of<typename MemberOf<std::tuple_element_t<I, MembersOf<Record>>>::type>() ==
+                 B::info.fields[I].type) &&
+                ...);
+    }(std::make_index_sequence<count>{});
+}
+
+// Out of line: built only when decoding fails.
+JsonError unexpected_record(Reader& reader, const RecordInfo& info);
+JsonError invalid_length(const Reader& reader, const RecordInfo& info, std::size_t present);
+JsonError field_error(const Reader& reader, const char* what, std::string_view name);
+std::string_view expected_description(FieldType type);
+
+// The index of the field that `key` names, or -1.
+inline int match_field(const RecordInfo& info, std::string_view key) noexcept {
+    for (std::size_t i = 0; i < info.fields.size(); ++i) {
+        if (info.fields[i].name == key) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+Result<void, JsonError> decode_text(Reader& reader, std::string& out);
+Result<void, JsonError> decode_f64(Reader& reader, double& out);
+Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std::uint64_t max, FieldType type);
+
+template <class Record>
+Result<void, JsonError> decode_record(Reader& reader, Record& out);
+
+template <class Element>
+Result<void, JsonError> decode_list(Reader& reader, std::vector<Element>& out) {
+    if (reader.peek() != '[') {
+        return fail(reader.unexpected(expected_description(FieldType::RecordList)));
+    }
+    if (auto entered = reader.enter(); !entered) {
+        return entered;
+    }
+    out.clear();
+    for (bool first = true;; first = false) {
+        auto more = reader.next_element(first);
+        if (!more) {
+            return fail(std::move(more).error());
+        }
+        if (!*more) {
+            break;
+        }
+        if (auto element = decode_record(reader, out.emplace_back()); !element) {
+            return element;
+        }
+    }
+    reader.leave();
+    return {};
+}
+
+template <class Member>
+Result<void, JsonError> decode_member(Reader& reader, Member& out) {
+    if constexpr (std::is_same_v<Member, std::string>) {
+        return decode_text(reader, out);
+    } else if constexpr (std::is_same_v<Member, double>) {
+        return decode_f64(reader, out);
+    } else if constexpr (std::is_same_v<Member, std::uint32_t> || std::is_same_v<Member, std::uint64_t>) {
+        std::uint64_t value = 0;
+        auto decoded =
+            decode_unsigned(reader, value, std::numeric_limits<Member>::max(), field_type_of<Member>());
+        out = static_cast<Member>(value);
+        return decoded;
+    } else {
+        return decode_list(reader, out);
+    }
+}
+
+// Decodes field `index` into its member.
+template <class Record>
+Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t index) {
+    using B = Binding<Record>;
+    Result<void, JsonError> result;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (void)((index == I ? (result = decode_member(reader, out.*std::get<I>(B::members)), true) : false) || ...);
+    }(std::make_index_sequence<std::tuple_size_v<MembersOf<Record>>>{});
+    return result;
+}
+
+template <class Record>
+Result<void, JsonError> decode_object(Reader& reader, Record& out) {
+    using B = Binding<Record>;
+    const RecordInfo& info = B::info;
+    if (auto entered = reader.enter(); !entered) {
+        return entered;
+    }
+    std::uint32_t given = 0;
+    for (bool first = true;; first = false) {
+        auto more = reader.next_key(first);
+        if (!more) {
+            return fail(std::move(more).error());
+        }
+        if (!*more) {
+            break;
+        }
+        auto key = reader.read_string();
+        if (!key) {
+            return fail(std::move(key).error());
+        }
+        const int field = match_field(info, *key);
+        if (field >= 0 && (given & (1u << field)) != 0) {
+            reader.settle('}');
+            return fail(field_error(reader, "duplicate field `", info.fields[field].name));
+        }
+        if (auto colon = reader.read_colon(); !colon) {
+            return colon;
+        }
+        if (field < 0) {
+            if (auto skipped = reader.skip_value(); !skipped) {
+                return skipped;
+            }
+            continue;
+        }
+        if (auto value = decode_field(reader, out, static_cast<std::size_t>(field)); !value) {
+            return value;
+        }
+        given |= 1u << field;
+    }
+    reader.leave();
+    for (std::size_t i = 0; i < info.fields.size(); ++i) {
+        if ((given & (1u << i)) == 0) {
+            return fail(field_error(reader, "missing field `", info.fields[i].name));
+        }
+    }
+    return {};
+}
+
+template <class Record>
+Result<void, JsonError> decode_array(Reader& reader, Record& out) {
+    const RecordInfo& info = Binding<Record>::info;
+    if (auto entered = reader.enter(); !entered) {
+        return entered;
+    }
+    for (std::size_t i = 0; i < info.fields.size(); ++i) {
+        auto more = reader.next_element(i == 0);
+        if (!more) {
+            return fail(std::move(more).error());
+        }
+        if (!*more) {
+            return fail(invalid_length(reader, info, i));
+        }
+        if (auto value = decode_field(reader, out, i); !value) {
+            return value;
+        }
+    }
+    if (auto closed = reader.close_record_array(); !closed) {
+        return closed;
+    }
+    reader.leave();
+    return {};
+}
+
+template <class Record>
+Result<void, JsonError> decode_record(Reader& reader, Record& out) {
+    static_assert(binding_matches<Record>(), "a record's members must follow its declared fields");
+    static_assert(Binding<Record>::info.fields.size() <= 32, "fields are tracked in a 32-bit mask");
+    switch (reader.peek()) {
+    case '{':
+        return decode_object(reader, out);
+    case '[':
+        return decode_array(reader, out);
+    default:
+        return fail(unexpected_record(reader, Binding<Record>::info));
+    }
+}
+
+}  // namespace qf::detail
