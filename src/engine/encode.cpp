@@ -24,8 +24,14 @@ std::string encode_block(const NarrativeBlock& block) {
 }
 
 std::string encode_candidate(const HybridCandidate& candidate) {
+    // Reserved close to the final size, so that a large merged content is not
+    // copied again as the text grows: the keys and the score fit in the initial
+    // room, and a sixteenth over the texts leaves space for scattered escapes.
+    // Untouched reserved pages cost no resident memory.
+    const std::size_t texts = candidate.id.size() + candidate.block.id.size() + candidate.block.content.size() +
+                              candidate.rationale.size();
     std::string out;
-    out.reserve(json::kInitialOutputCapacity);
+    out.reserve(json::kInitialOutputCapacity + texts + texts / 16);
     out.append(R"({"id":)");
     json::write_string(out, candidate.id);
     out.append(R"(,"block":)");
