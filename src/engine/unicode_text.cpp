@@ -136,7 +136,8 @@ std::uint64_t count_words(std::string_view text) noexcept {
                 // Byte i starts a word when it is not space and byte i - 1 is.
                 const std::uint64_t space = ascii_space_mask(word);
                 const std::uint64_t before = (space << 8) | (after_space ? 0x80 : 0);
-                words += static_cast<std::uint64_t>(std::popcount(~space & before & kHigh));
+                // One flag per byte; the multiply sums them into the top byte (no popcount in baseline x86-64).
+                words += (((~space & before & kHigh) >> 7) * kOnes) >> 56;
                 after_space = (space >> 63) != 0;
                 at += 8;
                 continue;
