@@ -48,6 +48,34 @@ PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
     });
 }
 
+constexpr std::string_view kCandidateParams[] = {"lore_json", "config_json"};
+constexpr Signature kGenerateCandidate{"generate_candidate_json()", kCandidateParams, 2};
+
+// The texts stay owned here; the operation borrows views of them.
+PyObject* generate_candidate_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return call_boundary([&]() -> Outcome {
+        auto texts = bind_texts<2>(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames);
+        if (!texts) {
+            return fail(std::move(texts).error());
+        }
+        const auto& [lore_json, config_json] = *texts;
+        return to_outcome(qf::generate_candidate_json(lore_json, config_json));
+    });
+}
+
+constexpr std::string_view kSummaryParams[] = {"lore_json"};
+constexpr Signature kRenderLoreSummary{"render_lore_summary_json()", kSummaryParams, 1};
+
+PyObject* render_lore_summary_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return call_boundary([&]() -> Outcome {
+        auto texts = bind_texts<1>(kRenderLoreSummary, args, PyVectorcall_NARGS(nargsf), kwnames);
+        if (!texts) {
+            return fail(std::move(texts).error());
+        }
+        return to_outcome(qf::render_lore_summary_json((*texts)[0]));
+    });
+}
+
 PyObject* schema_bundle_json(PyObject*, PyObject*) {
     return call_boundary([]() -> Outcome { return to_outcome(qf::schema_bundle_json()); });
 }
@@ -64,6 +92,10 @@ PyCFunction as_cfunction(Function function) {
 PyMethodDef g_methods[] = {
     {"create_block_json", as_cfunction(create_block_json), METH_FASTCALL | METH_KEYWORDS,
      "create_block_json(id, content)\n--\n\n"},
+    {"generate_candidate_json", as_cfunction(generate_candidate_json), METH_FASTCALL | METH_KEYWORDS,
+     "generate_candidate_json(lore_json, config_json)\n--\n\n"},
+    {"render_lore_summary_json", as_cfunction(render_lore_summary_json), METH_FASTCALL | METH_KEYWORDS,
+     "render_lore_summary_json(lore_json)\n--\n\n"},
     {"schema_bundle_json", as_cfunction(schema_bundle_json), METH_NOARGS, "schema_bundle_json()\n--\n\n"},
     {"version", as_cfunction(version), METH_NOARGS, "version()\n--\n\n"},
 };
