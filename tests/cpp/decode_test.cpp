@@ -184,6 +184,8 @@ TEST(DecodeConfig, SyntaxErrors) {
         {"{\"temperature\":\xC3\xA9}", "expected value at line 1 column 16"},
         {"{\"temperature\"\xC2\xA0:1}", "expected `:` at line 1 column 15"},
         {"{\"temperature\":\v1}", "expected value at line 1 column 16"},
+        {std::string_view("{\0}", 3), "key must be a string at line 1 column 2"},
+        {std::string_view("[0.7,3,42]\0", 11), "trailing characters at line 1 column 11"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(config_error(c.input), c.expected) << c.input;
