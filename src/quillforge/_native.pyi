@@ -1,3 +1,14 @@
+"""The native engine. Every argument and result is a str; engine errors raise
+ValueError with a fixed message, wrong arguments TypeError."""
+
+__all__ = [
+    "create_block_json",
+    "generate_candidate_json",
+    "render_lore_summary_json",
+    "schema_bundle_json",
+    "version",
+]
+
 def create_block_json(id: str, content: str) -> str: ...
 def generate_candidate_json(lore_json: str, config_json: str) -> str: ...
 def render_lore_summary_json(lore_json: str) -> str: ...

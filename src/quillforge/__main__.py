@@ -1,0 +1,3 @@
+from quillforge.cli import main
+
+raise SystemExit(main())
