@@ -16,12 +16,21 @@ struct JsonMember;
 
 class JsonObject {
 public:
+    // The special members are defined below, once JsonMember is complete: a
+    // vector of an incomplete type may be declared but not yet destroyed.
+    JsonObject() noexcept;
+    JsonObject(const JsonObject&);
+    JsonObject(JsonObject&&) noexcept;
+    JsonObject& operator=(const JsonObject&);
+    JsonObject& operator=(JsonObject&&) noexcept;
+    ~JsonObject();
+
     // Inserts or replaces in place; returns the stored value.
     JsonValue& insert(std::string key, JsonValue value);
     const JsonValue* find(std::string_view key) const;
 
-    std::size_t size() const noexcept { return members_.size(); }
-    bool empty() const noexcept { return members_.empty(); }
+    std::size_t size() const noexcept;
+    bool empty() const noexcept;
     const std::vector<JsonMember>& members() const noexcept { return members_; }
 
 private:
@@ -67,5 +76,14 @@ struct JsonMember {
     std::string key;
     JsonValue value;
 };
+
+inline JsonObject::JsonObject() noexcept = default;
+inline JsonObject::JsonObject(const JsonObject&) = default;
+inline JsonObject::JsonObject(JsonObject&&) noexcept = default;
+inline JsonObject& JsonObject::operator=(const JsonObject&) = default;
+inline JsonObject& JsonObject::operator=(JsonObject&&) noexcept = default;
+inline JsonObject::~JsonObject() = default;
+inline std::size_t JsonObject::size() const noexcept { return members_.size(); }
+inline bool JsonObject::empty() const noexcept { return members_.empty(); }
 
 }  // namespace qf::json
