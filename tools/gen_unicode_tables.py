@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/json/unicode_tables.cpp: the code point ranges that the quoted form
+"""Writes src/json/unicode_tables.generated.cpp: the code point ranges that the quoted form
 of a string in an error description escapes.
 
 - Not printable: general categories Cc, Cf, Cs, Co, Cn, Zl, Zp and Zs, except
@@ -113,7 +113,7 @@ def main() -> None:
         "}  // namespace qf::json::detail",
         "",
     ]
-    (root / "src/json/unicode_tables.cpp").write_text("\n".join(lines))
+    (root / "src/json/unicode_tables.generated.cpp").write_text("\n".join(lines))
     print(f"{len(np_ranges)} not-printable ranges, {len(ge_ranges)} Grapheme_Extend ranges")
 
 

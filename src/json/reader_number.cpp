@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "messages.hpp"
-#include "pow10_table.hpp"
+#include "pow10_table.generated.hpp"
 #include "quillforge/json/reader.hpp"
 
 namespace qf::json {

@@ -1,5 +1,5 @@
 // Code point sets that the quoted form of a string escapes. The data is
-// generated (unicode_tables.cpp); lookups are binary searches over sorted ranges.
+// generated (unicode_tables.generated.cpp); lookups are binary searches over sorted ranges.
 #pragma once
 
 #include <cstdint>
