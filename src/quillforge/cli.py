@@ -12,7 +12,8 @@ import json
 import math
 import os
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
+from contextlib import contextmanager
 from importlib import resources
 from typing import BinaryIO, NoReturn
 
@@ -37,12 +38,11 @@ class UsageError(Exception):
     """The command line or a file it names cannot be used (exit code 2)."""
 
 
-def _read_bytes(path: str) -> bytes:
-    if path == "-":
-        return sys.stdin.buffer.read()
+@contextmanager
+def _input_errors(path: str) -> Iterator[None]:
+    """Turns the ways a named input can fail into one-line usage errors."""
     try:
-        with open(path, "rb") as file:
-            return file.read()
+        yield
     except FileNotFoundError:
         raise UsageError(f"{path}: no such file") from None
     except IsADirectoryError:
@@ -51,6 +51,13 @@ def _read_bytes(path: str) -> bytes:
         raise UsageError(f"{path}: permission denied") from None
     except OSError as error:
         raise UsageError(f"{path}: cannot read ({error.strerror})") from None
+
+
+def _read_bytes(path: str) -> bytes:
+    if path == "-":
+        return sys.stdin.buffer.read()
+    with _input_errors(path), open(path, "rb") as file:
+        return file.read()
 
 
 def _decode(data: bytes, path: str) -> str:
@@ -71,18 +78,10 @@ def read_text(path: str) -> str:
 def _open_input(path: str) -> tuple[BinaryIO, int | None]:
     if path == "-":
         return sys.stdin.buffer, None
-    try:
+    with _input_errors(path):
         if os.path.isdir(path):
-            raise IsADirectoryError
+            raise IsADirectoryError(path)
         stream = open(path, "rb")
-    except FileNotFoundError:
-        raise UsageError(f"{path}: no such file") from None
-    except IsADirectoryError:
-        raise UsageError(f"{path}: is a directory") from None
-    except PermissionError:
-        raise UsageError(f"{path}: permission denied") from None
-    except OSError as error:
-        raise UsageError(f"{path}: cannot read ({error.strerror})") from None
     try:
         size = os.fstat(stream.fileno()).st_size
     except OSError:
