@@ -1,0 +1,417 @@
+"""Times quillforge against what a Python user would otherwise use, and against
+this machine's limits, in one process.
+
+    python bench/run.py [--lib PATH] [--quick] [--out DIR]
+
+Each figure is the median of many timed repetitions after a warm-up (timeit's
+loop, garbage collection off while timing). Throughput is the UTF-8 size of the
+lore text over the time of one call, in MB/s (10^6 bytes). The bare FNV-1a loop
+and memcpy are timed through ctypes on the same workload in the same process;
+their throughput is expressed over the same lore text size, so every ratio
+compares times. Peak memory of the 100 MB workloads is measured in a fresh
+subprocess per measurement (see `probe_memory`).
+"""
+
+import argparse
+import ctypes
+import gc
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import time
+import timeit
+from pathlib import Path
+from typing import Annotated, Any, Callable
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+KB, MB = 1 << 10, 1 << 20
+SIZES = [("1 KB", KB), ("1 MB", MB), ("10 MB", 10 * MB), ("100 MB", 100 * MB)]
+FLAVOURS = ["ascii", "mixed"]
+
+EXAMPLE_LORE = (
+    '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
+    '{"id":"b2","content":"second"}]}'
+)
+EXAMPLE_CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+
+
+# ---------------------------------------------------------------- the ctypes library
+
+
+class Limits:
+    """The workload generator and the bare loops, from libqf_benchlib.so."""
+
+    def __init__(self, path: Path) -> None:
+        lib = ctypes.CDLL(str(path))
+        size_p = ctypes.POINTER(ctypes.c_size_t)
+        char_pp = ctypes.POINTER(ctypes.c_void_p)
+        lib.qf_bench_workload.argtypes = [ctypes.c_int, ctypes.c_size_t, char_pp, size_p, char_pp, size_p]
+        lib.qf_bench_workload.restype = ctypes.c_int
+        lib.qf_bench_free.argtypes = [ctypes.c_void_p]
+        lib.qf_bench_fnv1a.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint64, ctypes.c_int]
+        lib.qf_bench_fnv1a.restype = ctypes.c_uint64
+        lib.qf_bench_memcpy.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int]
+        self.lib = lib
+
+    def workload(self, flavour: str, size: int) -> tuple[bytes, bytes]:
+        """The lore's JSON text and the bytes the candidate hash reads."""
+        text, text_size = ctypes.c_void_p(), ctypes.c_size_t()
+        hashed, hashed_size = ctypes.c_void_p(), ctypes.c_size_t()
+        if self.lib.qf_bench_workload(FLAVOURS.index(flavour), size, ctypes.byref(text), ctypes.byref(text_size),
+                                      ctypes.byref(hashed), ctypes.byref(hashed_size)) != 0:
+            raise MemoryError("workload")
+        try:
+            return ctypes.string_at(text, text_size.value), ctypes.string_at(hashed, hashed_size.value)
+        finally:
+            self.lib.qf_bench_free(text)
+            self.lib.qf_bench_free(hashed)
+
+
+def find_lib(given: str | None) -> Path:
+    if given:
+        return Path(given)
+    for candidate in sorted(ROOT.glob("build/*/bench/libqf_benchlib.so"), key=lambda p: p.stat().st_mtime):
+        found = candidate
+    try:
+        return found
+    except NameError:
+        sys.exit("libqf_benchlib.so not found: build with -DQF_BUILD_BENCHMARKS=ON or pass --lib (bench/run does both)")
+
+
+# ---------------------------------------------------------------- the peers
+
+
+def peer_decoders() -> dict[str, Callable[[str], Any]]:
+    """Each peer reading a lore text, as a user of that library would."""
+    import msgspec
+    import orjson
+    import pydantic
+
+    class MsBlock(msgspec.Struct):
+        id: str
+        content: str
+
+    class MsLore(msgspec.Struct):
+        id: str
+        title: str
+        blocks: list[MsBlock]
+
+    class PyBlock(pydantic.BaseModel):
+        id: str
+        content: str
+
+    class PyLore(pydantic.BaseModel):
+        id: str
+        title: str
+        blocks: list[PyBlock]
+
+    lore_decoder = msgspec.json.Decoder(MsLore)
+    return {
+        "json.loads": json.loads,
+        "orjson.loads": orjson.loads,
+        "msgspec (typed)": lore_decoder.decode,
+        "pydantic v2": PyLore.model_validate_json,
+    }
+
+
+def msgspec_config_decoder() -> Callable[[str], Any]:
+    import msgspec
+
+    class MsConfig(msgspec.Struct):
+        temperature: float
+        max_candidates: Annotated[int, msgspec.Meta(ge=0, le=2**32 - 1)]
+        seed: Annotated[int, msgspec.Meta(ge=0)]  # msgspec bounds stop at int64; its ints reach uint64
+
+    return msgspec.json.Decoder(MsConfig).decode
+
+
+# ---------------------------------------------------------------- timing
+
+
+def per_call(stmt: str, namespace: dict[str, Any], budget: float, min_samples: int = 5) -> float:
+    """Median seconds per call: a warm-up, then samples of `number` calls each
+    (at least 20 ms a sample) until the budget is spent."""
+    timer = timeit.Timer(stmt, globals=namespace)
+    gc.collect()
+    warm = timer.timeit(1)
+    number = max(1, int(0.02 / warm)) if warm < 0.02 else 1
+    if number > 1:
+        warm = timer.timeit(number) / number
+    samples: list[float] = []
+    started = time.perf_counter()
+    while len(samples) < min_samples or (time.perf_counter() - started < budget and len(samples) < 200):
+        samples.append(timer.timeit(number) / number)
+        if number == 1:
+            gc.collect()
+    return statistics.median(samples)
+
+
+def limit_per_call(run: Callable[[int], Any], size: int) -> float:
+    """Seconds per pass of a bare loop that runs `rounds` passes in one call."""
+    rounds = max(1, (4 * MB) // max(size, 1))
+    samples = []
+    for _ in range(7 if size < 100 * MB else 3):
+        start = time.perf_counter()
+        run(rounds)
+        samples.append((time.perf_counter() - start) / rounds)
+    return statistics.median(samples)
+
+
+# ---------------------------------------------------------------- memory
+
+
+def _status_kb(field: str) -> int:
+    with open("/proc/self/status") as status:
+        return int(re.search(rf"^{field}:\s+(\d+) kB", status.read(), re.M).group(1)) * 1024
+
+
+def probe_memory(lib_path: str, name: str, flavour: str, size: int) -> dict[str, int]:
+    """Runs in a fresh interpreter. Builds the input str, frees everything else,
+    resets the peak RSS (writing 5 to /proc/self/clear_refs), makes one call,
+    and reports the peak RSS above the RSS just before the call. For a non-ASCII
+    str this includes the UTF-8 copy that CPython caches inside the str object."""
+    import quillforge
+
+    interpreter = _status_kb("VmRSS")
+    raw, hashed = Limits(Path(lib_path)).workload(flavour, size)
+    text = raw.decode()
+    utf8_size = len(raw)
+    del raw, hashed
+    functions: dict[str, Callable[[str], Any]] = {
+        "generate_candidate_json": lambda t: quillforge.generate_candidate_json(t, EXAMPLE_CONFIG),
+        "render_lore_summary_json": quillforge.render_lore_summary_json,
+    }
+    if name not in functions:
+        functions.update(peer_decoders())
+    function = functions[name]
+    gc.collect()
+    gc.disable()
+    with open("/proc/self/clear_refs", "w") as clear:
+        clear.write("5")
+    before = _status_kb("VmRSS")
+    result = function(text)
+    peak = _status_kb("VmHWM")
+    return {
+        "utf8_size": utf8_size,
+        "str_size": sys.getsizeof(text),
+        "input_rss": before - interpreter,
+        "peak_above_input": peak - before,
+        "result_size": sys.getsizeof(result) if isinstance(result, str) else -1,
+    }
+
+
+def measure_memory(lib: Path, name: str, flavour: str, size: int) -> dict[str, int]:
+    out = subprocess.run(
+        [sys.executable, __file__, "--lib", str(lib), "--probe", name, flavour, str(size)],
+        check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
+    ).stdout
+    return json.loads(out)
+
+
+# ---------------------------------------------------------------- the run
+
+
+def small_texts(budget: float) -> list[dict[str, Any]]:
+    import quillforge
+
+    decode_config = msgspec_config_decoder()
+    decode_lore = peer_decoders()["msgspec (typed)"]
+    # Every callable is bound to a name first, so that no attribute lookup is timed.
+    ns: dict[str, Any] = {
+        "version": quillforge.version, "schema_bundle_json": quillforge.schema_bundle_json,
+        "create_block_json": quillforge.create_block_json, "dumps": json.dumps, "compact": (",", ":"),
+        "generate": quillforge.generate_candidate_json, "summary": quillforge.render_lore_summary_json,
+        "lore": EXAMPLE_LORE, "config": EXAMPLE_CONFIG, "ms_lore": decode_lore, "ms_config": decode_config,
+        "block": {"id": "b1", "content": "Hello"},
+    }
+    rows = [
+        ("version()", "version()"),
+        ("schema_bundle_json()", "schema_bundle_json()"),
+        ('create_block_json("b1", "Hello")', 'create_block_json("b1", "Hello")'),
+        ("json.dumps(block, separators=(',', ':'))", "dumps(block, separators=compact)"),
+        ("generate_candidate_json(example)", "generate(lore, config)"),
+        ("msgspec decode of the example's two texts", "ms_lore(lore); ms_config(config)"),
+        ("render_lore_summary_json(example)", "summary(lore)"),
+    ]
+    return [{"name": name, "seconds": per_call(stmt, ns, budget, min_samples=15)} for name, stmt in rows]
+
+
+def workloads(limits: Limits, lib: Path, quick: bool, budget: float) -> list[dict[str, Any]]:
+    import quillforge
+
+    peers = peer_decoders()
+    results = []
+    for flavour in FLAVOURS:
+        for label, size in SIZES:
+            if quick and size > 10 * MB:
+                continue
+            raw, hashed = limits.workload(flavour, size)
+            text = raw.decode()
+            row: dict[str, Any] = {"flavour": flavour, "label": label, "bytes": len(raw), "seconds": {}}
+            seconds = row["seconds"]
+            # The warm-up call also builds the UTF-8 copy that CPython keeps inside a non-ASCII str.
+            seconds["generate_candidate_json"] = per_call(
+                "f(text, config)", {"f": quillforge.generate_candidate_json, "text": text, "config": EXAMPLE_CONFIG},
+                budget)
+            seconds["render_lore_summary_json"] = per_call(
+                "f(text)", {"f": quillforge.render_lore_summary_json, "text": text}, budget)
+            for name, decode in peers.items():
+                seconds[name] = per_call("f(text)", {"f": decode, "text": text}, budget)
+            target = ctypes.create_string_buffer(len(raw))
+            seconds["FNV-1a limit"] = limit_per_call(lambda r: limits.lib.qf_bench_fnv1a(hashed, len(hashed), 42, r),
+                                                     len(hashed))
+            seconds["memcpy"] = limit_per_call(lambda r: limits.lib.qf_bench_memcpy(target, raw, len(raw), r),
+                                               len(raw))
+            row["hashed_bytes"] = len(hashed)
+            if size == 100 * MB:
+                row["memory"] = {name: measure_memory(lib, name, flavour, size)
+                                 for name in ("generate_candidate_json", "render_lore_summary_json",
+                                              "orjson.loads", "msgspec (typed)")}
+            results.append(row)
+            del raw, hashed, text, target
+            gc.collect()
+            print(f"  measured {flavour} {label}", file=sys.stderr, flush=True)
+    return results
+
+
+COLUMNS = ["generate_candidate_json", "render_lore_summary_json", "json.loads", "orjson.loads", "msgspec (typed)",
+           "pydantic v2", "FNV-1a limit", "memcpy"]
+
+
+def mbps(row: dict[str, Any], name: str) -> float:
+    return row["bytes"] / row["seconds"][name] / 1e6
+
+
+def report(small: list[dict[str, Any]], rows: list[dict[str, Any]]) -> tuple[str, list[tuple[str, bool, str]]]:
+    lines = []
+    lines.append("### Small texts (time per call)\n")
+    lines.append("| call | time |")
+    lines.append("|---|---:|")
+    for entry in small:
+        lines.append(f"| `{entry['name']}` | {entry['seconds'] * 1e9:,.0f} ns |")
+    lines.append("\n### Workloads (throughput in MB/s of lore text)\n")
+    short = ["generate", "summary", "json", "orjson", "msgspec", "pydantic", "FNV-1a", "memcpy"]
+    lines.append("| workload | bytes | " + " | ".join(short) + " |")
+    lines.append("|---|---:|" + "---:|" * len(short))
+    for row in rows:
+        cells = [f"{mbps(row, name):,.0f}" for name in COLUMNS]
+        lines.append(f"| {row['flavour']} {row['label']} | {row['bytes']:,} | " + " | ".join(cells) + " |")
+    memory_rows = [row for row in rows if "memory" in row]
+    if memory_rows:
+        lines.append("\n### Peak memory, 100 MB workloads (RSS above the RSS just before the call, fresh process)\n")
+        lines.append("| workload | call | UTF-8 input | input str object | peak above | peak / UTF-8 input |")
+        lines.append("|---|---|---:|---:|---:|---:|")
+        for row in memory_rows:
+            for name, m in row["memory"].items():
+                lines.append(f"| {row['flavour']} | {name} | {m['utf8_size'] / 1e6:,.0f} MB | "
+                             f"{m['str_size'] / 1e6:,.0f} MB | {m['peak_above_input'] / 1e6:,.0f} MB | "
+                             f"{m['peak_above_input'] / m['utf8_size']:.2f} |")
+
+    by_name = {entry["name"]: entry["seconds"] for entry in small}
+    checks: list[tuple[str, bool, str]] = []
+    dumps = by_name["json.dumps(block, separators=(',', ':'))"] / by_name['create_block_json("b1", "Hello")']
+    checks.append(("create_block_json vs json.dumps >= 15x", dumps >= 15, f"{dumps:.1f}x"))
+    example = by_name["msgspec decode of the example's two texts"] / by_name["generate_candidate_json(example)"]
+    checks.append(("generate_candidate_json(example) faster than msgspec decoding its inputs", example > 1,
+                   f"{example:.2f}x"))
+    for row in rows:
+        where = f"{row['flavour']} {row['label']}"
+        if row["label"] == "10 MB":
+            summary = mbps(row, "render_lore_summary_json")
+            ratio = summary / mbps(row, "msgspec (typed)")
+            checks.append((f"summary vs msgspec >= 1.5x, {where}", ratio >= 1.5, f"{ratio:.2f}x"))
+            ratio = summary / mbps(row, "orjson.loads")
+            checks.append((f"summary vs orjson >= 3x, {where}", ratio >= 3, f"{ratio:.2f}x"))
+            ratio = mbps(row, "generate_candidate_json") / mbps(row, "FNV-1a limit")
+            checks.append((f"generate vs FNV-1a limit >= 0.7, {where}", ratio >= 0.7, f"{ratio:.2f}"))
+        if "memory" in row:
+            for name in ("generate_candidate_json", "render_lore_summary_json"):
+                m = row["memory"][name]
+                ratio = m["peak_above_input"] / m["utf8_size"]
+                checks.append((f"peak memory <= 3x input, {name}, {where}", ratio <= 3, f"{ratio:.2f}x"))
+    for flavour in FLAVOURS:
+        ends = {row["label"]: row for row in rows if row["flavour"] == flavour}
+        if "1 MB" in ends and "100 MB" in ends:
+            for name in ("generate_candidate_json", "render_lore_summary_json"):
+                ratio = mbps(ends["100 MB"], name) / mbps(ends["1 MB"], name)
+                checks.append((f"100 MB within 20% of 1 MB, {name}, {flavour}", ratio >= 0.8, f"{ratio:.2f}"))
+    lines.append("\n### Targets\n")
+    lines.append("| target | figure | met |")
+    lines.append("|---|---:|---|")
+    for name, met, figure in checks:
+        lines.append(f"| {name} | {figure} | {'yes' if met else 'NO'} |")
+    return "\n".join(lines), checks
+
+
+def plot(rows: list[dict[str, Any]], path: Path) -> None:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, axes = plt.subplots(1, 2, figsize=(13, 5.5), sharey=True)
+    for ax, flavour in zip(axes, FLAVOURS):
+        mine = [row for row in rows if row["flavour"] == flavour]
+        for name in COLUMNS:
+            style = "--" if name in ("FNV-1a limit", "memcpy") else "-"
+            width = 2.5 if name in ("generate_candidate_json", "render_lore_summary_json") else 1.2
+            ax.plot([row["bytes"] for row in mine], [mbps(row, name) for row in mine], style, marker="o",
+                    linewidth=width, label=name)
+        ax.set_xscale("log")
+        ax.set_yscale("log")
+        ax.set_title(f"{flavour} lore texts")
+        ax.set_xlabel("lore text size (bytes)")
+        ax.grid(True, which="both", alpha=0.3)
+    axes[0].set_ylabel("throughput (MB/s of lore text)")
+    axes[1].legend(loc="lower right", fontsize=8)
+    fig.suptitle(f"quillforge vs peers and limits ({machine()})")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+
+
+def machine() -> str:
+    try:
+        model = re.search(r"^model name\s*:\s*(.+)$", Path("/proc/cpuinfo").read_text(), re.M).group(1)
+    except (OSError, AttributeError):
+        model = platform.processor() or platform.machine()
+    return f"{model}, {os.cpu_count()} cores, Python {platform.python_version()}"
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--lib", help="path to libqf_benchlib.so (default: the newest under build/)")
+    parser.add_argument("--quick", action="store_true", help="skip the 100 MB workloads, shorter budgets")
+    parser.add_argument("--out", default=str(HERE / "results"), help="where the table, JSON and plot go")
+    parser.add_argument("--probe", nargs=3, metavar=("NAME", "FLAVOUR", "SIZE"), help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    lib = find_lib(args.lib)
+    if args.probe:
+        name, flavour, size = args.probe
+        print(json.dumps(probe_memory(str(lib), name, flavour, int(size))))
+        return
+
+    import quillforge
+
+    print(f"machine: {machine()}", file=sys.stderr)
+    print(f"quillforge {quillforge.version()} from {Path(quillforge.__file__).parent}", file=sys.stderr)
+    budget = 0.3 if args.quick else 1.0
+    small = small_texts(budget)
+    rows = workloads(Limits(lib), lib, args.quick, budget)
+    text, checks = report(small, rows)
+    out = Path(args.out)
+    out.mkdir(parents=True, exist_ok=True)
+    (out / "latest.md").write_text(f"Machine: {machine()}\n\n{text}\n")
+    (out / "latest.json").write_text(json.dumps({"machine": machine(), "small": small, "workloads": rows}, indent=1))
+    plot(rows, out / "throughput.png")
+    print(f"Machine: {machine()}\n")
+    print(text)
+    print(f"\n{sum(met for _, met, _ in checks)} of {len(checks)} targets met; results in {out}")
+
+
+if __name__ == "__main__":
+    main()
