@@ -57,12 +57,16 @@ std::string_view expected_description(FieldType type) {
     return reader.error_here(what + std::string(name) + "`");
 }
 
-Result<void, JsonError> decode_text(Reader& reader, std::string& out) {
+Result<std::string_view, JsonError> read_text(Reader& reader) {
     if (reader.peek() != '"') {
         return fail(reader.unexpected(expected_description(FieldType::Text)));
     }
     reader.bump();
-    auto text = reader.read_string();
+    return reader.read_string();
+}
+
+Result<void, JsonError> decode_text(Reader& reader, std::string& out) {
+    auto text = read_text(reader);
     if (!text) {
         return fail(std::move(text).error());
     }
@@ -116,14 +120,10 @@ Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std:
 namespace {
 
 template <class Record>
-Result<Record, json::JsonError> decode_whole(std::string_view text) {
-    Reader reader(text);
+Result<Record, json::JsonError> decode_record_text(std::string_view text) {
     Record record;
-    if (auto decoded = decode_record(reader, record); !decoded) {
+    if (auto decoded = decode_whole(text, record); !decoded) {
         return fail(std::move(decoded).error());
-    }
-    if (auto finished = reader.finish(); !finished) {
-        return fail(std::move(finished).error());
     }
     return record;
 }
@@ -133,11 +133,11 @@ Result<Record, json::JsonError> decode_whole(std::string_view text) {
 }  // namespace detail
 
 Result<NarrativeLore, json::JsonError> decode_lore(std::string_view text) {
-    return detail::decode_whole<NarrativeLore>(text);
+    return detail::decode_record_text<NarrativeLore>(text);
 }
 
 Result<LabConfig, json::JsonError> decode_config(std::string_view text) {
-    return detail::decode_whole<LabConfig>(text);
+    return detail::decode_record_text<LabConfig>(text);
 }
 
 }  // namespace qf

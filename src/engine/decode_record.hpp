@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <concepts>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -26,9 +27,20 @@ using json::Reader;
 template <class Record>
 struct Binding;
 
+// A member that takes its field's value itself instead of keeping it: it
+// declares the field's kind and decodes the value from the reader. The
+// operations that only fold over a lore use these to skip building records.
+template <class Member>
+concept Sink = requires(Member& member, Reader& reader) {
+    { Member::kFieldType } -> std::convertible_to<FieldType>;
+    { member.decode(reader) } -> std::same_as<Result<void, JsonError>>;
+};
+
 template <class Member>
 constexpr FieldType field_type_of() {
-    if constexpr (std::is_same_v<Member, std::string>) {
+    if constexpr (Sink<Member>) {
+        return Member::kFieldType;
+    } else if constexpr (std::is_same_v<Member, std::string>) {
         return FieldType::Text;
     } else if constexpr (std::is_same_v<Member, double>) {
         return FieldType::Float64;
@@ -82,6 +94,9 @@ inline int match_field(const RecordInfo& info, std::string_view key) noexcept {
     return -1;
 }
 
+// A string value: a view into the text, or into the reader's scratch buffer when
+// it held escapes (valid until the next string is read).
+Result<std::string_view, JsonError> read_text(Reader& reader);
 Result<void, JsonError> decode_text(Reader& reader, std::string& out);
 Result<void, JsonError> decode_f64(Reader& reader, double& out);
 Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std::uint64_t max, FieldType type);
@@ -89,15 +104,17 @@ Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std:
 template <class Record>
 Result<void, JsonError> decode_record(Reader& reader, Record& out);
 
-template <class Element>
-Result<void, JsonError> decode_list(Reader& reader, std::vector<Element>& out) {
+// Decodes a list of records, handing each to `take` (which may move from it).
+// One element is reused for all, so a list costs no allocation of its own;
+// every field of a record must be given, so none keeps a stale value.
+template <class Element, class Take>
+Result<void, JsonError> decode_each(Reader& reader, Element& element, Take&& take) {
     if (reader.peek() != '[') {
         return fail(reader.unexpected(expected_description(FieldType::RecordList)));
     }
     if (auto entered = reader.enter(); !entered) {
         return entered;
     }
-    out.clear();
     for (bool first = true;; first = false) {
         auto more = reader.next_element(first);
         if (!more) {
@@ -106,17 +123,27 @@ Result<void, JsonError> decode_list(Reader& reader, std::vector<Element>& out) {
         if (!*more) {
             break;
         }
-        if (auto element = decode_record(reader, out.emplace_back()); !element) {
-            return element;
+        if (auto decoded = decode_record(reader, element); !decoded) {
+            return decoded;
         }
+        take(element);
     }
     reader.leave();
     return {};
 }
 
+template <class Element>
+Result<void, JsonError> decode_list(Reader& reader, std::vector<Element>& out) {
+    out.clear();
+    Element element;
+    return decode_each(reader, element, [&](Element& decoded) { out.push_back(std::move(decoded)); });
+}
+
 template <class Member>
 Result<void, JsonError> decode_member(Reader& reader, Member& out) {
-    if constexpr (std::is_same_v<Member, std::string>) {
+    if constexpr (Sink<Member>) {
+        return out.decode(reader);
+    } else if constexpr (std::is_same_v<Member, std::string>) {
         return decode_text(reader, out);
     } else if constexpr (std::is_same_v<Member, double>) {
         return decode_f64(reader, out);
@@ -227,6 +254,16 @@ Result<void, JsonError> decode_record(Reader& reader, Record& out) {
     default:
         return fail(unexpected_record(reader, Binding<Record>::info));
     }
+}
+
+// Reads the whole text as one record; only whitespace may follow it.
+template <class Record>
+Result<void, JsonError> decode_whole(std::string_view text, Record& out) {
+    Reader reader(text);
+    if (auto decoded = decode_record(reader, out); !decoded) {
+        return decoded;
+    }
+    return reader.finish();
 }
 
 }  // namespace qf::detail

@@ -1,15 +1,105 @@
 // The lore summary from a JSON text; the sentence comes back as plain text.
-#include "quillforge/codec.hpp"
+// The lore is decoded into what the sentence and the rules need (the title,
+// counts and blank tests), not into records: no block is kept, so a large lore
+// costs no memory beyond its text.
+#include "decode_record.hpp"
+#include "lore_facts.hpp"
 #include "quillforge/engine.hpp"
+#include "quillforge/validation.hpp"
+#include "summary_sentence.hpp"
+#include "unicode_text.hpp"
 
 namespace qf {
 
-Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lore_json) {
-    auto lore = decode_lore(lore_json);
-    if (!lore) {
-        return fail(NarrativeError::serialization(lore.error()));
+namespace detail {
+
+namespace {
+
+// A text field of which only the blank test is kept.
+struct BlankTest {
+    static constexpr FieldType kFieldType = FieldType::Text;
+    bool blank = true;
+
+    Result<void, JsonError> decode(Reader& reader) {
+        auto text = read_text(reader);
+        if (!text) {
+            return fail(std::move(text).error());
+        }
+        blank = is_blank(*text);
+        return {};
     }
-    return render_lore_summary(*lore);
+};
+
+// A content: its blank test and its words.
+struct CountedText {
+    static constexpr FieldType kFieldType = FieldType::Text;
+    bool blank = true;
+    std::uint64_t words = 0;
+
+    Result<void, JsonError> decode(Reader& reader) {
+        auto text = read_text(reader);
+        if (!text) {
+            return fail(std::move(text).error());
+        }
+        blank = is_blank(*text);
+        words = count_words(*text);
+        return {};
+    }
+};
+
+struct SummaryBlock {
+    BlankTest id;
+    CountedText content;
+};
+
+struct SummaryBlocks {
+    static constexpr FieldType kFieldType = FieldType::RecordList;
+    LoreFacts* facts;
+    std::uint64_t words = 0;
+
+    Result<void, JsonError> decode(Reader& reader) {
+        SummaryBlock block;
+        return decode_each(reader, block, [&](const SummaryBlock& decoded) {
+            facts->add_block(decoded.id.blank, decoded.content.blank);
+            words += decoded.content.words;
+        });
+    }
+};
+
+struct SummaryLore {
+    BlankTest id;
+    std::string title;
+    SummaryBlocks blocks;
+};
+
+}  // namespace
+
+template <>
+struct Binding<SummaryBlock> {
+    static constexpr const RecordInfo& info = kNarrativeBlockInfo;
+    static constexpr auto members = std::make_tuple(&SummaryBlock::id, &SummaryBlock::content);
+};
+
+template <>
+struct Binding<SummaryLore> {
+    static constexpr const RecordInfo& info = kNarrativeLoreInfo;
+    static constexpr auto members = std::make_tuple(&SummaryLore::id, &SummaryLore::title, &SummaryLore::blocks);
+};
+
+}  // namespace detail
+
+Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lore_json) {
+    detail::LoreFacts facts;
+    detail::SummaryLore lore{{}, {}, {&facts}};
+    if (auto decoded = detail::decode_whole(lore_json, lore); !decoded) {
+        return fail(NarrativeError::serialization(std::move(decoded).error()));
+    }
+    facts.id_blank = lore.id.blank;
+    facts.title_blank = is_blank(lore.title);
+    if (auto checked = facts.check(); !checked) {
+        return fail(std::move(checked).error());
+    }
+    return detail::summary_sentence(lore.title, facts.blocks, lore.blocks.words);
 }
 
 }  // namespace qf

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "lore_facts.hpp"
+
 namespace qf {
 
 bool is_blank(std::string_view text) noexcept {
@@ -34,22 +36,37 @@ Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
     return {};
 }
 
-Result<void, NarrativeError> validate_lore(const NarrativeLore& lore) {
-    if (is_blank(lore.id)) {
+Result<void, NarrativeError> detail::LoreFacts::check() const {
+    if (id_blank) {
         return fail(must_not_be_empty("NarrativeLore.id"));
     }
-    if (is_blank(lore.title)) {
+    if (title_blank) {
         return fail(must_not_be_empty("NarrativeLore.title"));
     }
-    if (lore.blocks.empty()) {
+    if (blocks == 0) {
         return fail(NarrativeError::validation("NarrativeLore.blocks must contain at least one block"));
     }
-    for (const NarrativeBlock& block : lore.blocks) {
-        if (auto checked = validate_block(block); !checked) {
-            return fail(std::move(checked).error());
-        }
+    switch (first_broken) {
+    case BlockRule::Id:
+        return fail(must_not_be_empty("NarrativeBlock.id"));
+    case BlockRule::Content:
+        return fail(must_not_be_empty("NarrativeBlock.content"));
+    case BlockRule::None:
+        break;
     }
     return {};
+}
+
+Result<void, NarrativeError> validate_lore(const NarrativeLore& lore) {
+    detail::LoreFacts facts{is_blank(lore.id), is_blank(lore.title)};
+    for (const NarrativeBlock& block : lore.blocks) {
+        if (facts.first_broken != detail::LoreFacts::BlockRule::None) {
+            break;  // only the first broken block counts
+        }
+        facts.add_block(is_blank(block.id), is_blank(block.content));
+    }
+    facts.blocks = lore.blocks.size();
+    return facts.check();
 }
 
 Result<void, NarrativeError> validate_config(const LabConfig& config) {
