@@ -3,6 +3,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qf::detail {
 
 namespace {
@@ -121,6 +125,19 @@ std::uint64_t ascii_space_mask(std::uint64_t word) noexcept {
 
 }  // namespace
 
+namespace {
+
+// One character's step of the count; returns the offset after it.
+std::size_t count_character(std::string_view text, std::size_t at, bool& after_space, std::uint64_t& words) {
+    const Scalar scalar = decode_scalar(text.substr(at));
+    const bool space = is_white_space(scalar.value);
+    words += after_space && !space;
+    after_space = space;
+    return at + scalar.length;
+}
+
+}  // namespace
+
 std::uint64_t count_words(std::string_view text) noexcept {
     if constexpr (std::endian::native != std::endian::little) {
         return count_words_by_character(text);
@@ -128,6 +145,40 @@ std::uint64_t count_words(std::string_view text) noexcept {
     std::uint64_t words = 0;
     bool after_space = true;
     std::size_t at = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time, one space flag per byte. Every byte of a
+    // non-ASCII character is a letter unless the character is a space, and the
+    // non-ASCII spaces all start with 0xC2, 0xE1, 0xE2 or 0xE3: only those lead
+    // bytes are decoded. Such a lead byte is always a character boundary (it is
+    // never a continuation byte), and a space that runs past the sixteen bytes
+    // carries its last bytes into the next round.
+    std::uint32_t carried = 0;
+    while (text.size() - at >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8(0x09));
+        const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x20)),
+                                           _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(0x04)), from_tab));
+        const __m128i from_e1 = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xE1)));
+        const __m128i lead = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xC2))),
+                                          _mm_cmpeq_epi8(_mm_min_epu8(from_e1, _mm_set1_epi8(0x02)), from_e1));
+        std::uint32_t spaces = static_cast<std::uint32_t>(_mm_movemask_epi8(space)) | carried;
+        for (auto leads = static_cast<std::uint32_t>(_mm_movemask_epi8(lead)); leads != 0; leads &= leads - 1) {
+            const int i = std::countr_zero(leads);
+            const Scalar scalar = decode_scalar(text.substr(at + static_cast<std::size_t>(i)));
+            if (is_white_space(scalar.value)) {
+                spaces |= ((1u << scalar.length) - 1) << i;
+            }
+        }
+        carried = spaces >> 16;
+        spaces &= 0xFFFF;
+        const std::uint32_t before = (spaces << 1) | (after_space ? 1u : 0u);
+        words += static_cast<std::uint64_t>(std::popcount(~spaces & before & 0xFFFFu));
+        after_space = (spaces >> 15) != 0;
+        at += 16;
+    }
+    // The rest of a space carried past the last round.
+    at += static_cast<std::size_t>(std::popcount(carried));
+#endif
     while (at < text.size()) {
         if (text.size() - at >= 8) {
             std::uint64_t word;
@@ -143,11 +194,7 @@ std::uint64_t count_words(std::string_view text) noexcept {
                 continue;
             }
         }
-        const Scalar scalar = decode_scalar(text.substr(at));
-        const bool space = is_white_space(scalar.value);
-        words += after_space && !space;
-        after_space = space;
-        at += scalar.length;
+        at = count_character(text, at, after_space, words);
     }
     return words;
 }
