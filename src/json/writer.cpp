@@ -45,6 +45,11 @@ void append_escape(std::string& out, unsigned char byte) {
 
 void write_string(std::string& out, std::string_view text) {
     out.push_back('"');
+    write_escaped(out, text);
+    out.push_back('"');
+}
+
+void write_escaped(std::string& out, std::string_view text) {
     const char* run = text.data();
     const char* const end = run + text.size();
     for (const char* p = run; p != end; ++p) {
@@ -56,7 +61,6 @@ void write_string(std::string& out, std::string_view text) {
         }
     }
     out.append(run, static_cast<std::size_t>(end - run));
-    out.push_back('"');
 }
 
 void write_u64(std::string& out, std::uint64_t value) {

@@ -19,6 +19,8 @@ inline constexpr std::size_t kMaxFloatText = 24;
 
 // Appends `text` as a JSON string: quotes, fixed escapes, raw UTF-8 otherwise.
 void write_string(std::string& out, std::string_view text);
+// The same without the quotes, for a string written in pieces.
+void write_escaped(std::string& out, std::string_view text);
 
 void write_u64(std::string& out, std::uint64_t value);
 void write_i64(std::string& out, std::int64_t value);
