@@ -7,6 +7,7 @@
 
 #include "candidate_score.hpp"
 #include "decode_record.hpp"
+#include "huge_pages.hpp"
 #include "lore_facts.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
@@ -67,6 +68,7 @@ struct CandidateStream {
         // Every text is written in at most the bytes it took in the lore's text;
         // the id appears twice and the title once more.
         out.reserve(lore_size + 6 * (id.size() + title.size()) + 2 * 20 + 128);
+        advise_huge_pages(out.data(), out.capacity());
         out.append(R"({"id":"candidate-)");
         append_slug(out, id);
         out.push_back('-');
