@@ -1,6 +1,7 @@
 #include "arguments.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -110,7 +111,7 @@ Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* 
 
 namespace {
 
-Result<std::string, PendingError> utf8_copy(PyObject* argument) {
+Result<std::string_view, PendingError> utf8_of(PyObject* argument) {
     if (!PyUnicode_Check(argument)) {
         std::string type_name = "<failed to extract type name>";
         if (Ref name{PyType_GetQualName(Py_TYPE(argument))}) {
@@ -125,11 +126,7 @@ Result<std::string, PendingError> utf8_copy(PyObject* argument) {
     if (data == nullptr) {
         return fail(PendingError::fetch());
     }
-    std::string text;
-    text.reserve(static_cast<std::size_t>(size));
-    advise_huge_pages(text.data(), text.capacity());
-    text.append(data, static_cast<std::size_t>(size));
-    return text;
+    return std::string_view(data, static_cast<std::size_t>(size));
 }
 
 // A TypeError (exactly) becomes "argument '{name}': {text}", keeping its cause.
@@ -149,8 +146,19 @@ PendingError reword(PendingError error, std::string_view parameter) {
 
 }  // namespace
 
-Result<std::string, PendingError> convert_argument(PyObject* argument, std::string_view parameter) {
-    auto text = utf8_copy(argument);
+void OwnedText::assign(std::string_view text) {
+    size_ = text.size();
+    char* data = inline_;
+    if (size_ > kInline) {
+        heap_.reset(new char[size_]);  // not zeroed: the copy fills it
+        data = heap_.get();
+        advise_huge_pages(data, size_);
+    }
+    std::memcpy(data, text.data(), size_);
+}
+
+Result<std::string_view, PendingError> convert_argument(PyObject* argument, std::string_view parameter) {
+    auto text = utf8_of(argument);
     if (!text) {
         return fail(reword(std::move(text).error(), parameter));
     }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -25,27 +26,45 @@ Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* 
                                           Py_ssize_t positional, PyObject* keyword_names,
                                           PyObject** slots);
 
-// The UTF-8 text of a str (or subclass) argument, copied once.
-Result<std::string, PendingError> convert_argument(PyObject* argument, std::string_view parameter);
+// The UTF-8 form of a str (or subclass) argument, owned by the str; the
+// conversion errors come re-worded.
+Result<std::string_view, PendingError> convert_argument(PyObject* argument, std::string_view parameter);
 
-template <std::size_t N>
-Result<std::array<std::string, N>, PendingError> bind_texts(const Signature& signature,
-                                                            PyObject* const* args,
-                                                            Py_ssize_t positional,
-                                                            PyObject* keyword_names) {
+// An owned copy of an argument's text that keeps a short text inline, so that a
+// small call allocates nothing for its arguments; a large one asks for huge pages.
+class OwnedText {
+public:
+    OwnedText() = default;
+    OwnedText(const OwnedText&) = delete;
+    OwnedText& operator=(const OwnedText&) = delete;
+
+    void assign(std::string_view text);
+    std::string_view view() const noexcept { return {heap_ ? heap_.get() : inline_, size_}; }
+
+private:
+    static constexpr std::size_t kInline = 256;
+    std::size_t size_ = 0;
+    std::unique_ptr<char[]> heap_;
+    char inline_[kInline];
+};
+
+// Binds the arguments and copies each text once into `texts` (std::string for
+// texts handed on, OwnedText for texts lent).
+template <class Text, std::size_t N>
+Result<void, PendingError> bind_texts(const Signature& signature, PyObject* const* args, Py_ssize_t positional,
+                                      PyObject* keyword_names, std::array<Text, N>& texts) {
     PyObject* slots[N] = {};
     if (auto bound = bind_arguments(signature, args, positional, keyword_names, slots); !bound) {
-        return fail(std::move(bound).error());
+        return bound;
     }
-    std::array<std::string, N> texts;
     for (std::size_t i = 0; i < N; ++i) {
         auto text = convert_argument(slots[i], signature.names[i]);
         if (!text) {
             return fail(std::move(text).error());
         }
-        texts[i] = std::move(text).value();
+        texts[i].assign(*text);
     }
-    return texts;
+    return {};
 }
 
 }  // namespace qf::py

@@ -39,11 +39,11 @@ constexpr Signature kCreateBlock{"create_block_json()", kBlockParams, 2};
 
 PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> Outcome {
-        auto texts = bind_texts<2>(kCreateBlock, args, PyVectorcall_NARGS(nargsf), kwnames);
-        if (!texts) {
-            return fail(std::move(texts).error());
+        std::array<std::string, 2> texts;
+        if (auto bound = bind_texts(kCreateBlock, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
+            return fail(std::move(bound).error());
         }
-        auto& [id, content] = *texts;
+        auto& [id, content] = texts;
         return to_outcome(qf::create_block_json(std::move(id), std::move(content)));
     });
 }
@@ -54,12 +54,11 @@ constexpr Signature kGenerateCandidate{"generate_candidate_json()", kCandidatePa
 // The texts stay owned here; the operation borrows views of them.
 PyObject* generate_candidate_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> Outcome {
-        auto texts = bind_texts<2>(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames);
-        if (!texts) {
-            return fail(std::move(texts).error());
+        std::array<OwnedText, 2> texts;
+        if (auto bound = bind_texts(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
+            return fail(std::move(bound).error());
         }
-        const auto& [lore_json, config_json] = *texts;
-        return to_outcome(qf::generate_candidate_json(lore_json, config_json));
+        return to_outcome(qf::generate_candidate_json(texts[0].view(), texts[1].view()));
     });
 }
 
@@ -68,11 +67,11 @@ constexpr Signature kRenderLoreSummary{"render_lore_summary_json()", kSummaryPar
 
 PyObject* render_lore_summary_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> Outcome {
-        auto texts = bind_texts<1>(kRenderLoreSummary, args, PyVectorcall_NARGS(nargsf), kwnames);
-        if (!texts) {
-            return fail(std::move(texts).error());
+        std::array<OwnedText, 1> texts;
+        if (auto bound = bind_texts(kRenderLoreSummary, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
+            return fail(std::move(bound).error());
         }
-        return to_outcome(qf::render_lore_summary_json((*texts)[0]));
+        return to_outcome(qf::render_lore_summary_json(texts[0].view()));
     });
 }
 
