@@ -1,0 +1,73 @@
+// decode_lore on any bytes: it must fail cleanly or give a lore that, written
+// back as JSON, decodes to the same lore.
+#include <cstdint>
+#include <string>
+
+#include "fuzz_check.hpp"
+#include "quillforge/codec.hpp"
+#include "quillforge/json/writer.hpp"
+
+namespace {
+
+using qf::NarrativeBlock;
+using qf::NarrativeLore;
+
+// Object form, or array form when `arrays` is set (blocks too).
+std::string write_lore(const NarrativeLore& lore, bool arrays) {
+    using qf::json::write_string;
+    std::string out;
+    if (arrays) {
+        out += '[';
+        write_string(out, lore.id);
+        out += ',';
+        write_string(out, lore.title);
+        out += ",[";
+    } else {
+        out += "{\"id\":";
+        write_string(out, lore.id);
+        out += ",\"title\":";
+        write_string(out, lore.title);
+        out += ",\"blocks\":[";
+    }
+    for (std::size_t i = 0; i < lore.blocks.size(); ++i) {
+        const NarrativeBlock& block = lore.blocks[i];
+        out += i == 0 ? "" : ",";
+        out += arrays ? "[" : "{\"id\":";
+        write_string(out, block.id);
+        out += arrays ? "," : ",\"content\":";
+        write_string(out, block.content);
+        out += arrays ? "]" : "}";
+    }
+    out += arrays ? "]]" : "]}";
+    return out;
+}
+
+bool same_lore(const NarrativeLore& a, const NarrativeLore& b) {
+    if (a.id != b.id || a.title != b.title || a.blocks.size() != b.blocks.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.blocks.size(); ++i) {
+        if (a.blocks[i].id != b.blocks[i].id || a.blocks[i].content != b.blocks[i].content) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text = qf::fuzz::as_text(data, size);
+    auto lore = qf::decode_lore(text);
+    if (!lore) {
+        qf::fuzz::check_decode_error(lore.error(), text);
+        return 0;
+    }
+    for (const bool arrays : {false, true}) {
+        const std::string written = write_lore(*lore, arrays);
+        auto again = qf::decode_lore(written);
+        QF_FUZZ_CHECK(again.has_value(), again ? "" : again.error().display().c_str());
+        QF_FUZZ_CHECK(same_lore(*lore, *again), written.c_str());
+    }
+    return 0;
+}
