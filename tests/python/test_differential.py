@@ -1,0 +1,365 @@
+"""The reader against Python's own json module and float(), through the public functions.
+
+Intended differences, each pinned below or in the stress tests:
+- a field key given twice at the top of a record is an error here ("duplicate field"); json.loads keeps the last;
+- NaN and Infinity are not JSON: json.loads accepts them unless parse_constant refuses, as it does here;
+- a lone surrogate escape in a decoded string (a field) is refused here; json.loads returns a lone surrogate.
+  In a skipped string both accept it;
+- a number's value follows our reader's own steps, which equal float() only for at most 15 significant digits
+  and an effective exponent from -22 to 22;
+- nesting deeper than the interpreter's recursion limit: json.loads raises RecursionError, the skipper does not
+  recurse (test_stress.py).
+"""
+
+import json
+import re
+
+import pytest
+from hypothesis import event, example, given, settings
+from hypothesis import strategies as st
+
+from quillforge import _native
+
+LORE = '{"id":"l","title":"t","blocks":[{"id":"b","content":"c"}]}'
+CONFIG_FIELDS = '"temperature":0.5,"max_candidates":1,"seed":7'
+KNOWN_KEYS = ("temperature", "max_candidates", "seed")
+FIELD_VALUES = [("temperature", 0.5), ("max_candidates", 1), ("seed", 7)]
+WHITE_SPACE = "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a" \
+              "\u2028\u2029\u202f\u205f\u3000"
+
+# Python strings with a lone surrogate cannot be passed at all (strict UTF-8), so none are generated.
+CHARACTERS = st.characters(exclude_categories=("Cs",))
+
+
+def _refuse_constant(name):
+    raise ValueError(f"{name} is not JSON")
+
+
+def json_verdict(text):
+    """How json.loads judges the text: "accepts", "refuses", or, when it accepts a text whose record fields are
+    not the three given ones once each with their values, "duplicate field" or "missing field" (the record's
+    own rules, not syntax) or "fields changed"."""
+    try:
+        pairs = json.loads(text, parse_constant=_refuse_constant, object_pairs_hook=lambda pairs: pairs)
+    except ValueError:
+        return "refuses"
+    keys = [key for key, _ in pairs]
+    if any(keys.count(key) > 1 for key in KNOWN_KEYS):
+        return "duplicate field"
+    if any(keys.count(key) == 0 for key in KNOWN_KEYS):
+        return "missing field"
+    if [(key, value) for key, value in pairs if key in KNOWN_KEYS] != FIELD_VALUES:
+        return "fields changed"
+    return "accepts"
+
+
+def our_verdict(config_text):
+    try:
+        _native.generate_candidate_json(LORE, config_text)
+    except ValueError as error:
+        assert str(error).startswith("serialization failed: "), str(error)
+        return False
+    return True
+
+
+def wrap(value_text, first):
+    """A configuration that carries the value under the unknown key "x", before or after the fields."""
+    if first:
+        return '{"x":' + value_text + "," + CONFIG_FIELDS + "}"
+    return "{" + CONFIG_FIELDS + ',"x":' + value_text + "}"
+
+
+KEYS = st.text(CHARACTERS, max_size=8)
+SCALARS = (st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False, allow_infinity=False)
+           | st.text(CHARACTERS, max_size=20))
+VALUES = st.recursive(SCALARS, lambda inner: st.lists(inner, max_size=4) | st.dictionaries(KEYS, inner, max_size=4),
+                      max_leaves=16)
+LAYOUTS = st.sampled_from([
+    {"separators": (",", ":")},
+    {"separators": (", ", ": ")},
+    {"indent": 2},
+    {"indent": "\t"},
+    {"indent": "\r\n", "separators": (" ,", " :")},
+])
+
+
+@st.composite
+def value_texts(draw):
+    return json.dumps(draw(VALUES), ensure_ascii=draw(st.booleans()), **draw(LAYOUTS))
+
+
+# What a mutation may insert: every JSON token character, some near misses, and bytes the reader must refuse.
+INSERTED = st.sampled_from(list('{}[],:"\\/-+.eE0123456789tfnulrbx ') + ["\t", "\n", "\r", "\f", "\v", "\x00",
+                                                                            "\x1f", "\x7f", "\xa0", "é", "\ufeff"])
+
+
+@st.composite
+def mutated(draw, text):
+    """The text with one to four characters dropped, inserted or swapped with their neighbour."""
+    chars = list(text)
+    for _ in range(draw(st.integers(1, 4))):
+        kind = draw(st.sampled_from(["drop", "insert", "swap"]))
+        # Half the time at the end of a token, where the grammar has the most to say.
+        ends = [i for i in range(1, len(chars) + 1) if chars[i - 1] in '0123456789"]}el' or i == len(chars)]
+        at = draw(st.sampled_from(ends) if ends and draw(st.booleans()) else st.integers(0, len(chars)))
+        if kind == "insert":
+            chars.insert(at, draw(INSERTED))
+        elif kind == "drop" and at < len(chars):
+            del chars[at]
+        elif kind == "swap" and at + 1 < len(chars):
+            chars[at], chars[at + 1] = chars[at + 1], chars[at]
+    return "".join(chars)
+
+
+@settings(max_examples=300, deadline=None)
+@given(value_texts(), st.booleans())
+def test_generated_values_are_skipped(value_text, first):
+    config = wrap(value_text, first)
+    assert json_verdict(config) == "accepts"
+    assert our_verdict(config), config
+
+
+@settings(max_examples=1500, deadline=None)
+@given(value_texts().flatmap(mutated), st.booleans())
+@example("1e999", True)
+@example('"\\ud800"', False)
+@example('"\\udc00\\ud800x"', True)
+@example('{"a":1,"a":2}', False)  # repeated keys inside a skipped value are not noticed
+@example("[1,]", False)
+@example('{"a":1,}', False)
+@example("01", True)
+@example("1.", False)
+@example("-", False)
+@example("NaN", False)
+@example("-Infinity", True)
+@example("\ufeff1", False)
+@example('"\x7f\x1f"', False)
+@example('"\\q"', False)
+@example("tru", True)
+@example("[]]", False)
+@example("1,\"x\":2", False)  # an unknown key twice is fine for both
+def test_mutated_values_decode_exactly_when_json_accepts(value_text, first):
+    config = wrap(value_text, first)
+    verdict = json_verdict(config)
+    event(verdict)
+    if verdict in ("duplicate field", "missing field"):
+        # Syntax that json.loads accepts but a record refuses (json.loads keeps the last of repeated keys).
+        assert verdict in _error_of(config)
+    elif verdict != "fields changed":
+        assert our_verdict(config) is (verdict == "accepts"), config
+
+
+# Short texts over the characters of one part of the grammar: most are near misses that mutations of whole
+# values rarely produce ("1.", "-e5", "[,]", "\\u12g4").
+SOUPS = [
+    "0123456789.eE+-",
+    "0123456789.eE+-[],",
+    'truefalsn[]{},:" ',
+    '"\\u0123456789abcdefABCDEFxnrtb/ ',
+    '{}[],:"1 \t\n\r\f',
+]
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.sampled_from(SOUPS).flatmap(lambda alphabet: st.text(st.sampled_from(alphabet), min_size=1, max_size=12)),
+       st.booleans())
+def test_token_soup_decodes_exactly_when_json_accepts(value_text, first):
+    config = wrap(value_text, first)
+    verdict = json_verdict(config)
+    event(verdict)
+    if verdict in ("duplicate field", "missing field"):
+        assert verdict in _error_of(config)
+    elif verdict != "fields changed":
+        assert our_verdict(config) is (verdict == "accepts"), config
+
+
+def _error_of(config):
+    with pytest.raises(ValueError) as raised:
+        _native.generate_candidate_json(LORE, config)
+    return str(raised.value)
+
+
+@pytest.mark.parametrize("config", [
+    '{"temperature":0.5,"max_candidates":1,"seed":7,"seed":7}',
+    '{"temperature":0.5,"max_candidates":1,"se\\u0065d":7,"seed":8}',
+])
+def test_a_field_given_twice_is_refused_where_json_keeps_the_last(config):
+    assert json.loads(config)["seed"] in (7, 8)
+    assert "duplicate field `seed`" in _error_of(config)
+
+
+# Strings: a JSON string decodes to what json.loads gives.
+
+SHORT_ESCAPES = {'"': '\\"', "\\": "\\\\", "/": "\\/", "\b": "\\b", "\f": "\\f", "\n": "\\n", "\r": "\\r",
+                 "\t": "\\t"}
+
+
+def _u_escape(code, upper):
+    text = f"\\u{code:04x}"
+    return text.upper().replace("\\U", "\\u") if upper else text
+
+
+def escape_pieces(text, random):
+    """The JSON string body of `text` as a list of pieces, one per character, escaped at random."""
+    pieces = []
+    for char in text:
+        code = ord(char)
+        must = char in '"\\' or code < 0x20
+        choice = random.randrange(4) if must else random.randrange(6)
+        if choice == 0 and char in SHORT_ESCAPES:
+            pieces.append(SHORT_ESCAPES[char])
+        elif choice <= 1 or must:
+            if code >= 0x10000:
+                high, low = 0xD800 + ((code - 0x10000) >> 10), 0xDC00 + ((code - 0x10000) & 0x3FF)
+                pieces.append(_u_escape(high, random.random() < 0.5) + _u_escape(low, random.random() < 0.5))
+            else:
+                pieces.append(_u_escape(code, random.random() < 0.5))
+        else:
+            pieces.append(char)
+    return pieces
+
+
+def lore_with(title=None, lore_id=None, content=None):
+    return ('{"id":' + (lore_id or '"l"') + ',"title":' + (title or '"t"') + ',"blocks":[{"id":"b","content":'
+            + (content or '"w"') + "}]}")
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.text(CHARACTERS, max_size=40), st.randoms(use_true_random=False))
+@example("\x00\u2028\U0001f600 é", None)
+def test_strings_decode_like_json(text, random):
+    text = "x" + text  # never blank, so that validation passes
+    encoded = '"' + "".join(escape_pieces(text, random) if random else json.dumps(text)[1:-1]) + '"'
+    expected = json.loads(encoded)
+    assert expected == text
+
+    summary = _native.render_lore_summary_json(lore_with(title=encoded))
+    assert summary == expected + " contains 1 block(s) and 1 word(s)."
+
+    candidate = json.loads(_native.generate_candidate_json(lore_with(lore_id=encoded, content=encoded),
+                                                           '{"temperature":0,"max_candidates":1,"seed":1}'))
+    assert candidate["block"]["id"] == expected + ":hybrid"
+    assert candidate["block"]["content"] == expected.strip(WHITE_SPACE)
+
+
+HIGH = st.integers(0xD800, 0xDBFF)
+LOW = st.integers(0xDC00, 0xDFFF)
+NOT_LOW = st.integers(0, 0xFFFF).filter(lambda code: not 0xDC00 <= code <= 0xDFFF)
+
+
+@st.composite
+def lone_surrogates(draw):
+    """Pieces of an escaped string with one lone surrogate escape spliced in, and the expected message."""
+    text = "x" + draw(st.text(CHARACTERS, max_size=20))
+    pieces = escape_pieces(text, draw(st.randoms(use_true_random=False)))
+    at = draw(st.integers(1, len(pieces)))
+    kind = draw(st.sampled_from(["low", "high then other escape", "high then anything"]))
+    if kind == "low":
+        lone = [_u_escape(draw(LOW), draw(st.booleans()))]
+    elif kind == "high then other escape":
+        lone = [_u_escape(draw(HIGH), False), _u_escape(draw(NOT_LOW), False)]
+    else:
+        lone = [_u_escape(draw(HIGH), draw(st.booleans()))]
+    return pieces[:at], lone, pieces[at:], kind
+
+
+@settings(max_examples=300, deadline=None)
+@given(lone_surrogates())
+def test_lone_surrogates_in_a_field_are_refused(case):
+    before, lone, after, kind = case
+    encoded = '"' + "".join(before + lone + after) + '"'
+    assert re.search("[\ud800-\udfff]", json.loads(encoded))  # json.loads gives a lone surrogate
+
+    lore = lore_with(title=encoded)
+    start = len('{"id":"l","title":"'.encode()) + len("".join(before).encode())  # byte offset of the escape
+    if kind == "low":
+        message, column = "lone leading surrogate in hex escape", start + 6
+    elif kind == "high then other escape":
+        message, column = "lone leading surrogate in hex escape", start + 12
+    else:
+        follow = after[0] if after else '"'
+        if follow.startswith("\\u"):  # a high surrogate followed by another escape
+            second = int(follow[2:6], 16)
+            assert not 0xDC00 <= second <= 0xDFFF
+            message, column = "lone leading surrogate in hex escape", start + 12
+        elif follow.startswith("\\"):
+            message, column = "unexpected end of hex escape", start + 8
+        else:
+            message, column = "unexpected end of hex escape", start + 7  # at the character after the escape
+    with pytest.raises(ValueError) as raised:
+        _native.render_lore_summary_json(lore)
+    assert str(raised.value) == f"serialization failed: {message} at line 1 column {column}"
+
+
+# Numbers: the decoded value equals float() where the reader's steps are exact.
+
+FLOAT_ERROR = re.compile(r"serialization failed: invalid type: floating point `([^`]*)`, expected u32 "
+                         r"at line 1 column (\d+)")
+
+
+def decoded_value(number_text):
+    """The double our reader makes of the number: shown as the float in the u32 type error."""
+    head = '{"temperature":0.5,"max_candidates":' + number_text
+    with pytest.raises(ValueError) as raised:
+        _native.generate_candidate_json(LORE, head + ',"seed":1}')
+    match = FLOAT_ERROR.fullmatch(str(raised.value))
+    assert match, str(raised.value)
+    assert int(match.group(2)) == len(head)
+    return float(match.group(1))
+
+
+@st.composite
+def exact_numbers(draw):
+    """A float-form number of at most 15 significant digits whose effective exponent lies in -22..22."""
+    digits = draw(st.integers(1, 15))
+    significand = draw(st.integers(0 if digits == 1 else 10 ** (digits - 1), 10 ** digits - 1))
+    fraction = draw(st.integers(0, digits + 4))  # more than `digits` gives leading zeros: 0.000123
+    effective = draw(st.integers(-22, 22))
+    written = effective + fraction
+    body = str(significand).rjust(fraction + 1, "0")
+    text = "-" if draw(st.booleans()) else ""
+    text += body[:len(body) - fraction] + ("." + body[len(body) - fraction:] if fraction else "")
+    if written != 0 or fraction == 0 or draw(st.booleans()):
+        sign = "-" if written < 0 else draw(st.sampled_from(["", "+"]))
+        text += draw(st.sampled_from("eE")) + sign + "0" * draw(st.integers(0, 2)) + str(abs(written))
+    return text
+
+
+@st.composite
+def temperatures(draw):
+    """Plain decimals around the valid range 0.0..2.0."""
+    fraction = draw(st.integers(1, 14))
+    whole = draw(st.integers(0, 2))
+    return f"{whole}.{draw(st.integers(0, 10 ** fraction - 1)):0{fraction}d}"
+
+
+@settings(max_examples=1000, deadline=None)
+@given(exact_numbers() | temperatures())
+@example("0.1")
+@example("-0.0")
+@example("2.0")
+@example("100000000000000e-22")
+@example("999999999999999e22")
+@example("0.000000000000001e-7")
+@example("4.35e-19")
+def test_numbers_equal_float(text):
+    value = decoded_value(text)
+    assert repr(value) == repr(float(text)), text  # repr tells -0.0 from 0.0
+
+    config = '{"temperature":' + text + ',"max_candidates":1,"seed":1}'
+    if 0.0 <= float(text) <= 2.0:
+        _native.generate_candidate_json(LORE, config)
+    else:
+        with pytest.raises(ValueError, match=r"^validation failed: LabConfig.temperature must be between"):
+            _native.generate_candidate_json(LORE, config)
+
+
+@pytest.mark.parametrize(("text", "ours"), [
+    ("1.5e-22", 1.5000000000000002e-22),  # effective exponent -23: one division by 1e23
+    ("1.8925251493251378", 1.8925251493251376),  # 17 digits
+    ("9007199254740993.0", 9007199254740994.0),
+    ("1.7976931348623156e308", 1.7976931348623157e308),
+])
+def test_outside_the_exact_range_the_steps_decide(text, ours):
+    assert decoded_value(text) == ours
+    assert ours != float(text)
