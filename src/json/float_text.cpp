@@ -2,6 +2,7 @@
 // in plain decimal for exponents -5 to 15 and in e-notation beyond.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "quillforge/json/writer.hpp"
@@ -16,9 +17,44 @@ struct Decimal {
     int exponent = 0;  // of the first digit
 };
 
+// Most floats met in practice (scores, temperatures) are short decimals. The
+// fewest fraction digits p whose nearest decimal m / 10^p reads back exactly
+// give the shortest digits: with m below 10^15 no other decimal of p digits
+// lies within half an ulp, and fewer digits would have been found at a smaller
+// p. Both m and 10^p are exact, so the division is the read-back.
+bool short_decimal(double magnitude, Decimal& decimal) {
+    if (!(magnitude >= 1e-5 && magnitude < 1e15)) {
+        return false;
+    }
+    double scale = 1.0;
+    for (int p = 0; p <= 17; ++p, scale *= 10.0) {
+        const double scaled = magnitude * scale;
+        if (scaled >= 1e15) {
+            return false;
+        }
+        // Off by one only next to a half, where no candidate reads back anyway.
+        const auto m = static_cast<std::uint64_t>(scaled + 0.5);
+        if (static_cast<double>(m) / scale != magnitude) {
+            continue;
+        }
+        char* end = std::to_chars(decimal.digits, decimal.digits + sizeof decimal.digits, m).ptr;
+        const int length = static_cast<int>(end - decimal.digits);
+        decimal.exponent = length - 1 - p;
+        while (end[-1] == '0') {
+            --end;  // only a whole number (p == 0) ends in zeros
+        }
+        decimal.count = static_cast<int>(end - decimal.digits);
+        return true;
+    }
+    return false;
+}
+
 // The shortest round-trip digits, nearest to the exact value, ties to even
 // (what std::to_chars gives without a precision).
 Decimal shortest_decimal(double magnitude) {
+    if (Decimal decimal; short_decimal(magnitude, decimal)) {
+        return decimal;
+    }
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific);
     Decimal decimal;

@@ -89,4 +89,30 @@ TEST_F(FloatRepr, MillionRandomBitPatternsMatchShortestRepr) {
     }
 }
 
+// Short decimals, the kind scores and temperatures are, from every magnitude
+// the plain layout covers and a little beyond.
+TEST_F(FloatRepr, ShortDecimalsMatchRepr) {
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 300'000; ++i) {
+        const int digits = 1 + static_cast<int>(random() % 16);
+        std::uint64_t limit = 1;
+        for (int d = 0; d < digits; ++d) {
+            limit *= 10;
+        }
+        const std::string text =
+            std::to_string(random() % limit) + "e" + std::to_string(static_cast<int>(random() % 30) - 22);
+        const double value = std::strtod(text.c_str(), nullptr);
+        if (value == 0.0) {
+            continue;
+        }
+        char buffer[qf::json::kMaxFloatText];
+        const std::string ours(buffer, qf::json::format_f64(value, buffer));
+        ASSERT_EQ(std::strtod(ours.c_str(), nullptr), value) << text;
+        const Digits mine = digits_of(ours);
+        const Digits theirs = digits_of(python_repr(value));
+        ASSERT_EQ(mine.digits, theirs.digits) << text << ": " << ours;
+        ASSERT_EQ(mine.exponent, theirs.exponent) << text << ": " << ours;
+    }
+}
+
 }  // namespace
