@@ -2,6 +2,7 @@
 // build with (g++ 12 in C++20 mode, clang for fuzzing) lack <expected>.
 #pragma once
 
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -48,24 +49,24 @@ private:
     std::variant<T, E> state_;
 };
 
-// Success carries nothing; only the error is stored.
+// Success carries nothing; only the error is stored, and only when there is
+// one (a success builds and destroys no error object).
 template <class E>
 class [[nodiscard]] Result<void, E> {
 public:
     Result() = default;
     template <class G>
-    Result(Failure<G>&& failure) : error_(std::move(failure.error)), failed_(true) {}
+    Result(Failure<G>&& failure) : error_(std::in_place, std::move(failure.error)) {}
 
-    bool has_value() const noexcept { return !failed_; }
+    bool has_value() const noexcept { return !error_.has_value(); }
     explicit operator bool() const noexcept { return has_value(); }
 
-    E& error() & { return error_; }
-    const E& error() const& { return error_; }
-    E&& error() && { return std::move(error_); }
+    E& error() & { return *error_; }
+    const E& error() const& { return *error_; }
+    E&& error() && { return std::move(*error_); }
 
 private:
-    E error_{};
-    bool failed_ = false;
+    std::optional<E> error_;
 };
 
 }  // namespace qf
