@@ -1,36 +1,10 @@
 #include "arguments.hpp"
 
-#include <cstdint>
-#include <cstring>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "text.hpp"
 
 namespace qf::py {
 
 namespace {
-
-// A large text is written once, front to back: with huge pages the kernel
-// faults it in 2 MB at a time instead of 4 KB. Advice only.
-void advise_huge_pages(const char* data, std::size_t size) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    if (size < 2 * kHugePage) {
-        return;
-    }
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHugePage - 1);
-    if (end > begin) {
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-    }
-#else
-    (void)data;
-    (void)size;
-#endif
-}
 
 PendingError type_error(std::string message) { return PendingError::of(PyExc_TypeError, std::move(message)); }
 
@@ -145,17 +119,6 @@ PendingError reword(PendingError error, std::string_view parameter) {
 }
 
 }  // namespace
-
-void OwnedText::assign(std::string_view text) {
-    size_ = text.size();
-    char* data = inline_;
-    if (size_ > kInline) {
-        heap_.reset(new char[size_]);  // not zeroed: the copy fills it
-        data = heap_.get();
-        advise_huge_pages(data, size_);
-    }
-    std::memcpy(data, text.data(), size_);
-}
 
 Result<std::string_view, PendingError> convert_argument(PyObject* argument, std::string_view parameter) {
     auto text = utf8_of(argument);

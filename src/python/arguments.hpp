@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,26 +29,11 @@ Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* 
 // conversion errors come re-worded.
 Result<std::string_view, PendingError> convert_argument(PyObject* argument, std::string_view parameter);
 
-// An owned copy of an argument's text that keeps a short text inline, so that a
-// small call allocates nothing for its arguments; a large one asks for huge pages.
-class OwnedText {
-public:
-    OwnedText() = default;
-    OwnedText(const OwnedText&) = delete;
-    OwnedText& operator=(const OwnedText&) = delete;
-
-    void assign(std::string_view text);
-    std::string_view view() const noexcept { return {heap_ ? heap_.get() : inline_, size_}; }
-
-private:
-    static constexpr std::size_t kInline = 256;
-    std::size_t size_ = 0;
-    std::unique_ptr<char[]> heap_;
-    char inline_[kInline];
-};
-
-// Binds the arguments and copies each text once into `texts` (std::string for
-// texts handed on, OwnedText for texts lent).
+// Binds the arguments and stores each text in `texts`: a std::string takes a
+// copy (for texts handed on, which the engine keeps), a std::string_view
+// borrows the str's own UTF-8 buffer (for texts lent to the engine for the
+// call: the interpreter holds the argument, immutable, until the call returns,
+// so a copy would buy nothing but a fresh buffer's page faults).
 template <class Text, std::size_t N>
 Result<void, PendingError> bind_texts(const Signature& signature, PyObject* const* args, Py_ssize_t positional,
                                       PyObject* keyword_names, std::array<Text, N>& texts) {
@@ -62,7 +46,7 @@ Result<void, PendingError> bind_texts(const Signature& signature, PyObject* cons
         if (!text) {
             return fail(std::move(text).error());
         }
-        texts[i].assign(*text);
+        texts[i] = Text(*text);
     }
     return {};
 }

@@ -51,14 +51,14 @@ PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 constexpr std::string_view kCandidateParams[] = {"lore_json", "config_json"};
 constexpr Signature kGenerateCandidate{"generate_candidate_json()", kCandidateParams, 2};
 
-// The texts stay owned here; the operation borrows views of them.
+// The operation borrows the arguments' UTF-8 texts for the call.
 PyObject* generate_candidate_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> Outcome {
-        std::array<OwnedText, 2> texts;
+        std::array<std::string_view, 2> texts;
         if (auto bound = bind_texts(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        return to_outcome(qf::generate_candidate_json(texts[0].view(), texts[1].view()));
+        return to_outcome(qf::generate_candidate_json(texts[0], texts[1]));
     });
 }
 
@@ -67,11 +67,11 @@ constexpr Signature kRenderLoreSummary{"render_lore_summary_json()", kSummaryPar
 
 PyObject* render_lore_summary_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> Outcome {
-        std::array<OwnedText, 1> texts;
+        std::array<std::string_view, 1> texts;
         if (auto bound = bind_texts(kRenderLoreSummary, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        return to_outcome(qf::render_lore_summary_json(texts[0].view()));
+        return to_outcome(qf::render_lore_summary_json(texts[0]));
     });
 }
 
