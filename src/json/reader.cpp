@@ -18,7 +18,7 @@ using namespace detail;
 
 Result<void, JsonError> Reader::enter() {
     if (--budget_ == 0) {
-        return fail(error_at(kRecursionLimit, index_ + 1));
+        return failure_at<void>(kRecursionLimit, index_ + 1);
     }
     ++index_;
     return {};
@@ -31,15 +31,15 @@ Result<bool, JsonError> Reader::next_element(bool first) {
             ++index_;
             next = peek();
             if (next == ']') {
-                return fail(error_at(kTrailingComma, index_ + 1));
+                return failure_at<bool>(kTrailingComma, index_ + 1);
             }
             if (next == kEnd) {
-                return fail(error_at_end(kEofValue));
+                return failure_at_end<bool>(kEofValue);
             }
             return true;
         }
         if (next != ']' && next != kEnd) {
-            return fail(error_at(kExpectedCommaOrBracket, index_ + 1));
+            return failure_at<bool>(kExpectedCommaOrBracket, index_ + 1);
         }
     }
     if (next == ']') {
@@ -47,7 +47,7 @@ Result<bool, JsonError> Reader::next_element(bool first) {
         return false;
     }
     if (next == kEnd) {
-        return fail(error_at_end(kEofList));
+        return failure_at_end<bool>(kEofList);
     }
     return true;
 }
@@ -63,21 +63,21 @@ Result<bool, JsonError> Reader::next_key(bool first) {
                 return true;
             }
             if (next == '}') {
-                return fail(error_at(kTrailingComma, index_ + 1));
+                return failure_at<bool>(kTrailingComma, index_ + 1);
             }
             if (next == kEnd) {
-                return fail(error_at_end(kEofValue));
+                return failure_at_end<bool>(kEofValue);
             }
-            return fail(error_at(kKeyMustBeString, index_ + 1));
+            return failure_at<bool>(kKeyMustBeString, index_ + 1);
         }
         if (next == '}') {
             ++index_;
             return false;
         }
         if (next == kEnd) {
-            return fail(error_at_end(kEofObject));
+            return failure_at_end<bool>(kEofObject);
         }
-        return fail(error_at(kExpectedCommaOrBrace, index_ + 1));
+        return failure_at<bool>(kExpectedCommaOrBrace, index_ + 1);
     }
     if (next == '"') {
         ++index_;
@@ -88,9 +88,9 @@ Result<bool, JsonError> Reader::next_key(bool first) {
         return false;
     }
     if (next == kEnd) {
-        return fail(error_at_end(kEofObject));
+        return failure_at_end<bool>(kEofObject);
     }
-    return fail(error_at(kKeyMustBeString, index_ + 1));
+    return failure_at<bool>(kKeyMustBeString, index_ + 1);
 }
 
 Result<void, JsonError> Reader::read_colon() {
@@ -100,9 +100,9 @@ Result<void, JsonError> Reader::read_colon() {
         return {};
     }
     if (next == kEnd) {
-        return fail(error_at_end(kEofObject));
+        return failure_at_end<void>(kEofObject);
     }
-    return fail(error_at(kExpectedColon, index_ + 1));
+    return failure_at<void>(kExpectedColon, index_ + 1);
 }
 
 Result<void, JsonError> Reader::close_record_array() {
@@ -112,19 +112,19 @@ Result<void, JsonError> Reader::close_record_array() {
         return {};
     }
     if (next == kEnd) {
-        return fail(error_at_end(kEofList));
+        return failure_at_end<void>(kEofList);
     }
     if (next == ',') {
         ++index_;
         next = peek();
         if (next == ']') {
-            return fail(error_at(kTrailingComma, index_ + 1));
+            return failure_at<void>(kTrailingComma, index_ + 1);
         }
         if (next == kEnd) {
-            return fail(error_at_end(kTrailingCharacters));
+            return failure_at_end<void>(kTrailingCharacters);
         }
     }
-    return fail(error_at(kTrailingCharacters, index_ + 1));
+    return failure_at<void>(kTrailingCharacters, index_ + 1);
 }
 
 void Reader::settle(char closer) noexcept {
@@ -135,7 +135,7 @@ void Reader::settle(char closer) noexcept {
 
 Result<void, JsonError> Reader::finish() {
     if (peek() != kEnd) {
-        return fail(error_at(kTrailingCharacters, index_ + 1));
+        return failure_at<void>(kTrailingCharacters, index_ + 1);
     }
     return {};
 }
@@ -145,10 +145,10 @@ Result<char, JsonError> Reader::read_literal() {
     const std::string_view word = first == 't' ? "true" : first == 'f' ? "false" : "null";
     for (const char letter : word) {
         if (index_ == text_.size()) {
-            return fail(error_at_end(kEofValue));
+            return failure_at_end<char>(kEofValue);
         }
         if (text_[index_] != letter) {
-            return fail(error_at(kExpectedIdent, index_ + 1));
+            return failure_at<char>(kExpectedIdent, index_ + 1);
         }
         ++index_;
     }
@@ -161,10 +161,10 @@ Result<void, JsonError> Reader::skip_number() {
     const std::size_t size = text_.size();
     const auto require_digit = [&]() -> Result<void, JsonError> {
         if (index_ == size) {
-            return fail(error_at_end(kInvalidNumber));
+            return failure_at_end<void>(kInvalidNumber);
         }
         if (!is_digit(text_[index_])) {
-            return fail(error_at(kInvalidNumber, index_ + 1));
+            return failure_at<void>(kInvalidNumber, index_ + 1);
         }
         return {};
     };
@@ -182,7 +182,7 @@ Result<void, JsonError> Reader::skip_number() {
     if (text_[index_] == '0') {
         ++index_;
         if (index_ < size && is_digit(text_[index_])) {
-            return fail(error_at(kInvalidNumber, index_ + 1));
+            return failure_at<void>(kInvalidNumber, index_ + 1);
         }
     } else {
         skip_digits();
@@ -217,7 +217,7 @@ value:
     next = peek();
     switch (next) {
     case kEnd:
-        return fail(error_at_end(kEofValue));
+        return failure_at_end<void>(kEofValue);
     case '"':
         ++index_;
         if (auto skipped = skip_string(); !skipped) {
@@ -254,7 +254,7 @@ value:
             goto after_value;
         }
         if (next == kEnd) {
-            return fail(error_at_end(kEofList));
+            return failure_at_end<void>(kEofList);
         }
         open.push_back('[');
         goto value;
@@ -268,7 +268,7 @@ value:
         open.push_back('{');
         goto key;
     default:
-        return fail(error_at(kExpectedValue, index_ + 1));
+        return failure_at<void>(kExpectedValue, index_ + 1);
     }
 key:  // a key must start here
     next = peek();
@@ -283,14 +283,14 @@ key:  // a key must start here
             goto value;
         }
         if (next == kEnd) {
-            return fail(error_at_end(kEofObject));
+            return failure_at_end<void>(kEofObject);
         }
-        return fail(error_at(kExpectedColon, index_ + 1));
+        return failure_at<void>(kExpectedColon, index_ + 1);
     }
     if (next == kEnd) {
-        return fail(error_at_end(kEofObject));
+        return failure_at_end<void>(kEofObject);
     }
-    return fail(error_at(kKeyMustBeString, index_ + 1));
+    return failure_at<void>(kKeyMustBeString, index_ + 1);
 after_value:
     if (open.empty()) {
         return {};
@@ -307,9 +307,9 @@ after_value:
             goto after_value;
         }
         if (next == kEnd) {
-            return fail(error_at_end(kEofList));
+            return failure_at_end<void>(kEofList);
         }
-        return fail(error_at(kExpectedCommaOrBracket, index_ + 1));
+        return failure_at<void>(kExpectedCommaOrBracket, index_ + 1);
     }
     if (next == ',') {
         ++index_;
@@ -321,9 +321,9 @@ after_value:
         goto after_value;
     }
     if (next == kEnd) {
-        return fail(error_at_end(kEofObject));
+        return failure_at_end<void>(kEofObject);
     }
-    return fail(error_at(kExpectedCommaOrBrace, index_ + 1));
+    return failure_at<void>(kExpectedCommaOrBrace, index_ + 1);
 }
 
 [[gnu::cold]] JsonError Reader::unexpected(std::string_view expected) {

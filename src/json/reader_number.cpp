@@ -72,7 +72,7 @@ Result<Number, JsonError> Reader::read_number() {
     if (data[at] == '0') {
         ++at;
         if (digit_at(at)) {
-            return fail(error_at(kInvalidNumber, at + 1));
+            return failure_at<Number>(kInvalidNumber, at + 1);
         }
     } else {
         for (; digit_at(at); ++at) {
@@ -121,7 +121,7 @@ Result<Number, JsonError> Reader::read_number() {
             if (written > (std::numeric_limits<std::int32_t>::max() - digit) / 10) {
                 ++at;
                 if (significand != 0 && !exponent_negative) {
-                    return fail(error_at(kNumberOutOfRange, at));
+                    return failure_at<Number>(kNumberOutOfRange, at);
                 }
                 while (digit_at(at)) {
                     ++at;
@@ -160,7 +160,7 @@ Result<Number, JsonError> Reader::read_number() {
     if (value != 0.0) {
         while (exponent > kMaxTableExponent || exponent < -kMaxTableExponent) {
             if (exponent > 0) {
-                return fail(error_at(kNumberOutOfRange, at));
+                return failure_at<Number>(kNumberOutOfRange, at);
             }
             value /= kPow10[kMaxTableExponent];
             exponent += kMaxTableExponent;
@@ -168,7 +168,7 @@ Result<Number, JsonError> Reader::read_number() {
         if (exponent >= 0) {
             value *= kPow10[exponent];
             if (value == std::numeric_limits<double>::infinity()) {
-                return fail(error_at(kNumberOutOfRange, at));
+                return failure_at<Number>(kNumberOutOfRange, at);
             }
         } else {
             value /= kPow10[-exponent];

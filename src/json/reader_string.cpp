@@ -87,7 +87,7 @@ Result<std::string_view, JsonError> Reader::read_string_escaped(std::size_t star
     for (;;) {
         scratch_.append(data + start, stop - start);
         if (stop == size) {
-            return fail(error_at_end(kEofString));
+            return failure_at_end<std::string_view>(kEofString);
         }
         const char byte = data[stop];
         if (byte == '"') {
@@ -95,7 +95,7 @@ Result<std::string_view, JsonError> Reader::read_string_escaped(std::size_t star
             return std::string_view(scratch_);
         }
         if (byte != '\\') {
-            return fail(error_at(kControlCharacter, stop + 1));
+            return failure_at<std::string_view>(kControlCharacter, stop + 1);
         }
         if (auto escape = decode_escape(stop, start); !escape) {
             return fail(std::move(escape).error());
@@ -131,13 +131,13 @@ Result<void, JsonError> Reader::decode_escape(std::size_t backslash, std::size_t
     const std::size_t size = text_.size();
     std::size_t at = backslash + 1;
     if (at == size) {
-        return fail(error_at_end(kEofString));
+        return failure_at_end<void>(kEofString);
     }
     const char letter = text_[at];
     if (letter != 'u') {
         const char decoded = simple_escape(letter);
         if (decoded == 0) {
-            return fail(error_at(kInvalidEscape, at + 1));
+            return failure_at<void>(kInvalidEscape, at + 1);
         }
         scratch_.push_back(decoded);
         next = at + 1;
@@ -153,7 +153,7 @@ Result<void, JsonError> Reader::decode_escape(std::size_t backslash, std::size_t
     }
     at += 5;  // after the last digit
     if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        return fail(error_at(kLoneLeadingSurrogate, at));
+        return failure_at<void>(kLoneLeadingSurrogate, at);
     }
     if (unit < 0xD800 || unit > 0xDBFF) {
         append_utf8(scratch_, static_cast<std::uint32_t>(unit));
@@ -162,16 +162,16 @@ Result<void, JsonError> Reader::decode_escape(std::size_t backslash, std::size_t
     }
     // A high surrogate: a low one must follow as a second escape.
     if (at == size) {
-        return fail(error_at_end(kEofString));
+        return failure_at_end<void>(kEofString);
     }
     if (text_[at] != '\\') {
-        return fail(error_at(kUnexpectedEndOfHexEscape, at + 1));
+        return failure_at<void>(kUnexpectedEndOfHexEscape, at + 1);
     }
     if (at + 1 == size) {
-        return fail(error_at_end(kEofString));
+        return failure_at_end<void>(kEofString);
     }
     if (text_[at + 1] != 'u') {
-        return fail(error_at(kUnexpectedEndOfHexEscape, at + 2));
+        return failure_at<void>(kUnexpectedEndOfHexEscape, at + 2);
     }
     const long low = read_hex4(text_, at + 2);
     if (low < 0) {
@@ -179,7 +179,7 @@ Result<void, JsonError> Reader::decode_escape(std::size_t backslash, std::size_t
     }
     at += 6;
     if (low < 0xDC00 || low > 0xDFFF) {
-        return fail(error_at(kLoneLeadingSurrogate, at));
+        return failure_at<void>(kLoneLeadingSurrogate, at);
     }
     append_utf8(scratch_, static_cast<std::uint32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
     next = at;
@@ -194,7 +194,7 @@ Result<void, JsonError> Reader::skip_string() {
     for (;;) {
         const std::size_t stop = static_cast<std::size_t>(find_string_stop(data + index_, data + size) - data);
         if (stop == size) {
-            return fail(error_at_end(kEofString));
+            return failure_at_end<void>(kEofString);
         }
         const char byte = data[stop];
         if (byte == '"') {
@@ -202,25 +202,25 @@ Result<void, JsonError> Reader::skip_string() {
             return {};
         }
         if (byte != '\\') {
-            return fail(error_at(kControlCharacter, stop));
+            return failure_at<void>(kControlCharacter, stop);
         }
         const std::size_t at = stop + 1;
         if (at == size) {
-            return fail(error_at_end(kEofString));
+            return failure_at_end<void>(kEofString);
         }
         if (text_[at] == 'u') {
             const long unit = read_hex4(text_, at + 1);
             if (unit == -1) {
-                return fail(error_at_end(kEofString));
+                return failure_at_end<void>(kEofString);
             }
             if (unit == -2) {
-                return fail(error_at(kInvalidEscape, at + 5));
+                return failure_at<void>(kInvalidEscape, at + 5);
             }
             index_ = at + 5;
         } else if (simple_escape(text_[at]) != 0) {
             index_ = at + 1;
         } else {
-            return fail(error_at(kInvalidEscape, at + 1));
+            return failure_at<void>(kInvalidEscape, at + 1);
         }
     }
 }

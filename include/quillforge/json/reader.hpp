@@ -112,6 +112,16 @@ private:
     // "before X" is X's offset, "at the end" is the text's length.
     JsonError error_at(const char* message, std::size_t offset) const;
     JsonError error_at_end(const char* message) const { return error_at(message, text_.size()); }
+    // The same as a failed result, built out of line: a hot function that
+    // returns it needs no frame for an error it almost never makes.
+    template <class T>
+    [[gnu::cold, gnu::noinline]] Result<T, JsonError> failure_at(const char* message, std::size_t offset) const {
+        return fail(error_at(message, offset));
+    }
+    template <class T>
+    [[gnu::cold, gnu::noinline]] Result<T, JsonError> failure_at_end(const char* message) const {
+        return fail(error_at(message, text_.size()));
+    }
 
     Result<std::string_view, JsonError> read_string_escaped(std::size_t start, std::size_t stop);
     Result<void, JsonError> decode_escape(std::size_t backslash, std::size_t& next);
