@@ -133,33 +133,48 @@ def msgspec_config_decoder() -> Callable[[str], Any]:
 # ---------------------------------------------------------------- timing
 
 
-def per_call(stmt: str, namespace: dict[str, Any], budget: float, min_samples: int = 5) -> float:
-    """Median seconds per call: a warm-up, then samples of `number` calls each
-    (at least 20 ms a sample) until the budget is spent."""
-    timer = timeit.Timer(stmt, globals=namespace)
-    gc.collect()
-    warm = timer.timeit(1)
-    number = max(1, int(0.02 / warm)) if warm < 0.02 else 1
-    if number > 1:
-        warm = timer.timeit(number) / number
-    samples: list[float] = []
-    started = time.perf_counter()
-    while len(samples) < min_samples or (time.perf_counter() - started < budget and len(samples) < 200):
-        samples.append(timer.timeit(number) / number)
-        if number == 1:
+class Sampler:
+    """One sample of a statement: `number` calls (at least 20 ms in all) timed
+    together, in seconds per call."""
+
+    def __init__(self, stmt: str, namespace: dict[str, Any]) -> None:
+        self.timer = timeit.Timer(stmt, globals=namespace)
+        gc.collect()
+        warm = self.timer.timeit(1)  # also builds what a first call caches
+        self.number = max(1, int(0.02 / warm)) if warm < 0.02 else 1
+
+    def __call__(self) -> float:
+        seconds = self.timer.timeit(self.number) / self.number
+        if self.number == 1:
             gc.collect()
-    return statistics.median(samples)
+        return seconds
 
 
-def limit_per_call(run: Callable[[int], Any], size: int) -> float:
-    """Seconds per pass of a bare loop that runs `rounds` passes in one call."""
-    rounds = max(1, (4 * MB) // max(size, 1))
-    samples = []
-    for _ in range(7 if size < 100 * MB else 3):
+class LimitSampler:
+    """One sample of a bare C++ loop that runs `rounds` passes in one call."""
+
+    def __init__(self, run: Callable[[int], Any], size: int) -> None:
+        self.run = run
+        self.rounds = max(1, (4 * MB) // max(size, 1))
+
+    def __call__(self) -> float:
         start = time.perf_counter()
-        run(rounds)
-        samples.append((time.perf_counter() - start) / rounds)
-    return statistics.median(samples)
+        self.run(self.rounds)
+        return (time.perf_counter() - start) / self.rounds
+
+
+def interleaved(samplers: dict[str, Callable[[], float]], budget: float, min_rounds: int = 5) -> dict[str, float]:
+    """Median seconds per call of each sampler, taking one sample of each in
+    turn, round after round, so that a slow moment of a shared machine falls on
+    all of them alike and the ratios stay fair."""
+    samples: dict[str, list[float]] = {name: [] for name in samplers}
+    started = time.perf_counter()
+    rounds = 0
+    while rounds < min_rounds or (time.perf_counter() - started < budget * len(samplers) and rounds < 200):
+        for name, sample in samplers.items():
+            samples[name].append(sample())
+        rounds += 1
+    return {name: statistics.median(values) for name, values in samples.items()}
 
 
 # ---------------------------------------------------------------- memory
@@ -246,7 +261,8 @@ def small_texts(budget: float) -> list[dict[str, Any]]:
         ("msgspec decode of the example's two texts", "ms_lore(lore); ms_config(config)"),
         ("render_lore_summary_json(example)", "summary(lore)"),
     ]
-    return [{"name": name, "seconds": per_call(stmt, ns, budget, min_samples=15)} for name, stmt in rows]
+    seconds = interleaved({name: Sampler(stmt, ns) for name, stmt in rows}, budget, min_rounds=15)
+    return [{"name": name, "seconds": seconds[name]} for name, _ in rows]
 
 
 def workloads(limits: Limits, lib: Path, quick: bool, budget: float) -> list[dict[str, Any]]:
@@ -261,20 +277,19 @@ def workloads(limits: Limits, lib: Path, quick: bool, budget: float) -> list[dic
             raw, hashed = limits.workload(flavour, size)
             text = raw.decode()
             row: dict[str, Any] = {"flavour": flavour, "label": label, "bytes": len(raw), "seconds": {}}
-            seconds = row["seconds"]
-            # The warm-up call also builds the UTF-8 copy that CPython keeps inside a non-ASCII str.
-            seconds["generate_candidate_json"] = per_call(
-                "f(text, config)", {"f": quillforge.generate_candidate_json, "text": text, "config": EXAMPLE_CONFIG},
-                budget)
-            seconds["render_lore_summary_json"] = per_call(
-                "f(text)", {"f": quillforge.render_lore_summary_json, "text": text}, budget)
+            # Each sampler's first call also builds the UTF-8 copy that CPython keeps inside a non-ASCII str.
+            samplers: dict[str, Callable[[], float]] = {
+                "generate_candidate_json": Sampler(
+                    "f(text, config)", {"f": quillforge.generate_candidate_json, "text": text, "config": EXAMPLE_CONFIG}),
+                "render_lore_summary_json": Sampler("f(text)", {"f": quillforge.render_lore_summary_json, "text": text}),
+            }
             for name, decode in peers.items():
-                seconds[name] = per_call("f(text)", {"f": decode, "text": text}, budget)
+                samplers[name] = Sampler("f(text)", {"f": decode, "text": text})
             target = ctypes.create_string_buffer(len(raw))
-            seconds["FNV-1a limit"] = limit_per_call(lambda r: limits.lib.qf_bench_fnv1a(hashed, len(hashed), 42, r),
-                                                     len(hashed))
-            seconds["memcpy"] = limit_per_call(lambda r: limits.lib.qf_bench_memcpy(target, raw, len(raw), r),
-                                               len(raw))
+            samplers["FNV-1a limit"] = LimitSampler(
+                lambda r: limits.lib.qf_bench_fnv1a(hashed, len(hashed), 42, r), len(hashed))
+            samplers["memcpy"] = LimitSampler(lambda r: limits.lib.qf_bench_memcpy(target, raw, len(raw), r), len(raw))
+            row["seconds"] = interleaved(samplers, budget, min_rounds=3 if size >= 100 * MB else 5)
             row["hashed_bytes"] = len(hashed)
             if size == 100 * MB:
                 row["memory"] = {name: measure_memory(lib, name, flavour, size)
