@@ -215,3 +215,30 @@ def test_batch_memory_does_not_grow_with_the_file(tmp_path: Path) -> None:
     large.write_text((line + "\n") * 100_000, encoding="utf-8")  # about 17 MB
     growth_kib = _peak_rss_kib(large) - _peak_rss_kib(small)
     assert growth_kib < 4 * 1024, f"peak RSS grew by {growth_kib} KiB"
+
+
+def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
+    import pty
+
+    path = tmp_path / "lores.jsonl"
+    path.write_text("\n".join(_lore_line(i) for i in range(300)) + "\n", encoding="utf-8")
+    controller, terminal = pty.openpty()
+    try:
+        completed = subprocess.run([sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull],
+                                   stderr=terminal, timeout=120)
+        os.close(terminal)
+        drawn = b""
+        while True:
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:  # the terminal's other end is closed: all is read
+                break
+            if not chunk:
+                break
+            drawn += chunk
+    finally:
+        os.close(controller)
+    assert completed.returncode == 0
+    assert "100.0%" in drawn.decode() and "300 lines, 0 failed" in drawn.decode()
+    piped = run("batch", str(path), "-o", os.devnull)
+    assert (piped.returncode, piped.stderr) == (0, "")
