@@ -57,12 +57,8 @@ std::string_view expected_description(FieldType type) {
     return reader.error_here(what + std::string(name) + "`");
 }
 
-Result<std::string_view, JsonError> read_text(Reader& reader) {
-    if (reader.peek() != '"') {
-        return fail(reader.unexpected(expected_description(FieldType::Text)));
-    }
-    reader.bump();
-    return reader.read_string();
+[[gnu::cold]] JsonError unexpected_field(Reader& reader, FieldType type) {
+    return reader.unexpected(expected_description(type));
 }
 
 Result<void, JsonError> decode_text(Reader& reader, std::string& out) {

@@ -94,9 +94,18 @@ inline int match_field(const RecordInfo& info, std::string_view key) noexcept {
     return -1;
 }
 
+// "invalid type" for the value at the reader where a field of `type` belongs.
+JsonError unexpected_field(Reader& reader, FieldType type);
+
 // A string value: a view into the text, or into the reader's scratch buffer when
 // it held escapes (valid until the next string is read).
-Result<std::string_view, JsonError> read_text(Reader& reader);
+inline Result<std::string_view, JsonError> read_text(Reader& reader) {
+    if (reader.peek() != '"') [[unlikely]] {
+        return fail(unexpected_field(reader, FieldType::Text));
+    }
+    reader.bump();
+    return reader.read_string();
+}
 Result<void, JsonError> decode_text(Reader& reader, std::string& out);
 Result<void, JsonError> decode_f64(Reader& reader, double& out);
 Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std::uint64_t max, FieldType type);

@@ -16,90 +16,40 @@ using namespace detail;
     return JsonError::at_offset(std::move(message), text_, index_);
 }
 
-Result<void, JsonError> Reader::enter() {
-    if (--budget_ == 0) {
-        return failure_at<void>(kRecursionLimit, index_ + 1);
-    }
-    ++index_;
-    return {};
+// The cold halves of the inline steps: peek() has left the reader on the byte
+// that stopped them (or at the end), after the comma when `comma`.
+Result<void, JsonError> Reader::too_deep() const {
+    return failure_at<void>(kRecursionLimit, index_ + 1);
 }
 
-Result<bool, JsonError> Reader::next_element(bool first) {
-    int next = peek();
-    if (!first) {
-        if (next == ',') {
-            ++index_;
-            next = peek();
-            if (next == ']') {
-                return failure_at<bool>(kTrailingComma, index_ + 1);
-            }
-            if (next == kEnd) {
-                return failure_at_end<bool>(kEofValue);
-            }
-            return true;
+Result<bool, JsonError> Reader::element_error(bool comma) const {
+    if (comma) {
+        if (at_end()) {
+            return failure_at_end<bool>(kEofValue);
         }
-        if (next != ']' && next != kEnd) {
-            return failure_at<bool>(kExpectedCommaOrBracket, index_ + 1);
-        }
+        return failure_at<bool>(kTrailingComma, index_ + 1);  // only a "]" stops an element after a comma
     }
-    if (next == ']') {
-        ++index_;
-        return false;
-    }
-    if (next == kEnd) {
+    if (at_end()) {
         return failure_at_end<bool>(kEofList);
     }
-    return true;
+    return failure_at<bool>(kExpectedCommaOrBracket, index_ + 1);
 }
 
-Result<bool, JsonError> Reader::next_key(bool first) {
-    int next = peek();
-    if (!first) {
-        if (next == ',') {
-            ++index_;
-            next = peek();
-            if (next == '"') {
-                ++index_;
-                return true;
-            }
-            if (next == '}') {
-                return failure_at<bool>(kTrailingComma, index_ + 1);
-            }
-            if (next == kEnd) {
-                return failure_at_end<bool>(kEofValue);
-            }
-            return failure_at<bool>(kKeyMustBeString, index_ + 1);
+Result<bool, JsonError> Reader::key_error(bool first, bool comma) const {
+    if (comma) {
+        if (at_end()) {
+            return failure_at_end<bool>(kEofValue);
         }
-        if (next == '}') {
-            ++index_;
-            return false;
-        }
-        if (next == kEnd) {
-            return failure_at_end<bool>(kEofObject);
-        }
-        return failure_at<bool>(kExpectedCommaOrBrace, index_ + 1);
+        return failure_at<bool>(text_[index_] == '}' ? kTrailingComma : kKeyMustBeString, index_ + 1);
     }
-    if (next == '"') {
-        ++index_;
-        return true;
-    }
-    if (next == '}') {
-        ++index_;
-        return false;
-    }
-    if (next == kEnd) {
+    if (at_end()) {
         return failure_at_end<bool>(kEofObject);
     }
-    return failure_at<bool>(kKeyMustBeString, index_ + 1);
+    return failure_at<bool>(first ? kKeyMustBeString : kExpectedCommaOrBrace, index_ + 1);
 }
 
-Result<void, JsonError> Reader::read_colon() {
-    const int next = peek();
-    if (next == ':') {
-        ++index_;
-        return {};
-    }
-    if (next == kEnd) {
+Result<void, JsonError> Reader::colon_error() const {
+    if (at_end()) {
         return failure_at_end<void>(kEofObject);
     }
     return failure_at<void>(kExpectedColon, index_ + 1);

@@ -69,16 +69,63 @@ public:
 
     // Consumes the "[" or "{" of a container that a decoder reads, taking one
     // level of the nesting budget; leave() gives it back.
-    Result<void, JsonError> enter();
+    Result<void, JsonError> enter() {
+        if (--budget_ == 0) [[unlikely]] {
+            return too_deep();
+        }
+        ++index_;
+        return {};
+    }
     void leave() noexcept { ++budget_; }
+
+    // The structural steps below are inline because decoders take one per token;
+    // only their errors are built out of line.
 
     // Element syntax of a decoded array (`first`: right after its "["): true when
     // an element starts at the reader's position, false when the "]" was consumed.
-    Result<bool, JsonError> next_element(bool first);
+    Result<bool, JsonError> next_element(bool first) {
+        int next = peek();
+        const bool comma = !first && next == ',';
+        if (comma) {
+            ++index_;
+            next = peek();
+        }
+        if (next == ']') {
+            if (!comma) {
+                ++index_;
+                return false;
+            }
+        } else if (next != kEnd && (first || comma)) {
+            return true;
+        }
+        return element_error(comma);
+    }
     // Member syntax of a decoded object: true when a key's opening quotation mark
     // was consumed, false when the "}" was consumed.
-    Result<bool, JsonError> next_key(bool first);
-    Result<void, JsonError> read_colon();
+    Result<bool, JsonError> next_key(bool first) {
+        int next = peek();
+        const bool comma = !first && next == ',';
+        if (comma) {
+            ++index_;
+            next = peek();
+        }
+        if (next == '"' && (first || comma)) {
+            ++index_;
+            return true;
+        }
+        if (next == '}' && !comma) {
+            ++index_;
+            return false;
+        }
+        return key_error(first, comma);
+    }
+    Result<void, JsonError> read_colon() {
+        if (peek() == ':') {
+            ++index_;
+            return {};
+        }
+        return colon_error();
+    }
 
     // The closing step of a record's array form after its last element.
     Result<void, JsonError> close_record_array();
@@ -122,6 +169,13 @@ private:
     [[gnu::cold, gnu::noinline]] Result<T, JsonError> failure_at_end(const char* message) const {
         return fail(error_at(message, text_.size()));
     }
+
+    // The errors of the inline steps, at the byte that peek() stops on.
+    [[gnu::cold, gnu::noinline]] Result<void, JsonError> too_deep() const;
+    [[gnu::cold, gnu::noinline]] Result<bool, JsonError> element_error(bool comma) const;
+    bool at_end() const noexcept { return index_ == text_.size(); }
+    [[gnu::cold, gnu::noinline]] Result<bool, JsonError> key_error(bool first, bool comma) const;
+    [[gnu::cold, gnu::noinline]] Result<void, JsonError> colon_error() const;
 
     Result<std::string_view, JsonError> read_string_escaped(std::size_t start, std::size_t stop);
     Result<void, JsonError> decode_escape(std::size_t backslash, std::size_t& next);
