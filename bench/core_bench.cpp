@@ -12,7 +12,7 @@
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/json/writer.hpp"
-#include "string_scan.hpp"
+#include "quillforge/json/string_scan.hpp"
 #include "unicode_text.hpp"
 #include "workload.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../src/json/string_scan.hpp"
+#include "quillforge/json/string_scan.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #if defined(__SSE2__)
         QF_FUZZ_CHECK(d::find_string_stop_sse2(start, end) == expected, "SSE2 scan");
 #endif
+        const char* near = d::find_string_stop_near(start, end);
+        QF_FUZZ_CHECK(near == nullptr || near == expected, "first look");
     }
 
     std::string written = "  ";  // something before, so that the view does not start the buffer

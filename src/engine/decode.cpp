@@ -57,6 +57,14 @@ std::string_view expected_description(FieldType type) {
     return reader.error_here(what + std::string(name) + "`");
 }
 
+[[gnu::cold]] JsonError missing_field(const Reader& reader, const RecordInfo& info, std::uint32_t given) {
+    std::size_t i = 0;
+    while (i + 1 < info.fields.size() && (given & (1u << i)) != 0) {
+        ++i;
+    }
+    return field_error(reader, "missing field `", info.fields[i].name);
+}
+
 [[gnu::cold]] JsonError unexpected_field(Reader& reader, FieldType type) {
     return reader.unexpected(expected_description(type));
 }

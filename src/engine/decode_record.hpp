@@ -82,6 +82,8 @@ constexpr bool binding_matches() {
 JsonError unexpected_record(Reader& reader, const RecordInfo& info);
 JsonError invalid_length(const Reader& reader, const RecordInfo& info, std::size_t present);
 JsonError field_error(const Reader& reader, const char* what, std::string_view name);
+// "missing field" for the first declared field that `given` lacks.
+JsonError missing_field(const Reader& reader, const RecordInfo& info, std::uint32_t given);
 std::string_view expected_description(FieldType type);
 
 // The index of the field that `key` names, or -1.
@@ -167,15 +169,16 @@ Result<void, JsonError> decode_member(Reader& reader, Member& out) {
     }
 }
 
-// Decodes field `index` into its member.
-template <class Record>
+// Decodes field `index` into its member. Each step returns the member's result
+// itself, so no result is built, assigned and destroyed on the way.
+template <class Record, std::size_t I = 0>
 Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t index) {
-    using B = Binding<Record>;
-    Result<void, JsonError> result;
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (void)((index == I ? (result = decode_member(reader, out.*std::get<I>(B::members)), true) : false) || ...);
-    }(std::make_index_sequence<std::tuple_size_v<MembersOf<Record>>>{});
-    return result;
+    if constexpr (I + 1 < std::tuple_size_v<MembersOf<Record>>) {
+        if (index != I) {
+            return decode_field<Record, I + 1>(reader, out, index);
+        }
+    }
+    return decode_member(reader, out.*std::get<I>(Binding<Record>::members));
 }
 
 template <class Record>
@@ -218,10 +221,9 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
         given |= 1u << field;
     }
     reader.leave();
-    for (std::size_t i = 0; i < info.fields.size(); ++i) {
-        if ((given & (1u << i)) == 0) {
-            return fail(field_error(reader, "missing field `", info.fields[i].name));
-        }
+    constexpr std::uint32_t kAll = static_cast<std::uint32_t>((std::uint64_t{1} << B::info.fields.size()) - 1);
+    if (given != kAll) [[unlikely]] {
+        return fail(missing_field(reader, info, given));
     }
     return {};
 }

@@ -2,7 +2,7 @@
 // when skipped.
 #include "quillforge/json/reader.hpp"
 #include "messages.hpp"
-#include "string_scan.hpp"
+#include "quillforge/json/string_scan.hpp"
 
 namespace qf::json {
 
@@ -67,7 +67,7 @@ void append_utf8(std::string& out, std::uint32_t code_point) {
 
 }  // namespace
 
-Result<std::string_view, JsonError> Reader::read_string() {
+Result<std::string_view, JsonError> Reader::read_string_slowly() {
     const char* const data = text_.data();
     const char* const stop = find_string_stop(data + index_, data + text_.size());
     if (stop != data + text_.size() && *stop == '"') {

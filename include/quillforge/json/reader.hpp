@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "quillforge/json/error.hpp"
+#include "quillforge/json/string_scan.hpp"
 #include "quillforge/result.hpp"
 
 namespace qf::json {
@@ -62,7 +63,16 @@ public:
     // Reads a string whose opening quotation mark was consumed. The view points
     // into the text when the string holds no escape, else into the scratch
     // buffer; it stays valid until the next string is read or a value skipped.
-    Result<std::string_view, JsonError> read_string();
+    Result<std::string_view, JsonError> read_string() {
+        const char* const begin = text_.data() + index_;
+        const char* const stop = detail::find_string_stop_near(begin, text_.data() + text_.size());
+        if (stop != nullptr && *stop == '"') {
+            const auto length = static_cast<std::size_t>(stop - begin);
+            index_ += length + 1;
+            return std::string_view(begin, length);
+        }
+        return read_string_slowly();
+    }
 
     // Reads a number at its "-" or first digit.
     Result<Number, JsonError> read_number();
@@ -177,6 +187,8 @@ private:
     [[gnu::cold, gnu::noinline]] Result<bool, JsonError> key_error(bool first, bool comma) const;
     [[gnu::cold, gnu::noinline]] Result<void, JsonError> colon_error() const;
 
+    // A string that the inline first look did not settle: long, escaped or wrong.
+    Result<std::string_view, JsonError> read_string_slowly();
     Result<std::string_view, JsonError> read_string_escaped(std::size_t start, std::size_t stop);
     Result<void, JsonError> decode_escape(std::size_t backslash, std::size_t& next);
     Result<void, JsonError> skip_string();

@@ -24,21 +24,25 @@ inline const char* find_string_stop_bytewise(const char* p, const char* end) noe
     return p;
 }
 
-// Eight bytes at a time in a 64-bit word. A byte's flag can only be wrong above
-// an earlier true stop (borrows run upwards), so the lowest flag is exact.
+// The high bit of each stop byte among the eight at `p` (little-endian words
+// only). A byte's flag can only be wrong above an earlier true stop (borrows run
+// upwards), so the lowest flag is exact.
+inline std::uint64_t word_stop_hits(const char* p) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const std::uint64_t quote = word ^ (kOnes * '"');
+    const std::uint64_t backslash = word ^ (kOnes * '\\');
+    return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((word - kOnes * 0x20) & ~word)) &
+           kHighs;
+}
+
+// Eight bytes at a time in a 64-bit word.
 inline const char* find_string_stop_portable(const char* p, const char* end) noexcept {
     if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
-        constexpr std::uint64_t kHighs = 0x8080808080808080u;
         while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            const std::uint64_t quote = word ^ (kOnes * '"');
-            const std::uint64_t backslash = word ^ (kOnes * '\\');
-            const std::uint64_t hits = (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
-                                        ((word - kOnes * 0x20) & ~word)) &
-                                       kHighs;
-            if (hits != 0) {
+            if (const std::uint64_t hits = word_stop_hits(p); hits != 0) {
                 return p + std::countr_zero(hits) / 8;
             }
             p += 8;
@@ -92,6 +96,28 @@ inline const char* find_string_stop(const char* p, const char* end) noexcept {
 #else
     return find_string_stop_portable(p, end);
 #endif
+}
+
+// A first look, cheap enough to inline where a string is read: the first stop
+// byte when it lies among the next sixteen bytes (eight without SSE2) or before
+// the end of a shorter rest, else nullptr. Most strings, keys above all, end
+// within it, and so do the strings of a short text's last bytes.
+inline const char* find_string_stop_near(const char* p, const char* end) noexcept {
+#if defined(__SSE2__)
+    constexpr std::ptrdiff_t kLook = 16;
+    if (end - p >= kLook) {
+        const int mask = string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        return mask != 0 ? p + std::countr_zero(static_cast<unsigned>(mask)) : nullptr;
+    }
+#else
+    constexpr std::ptrdiff_t kLook = 8;
+    if (std::endian::native == std::endian::little && end - p >= kLook) {
+        const std::uint64_t hits = word_stop_hits(p);
+        return hits != 0 ? p + std::countr_zero(hits) / 8 : nullptr;
+    }
+#endif
+    const char* const stop = find_string_stop_bytewise(p, end - p < kLook ? end : p + kLook);
+    return stop != end && stop != p + kLook ? stop : nullptr;
 }
 
 }  // namespace qf::json::detail
