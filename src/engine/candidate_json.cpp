@@ -34,7 +34,7 @@ struct HeldText {
     Result<void, JsonError> decode(Reader& reader) {
         auto text = read_text(reader);
         if (!text) {
-            return fail(std::move(text).error());
+            return pass_error<void>(std::move(text));
         }
         const std::string_view whole = reader.text();
         const std::less<const char*> before;

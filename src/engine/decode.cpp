@@ -72,7 +72,7 @@ std::string_view expected_description(FieldType type) {
 Result<void, JsonError> decode_text(Reader& reader, std::string& out) {
     auto text = read_text(reader);
     if (!text) {
-        return fail(std::move(text).error());
+        return pass_error<void>(std::move(text));
     }
     out.assign(text->data(), text->size());
     return {};
@@ -92,7 +92,7 @@ Result<void, JsonError> decode_f64(Reader& reader, double& out) {
     }
     auto number = reader.read_number();
     if (!number) {
-        return fail(std::move(number).error());
+        return pass_error<void>(std::move(number));
     }
     out = number->to_double();
     return {};
@@ -104,7 +104,7 @@ Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std:
     }
     auto number = reader.read_number();
     if (!number) {
-        return fail(std::move(number).error());
+        return pass_error<void>(std::move(number));
     }
     switch (number->kind) {
     case json::Number::Kind::Unsigned:

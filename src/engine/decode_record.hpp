@@ -129,7 +129,7 @@ Result<void, JsonError> decode_each(Reader& reader, Element& element, Take&& tak
     for (bool first = true;; first = false) {
         auto more = reader.next_element(first);
         if (!more) {
-            return fail(std::move(more).error());
+            return pass_error<void>(std::move(more));
         }
         if (!*more) {
             break;
@@ -192,14 +192,14 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
     for (bool first = true;; first = false) {
         auto more = reader.next_key(first);
         if (!more) {
-            return fail(std::move(more).error());
+            return pass_error<void>(std::move(more));
         }
         if (!*more) {
             break;
         }
         auto key = reader.read_string();
         if (!key) {
-            return fail(std::move(key).error());
+            return pass_error<void>(std::move(key));
         }
         const int field = match_field(info, *key);
         if (field >= 0 && (given & (1u << field)) != 0) {
@@ -237,7 +237,7 @@ Result<void, JsonError> decode_array(Reader& reader, Record& out) {
     for (std::size_t i = 0; i < info.fields.size(); ++i) {
         auto more = reader.next_element(i == 0);
         if (!more) {
-            return fail(std::move(more).error());
+            return pass_error<void>(std::move(more));
         }
         if (!*more) {
             return fail(invalid_length(reader, info, i));

@@ -23,7 +23,7 @@ struct BlankTest {
     Result<void, JsonError> decode(Reader& reader) {
         auto text = read_text(reader);
         if (!text) {
-            return fail(std::move(text).error());
+            return pass_error<void>(std::move(text));
         }
         blank = is_blank(*text);
         return {};
@@ -39,7 +39,7 @@ struct CountedText {
     Result<void, JsonError> decode(Reader& reader) {
         auto text = read_text(reader);
         if (!text) {
-            return fail(std::move(text).error());
+            return pass_error<void>(std::move(text));
         }
         blank = is_blank(*text);
         words = count_words(*text);

@@ -1,0 +1,91 @@
+// Result keeps its value or its error in one storage; every copy, move and
+// assignment must construct and destroy exactly the side that is live.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "quillforge/result.hpp"
+
+namespace {
+
+// Counts the instances alive, so that a leak or a double destruction shows.
+struct Tracked {
+    static inline int alive = 0;
+    std::string text;
+
+    explicit Tracked(std::string t) : text(std::move(t)) { ++alive; }
+    Tracked(const Tracked& other) : text(other.text) { ++alive; }
+    Tracked(Tracked&& other) noexcept : text(std::move(other.text)) { ++alive; }
+    Tracked& operator=(const Tracked&) = default;
+    Tracked& operator=(Tracked&&) = default;
+    ~Tracked() { --alive; }
+};
+
+using R = qf::Result<Tracked, std::string>;
+
+R good(const char* text) { return Tracked(text); }
+R bad(const char* text) { return qf::fail(std::string(text)); }
+
+// What a result holds, as one string: "value:x" or "error:x".
+std::string held(const R& result) {
+    return result ? "value:" + result->text : "error:" + result.error();
+}
+
+TEST(Result, CopiesMovesAndAssignmentsKeepTheLiveSide) {
+    struct Row {
+        const char* name;
+        R (*make_target)();
+        R (*make_source)();
+        bool by_move;
+    };
+    const Row rows[] = {
+        {"value over value", [] { return good("a"); }, [] { return good("b"); }, false},
+        {"error over value", [] { return good("a"); }, [] { return bad("e"); }, false},
+        {"value over error", [] { return bad("e"); }, [] { return good("b"); }, false},
+        {"error over error", [] { return bad("e"); }, [] { return bad("f"); }, false},
+        {"moved value over value", [] { return good("a"); }, [] { return good("b"); }, true},
+        {"moved error over value", [] { return good("a"); }, [] { return bad("e"); }, true},
+        {"moved value over error", [] { return bad("e"); }, [] { return good("b"); }, true},
+        {"moved error over error", [] { return bad("e"); }, [] { return bad("f"); }, true},
+    };
+    for (const Row& row : rows) {
+        {
+            R target = row.make_target();
+            R source = row.make_source();
+            const std::string expected = held(source);
+            if (row.by_move) {
+                target = std::move(source);
+            } else {
+                target = source;
+                EXPECT_EQ(held(source), expected) << row.name;  // a copy leaves its source alone
+            }
+            EXPECT_EQ(held(target), expected) << row.name;
+            R copied(target);
+            R moved(std::move(copied));
+            EXPECT_EQ(held(moved), expected) << row.name;
+        }
+        EXPECT_EQ(Tracked::alive, 0) << row.name;
+    }
+}
+
+TEST(Result, SelfAssignmentKeepsTheValue) {
+    {
+        R result = good("a");
+        R& same = result;
+        result = same;
+        EXPECT_EQ(held(result), "value:a");
+        result = std::move(same);
+        EXPECT_EQ(held(result), "value:a");
+    }
+    EXPECT_EQ(Tracked::alive, 0);
+}
+
+TEST(Result, PassErrorForwardsTheErrorToAnotherType) {
+    R failed = bad("broken");
+    const qf::Result<void, std::string> passed = qf::pass_error<void>(std::move(failed));
+    ASSERT_FALSE(passed);
+    EXPECT_EQ(passed.error(), "broken");
+}
+
+}  // namespace
