@@ -39,14 +39,19 @@ struct HeldText {
         const std::string_view whole = reader.text();
         const std::less<const char*> before;
         escaped = before(text->data(), whole.data()) || !before(text->data(), whole.data() + whole.size());
-        if (escaped) {
-            copy.assign(*text);
-            view = copy;
+        if (escaped) [[unlikely]] {
+            keep(*text);
         } else {
             view = *text;
         }
         given = true;
         return {};
+    }
+
+    // Out of line, so that reading a plain string needs no frame for a copy.
+    [[gnu::noinline]] void keep(std::string_view text) {
+        copy.assign(text);
+        view = copy;
     }
 };
 
