@@ -434,7 +434,7 @@ def main() -> None:
     plot(rows, out / "throughput.png")
     print(f"Machine: {machine()}\n")
     print(text)
-    print(f"\n{sum(met for _, met, _ in checks)} of {len(checks)} targets met; results in {out}")
+    print(f"\n{sum(met for _, met, _ in checks)} of {len(checks)} targets met; results in {out.resolve()}")
 
 
 if __name__ == "__main__":
