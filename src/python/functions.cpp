@@ -21,6 +21,11 @@ PendingError map_error(NarrativeError error) { return PendingError::of(PyExc_Val
 Outcome to_str(std::string_view text) {
     PyObject* result = new_str(text);
     if (result == nullptr) {
+        // Running out of memory for the result is the caller's to handle, as it
+        // is for any allocation: raised as it is, not printed.
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+            return fail(PendingError::fetch());
+        }
         PyErr_Print();
         invariant_failed("Python API call failed");
     }

@@ -1,6 +1,8 @@
 """The module surface and argument binding, as a caller sees them."""
 
 import ctypes
+import os
+import subprocess
 import json
 import sys
 
@@ -157,3 +159,39 @@ def test_subinterpreter_import_is_refused_and_the_main_module_keeps_working():
     assert failure.type.__name__ == "ImportError"
     assert "subinterpreters" in failure.msg and "not yet support" in failure.msg
     assert _native.create_block_json("b1", "Hello") == '{"id":"b1","content":"Hello"}'
+
+
+OUT_OF_MEMORY = r"""
+import json, resource, sys
+from quillforge import _native
+size = 20_000_000
+function, arguments = {
+    "generate": (_native.generate_candidate_json,
+                 (json.dumps({"id": "l", "title": "t", "blocks": [["b", "w" * size]]}), "[0.7,3,42]")),
+    "summary": (_native.render_lore_summary_json, (json.dumps({"id": "l", "title": "t" * size, "blocks": [["b", "x"]]}),)),
+    "block": (_native.create_block_json, ("b", "w" * size)),
+}[sys.argv[1]]
+with open("/proc/self/status") as status:
+    virtual = int(next(line for line in status if line.startswith("VmSize:")).split()[1]) * 1024
+resource.setrlimit(resource.RLIMIT_AS, (virtual + int(float(sys.argv[2]) * size),) * 2)
+try:
+    result = function(*arguments)
+except Exception as error:
+    print(type(error).__name__)
+else:
+    print("ok", len(result) > size)
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux") or "asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="limits the address space (ASan needs more)")
+@pytest.mark.parametrize("function", ["generate", "summary", "block"])
+def test_running_out_of_memory_for_a_result_raises_memory_error_quietly(function):
+    # Whichever allocation fails, the caller sees an ordinary MemoryError and nothing is printed.
+    outcomes = set()
+    for headroom in (0.6, 1.2, 1.5, 1.8, 3.5):
+        done = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY, function, str(headroom)],
+                              capture_output=True, text=True, timeout=120)
+        assert (done.returncode, done.stderr) == (0, ""), (headroom, done.stderr)
+        outcomes.add(done.stdout.strip())
+    assert outcomes <= {"MemoryError", "ok True"} and "MemoryError" in outcomes, outcomes
