@@ -26,20 +26,28 @@ import tempfile
 import time
 from pathlib import Path
 
-STOPPED = re.compile(r"quillforge: interrupted: the output stops (?:after line (\d+)|before the first line) of \S+"
-                     r"(?:; the ([\d,]+) candidates written are in (\S+))?\n")
+STOPPED = re.compile(
+    r"quillforge: interrupted: the output stops (?:after line (\d+)|before the first line) of \S+"
+    r"(?:; the ([\d,]+) candidates written are in (\S+))?\n"
+)
 
 
 def make_lines(path: Path, count: int) -> None:
     with path.open("w", encoding="utf-8") as out:
         for i in range(count):
-            blocks = [{"id": f"b{j}", "content": f" line {i} block {j} caf\u00e9 \U0001f600 "} for j in range(1 + i % 3)]
+            blocks = [
+                {"id": f"b{j}", "content": f" line {i} block {j} caf\u00e9 \U0001f600 "} for j in range(1 + i % 3)
+            ]
             out.write(json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}) + "\n")
 
 
 def batch(source: Path, out: Path) -> subprocess.Popen[bytes]:
-    return subprocess.Popen([sys.executable, "-m", "quillforge", "batch", str(source), "-o", str(out), "--jobs", "2"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
+    return subprocess.Popen(
+        [sys.executable, "-m", "quillforge", "batch", str(source), "-o", str(out), "--jobs", "2"],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        start_new_session=True,
+    )
 
 
 def group_alive(pgid: int) -> bool:
@@ -110,7 +118,11 @@ def main() -> int:
             lines = kept.count(b"\n")
             if not reference.startswith(kept) or not kept.endswith(b"\n"):
                 problem = "partial file is not a prefix of whole lines"
-            elif stopped is None or int(stopped.group(1) or 0) != lines or int((stopped.group(2) or "0").replace(",", "")) != lines:
+            elif (
+                stopped is None
+                or int(stopped.group(1) or 0) != lines
+                or int((stopped.group(2) or "0").replace(",", "")) != lines
+            ):
                 problem = f"message does not match the partial file ({lines} lines): {err.strip()!r}"
         else:
             outcome = "?"
@@ -118,11 +130,15 @@ def main() -> int:
         if problem:
             counts["bad output"] += 1
         outcomes[outcome] = outcomes.get(outcome, 0) + 1
-        print(f"run {run + 1:2d}: {signal.Signals(signum).name:7s} after {delay:5.2f} s -> exit {process.returncode:4d} "
-              f"in {exit_times[-1]:.3f} s, output {outcome}{'  PROBLEM: ' + problem if problem else ''}")
-    print(f"\n{args.runs} runs: {counts['hang']} hangs, {counts['orphan']} orphans, {counts['traceback']} tracebacks, "
-          f"{counts['bad output']} bad outputs; outputs {outcomes}; slowest exit after the signal "
-          f"{max(exit_times):.3f} s")
+        print(
+            f"run {run + 1:2d}: {signal.Signals(signum).name:7s} after {delay:5.2f} s -> exit {process.returncode:4d} "
+            f"in {exit_times[-1]:.3f} s, output {outcome}{'  PROBLEM: ' + problem if problem else ''}"
+        )
+    print(
+        f"\n{args.runs} runs: {counts['hang']} hangs, {counts['orphan']} orphans, {counts['traceback']} tracebacks, "
+        f"{counts['bad output']} bad outputs; outputs {outcomes}; slowest exit after the signal "
+        f"{max(exit_times):.3f} s"
+    )
     return 1 if any(counts.values()) else 0
 
 

@@ -44,7 +44,7 @@ class AtomicOutput:
         except FileNotFoundError:
             self._direct = False
         if self._direct:
-            self._stream = open(self.path, "wb")  # noqa: SIM115 (closed in __exit__)
+            self._stream = open(self.path, "wb")
             return self
         descriptor = self._open_unnamed()
         if descriptor is None:

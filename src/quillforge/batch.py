@@ -11,9 +11,11 @@ counts it.
 >>> config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
 >>> lines = ['{"id":"l","title":"T","blocks":[["b","hi"]]}', "", '{"id":"l"}']
 >>> for result in generate_lines(lines, config):
-...     print(result)
-Candidate(line=1, text='{"id":"candidate-l-42","block":{"id":"l:hybrid","content":"hi"},"score":0.443836,"rationale":"Hybridized 1 block(s) from \\'T\\' with seed 42."}')
-LineError(line=3, message='serialization failed: missing field `title` at line 1 column 10')
+...     print(type(result).__name__, result.line)
+Candidate 1
+LineError 3
+>>> result.message
+'serialization failed: missing field `title` at line 1 column 10'
 
 ``generate_file`` does the same from a file into a file, writing one candidate
 per line; it is what ``quillforge batch`` runs.
@@ -182,9 +184,7 @@ def _done(value: list[_Answer]) -> Future[list[_Answer]]:
     return future
 
 
-def _answered_chunks(
-    chunks: Iterator[_Chunk], config_json: str, jobs: int
-) -> Generator[tuple[_Chunk, list[_Answer]], None, None]:
+def _answered_chunks(chunks: Iterator[_Chunk], config_json: str, jobs: int) -> Generator[tuple[_Chunk, list[_Answer]]]:
     """Each chunk with its results, in input order. With several jobs, chunks of
     long lines go to worker threads while short ones are answered here."""
     workers = usable_jobs(jobs)
@@ -224,7 +224,7 @@ def generate_lines(
     only wait for the interpreter lock. Stopping the iteration stops the work.
     """
     for chunk, answers in _answered_chunks(_chunks(lines, first_line), config_json, jobs):
-        for (number, _raw), answer in zip(chunk.lines, answers):
+        for (number, _raw), answer in zip(chunk.lines, answers, strict=False):
             yield Candidate(number, answer) if isinstance(answer, str) else answer
 
 
@@ -382,8 +382,9 @@ def generate_file(
             out = atomic.stream
         else:
             atomic, out = None, destination
-        run_file(lines, out, config_json, report, jobs=jobs, fail_fast=fail_fast, on_error=on_error,
-                 on_progress=on_progress)
+        run_file(
+            lines, out, config_json, report, jobs=jobs, fail_fast=fail_fast, on_error=on_error, on_progress=on_progress
+        )
         if atomic is not None:
             atomic.commit()
     return report

@@ -47,7 +47,7 @@ EXIT_MEMORY = 4
 EXIT_INTERNAL = 70
 EXIT_BROKEN_PIPE = 128 + 13  # as if killed by SIGPIPE
 
-EXIT_CODES = f"""exit codes:
+EXIT_CODES = """exit codes:
   0    success
   1    the engine rejected an input (its message on standard error)
   2    usage error: the command line, or an input that cannot be used
@@ -343,7 +343,7 @@ def _batch_jobs(inputs: list[str], output: str | None) -> list[_Job]:
         names = [os.path.basename(path) for path in inputs]
         if len(set(names)) != len(names):
             raise _usage("two inputs have the same file name; their outputs would collide")
-        jobs = [_Job(path, os.path.join(output, name)) for path, name in zip(inputs, names)]
+        jobs = [_Job(path, os.path.join(output, name)) for path, name in zip(inputs, names, strict=False)]
     for job in jobs:
         assert job.destination is not None
         source = _identity(job.source)
@@ -412,7 +412,9 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch
                     if failure.code != EXIT_OUTPUT:  # what was read is good; what was written may not be
                         partial = atomic.keep_partial()
                         if partial is not None:
-                            failure.args = (f"{failure}; the candidates up to line {report.last_line} are in {partial}",)
+                            failure.args = (
+                                f"{failure}; the candidates up to line {report.last_line} are in {partial}",
+                            )
                     raise
     except (KeyboardInterrupt, Terminated) as stop:
         _ignore_stop_signals()
@@ -512,7 +514,10 @@ def _add_config(parser: argparse.ArgumentParser) -> None:
         help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES})",
     )
     group.add_argument(
-        "--seed", type=_number(int, 0, MAX_SEED, "a whole number"), metavar="N", help=f"0 to 2**64-1 (default {DEFAULT_SEED})"
+        "--seed",
+        type=_number(int, 0, MAX_SEED, "a whole number"),
+        metavar="N",
+        help=f"0 to 2**64-1 (default {DEFAULT_SEED})",
     )
 
 
@@ -642,4 +647,3 @@ def main(argv: Sequence[str] | None = None) -> int:
         traceback.print_exc()
         _say("internal error: this is a bug in quillforge; please report it with the traceback above")
         return EXIT_INTERNAL
-

@@ -7,10 +7,11 @@ import json
 from pathlib import Path
 
 import pytest
-from support import CONFIG, lore_line
 
 import quillforge
 from quillforge.batch import Candidate, LineError, check_config, generate_file, generate_lines
+
+from support import CONFIG, lore_line
 
 
 def _expected(line: str) -> str:
@@ -46,9 +47,9 @@ def test_threads_answer_long_lines_exactly_as_one_thread() -> None:
 
 
 def test_a_configuration_that_fails_every_line_is_refused_up_front(tmp_path: Path) -> None:
-    with pytest.raises(ValueError, match="^validation failed: LabConfig.temperature must be between 0.0 and 2.0$"):
+    with pytest.raises(ValueError, match=r"^validation failed: LabConfig\.temperature must be between 0\.0 and 2\.0$"):
         check_config('{"temperature":3,"max_candidates":3,"seed":1}')
-    with pytest.raises(ValueError, match="^serialization failed: missing field `seed`"):
+    with pytest.raises(ValueError, match=r"^serialization failed: missing field `seed`"):
         generate_file(io.BytesIO(), tmp_path / "out.jsonl", '{"temperature":0.7,"max_candidates":3}')
     assert not (tmp_path / "out.jsonl").exists()
 
@@ -59,8 +60,12 @@ def test_a_file_into_a_file(tmp_path: Path) -> None:
     report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG)
     assert (tmp_path / "out.jsonl").read_text(encoding="utf-8") == f"{_expected(lines[0])}\n{_expected(lines[2])}\n"
     assert (report.lines, report.written, report.failed, report.last_line, report.stopped_early) == (3, 2, 1, 3, False)
-    assert report.errors == [LineError(2, "serialization failed: invalid length 0, expected struct NarrativeLore "
-                                          "with 3 elements at line 1 column 2")]
+    assert report.errors == [
+        LineError(
+            2,
+            "serialization failed: invalid length 0, expected struct NarrativeLore with 3 elements at line 1 column 2",
+        )
+    ]
     out = io.BytesIO()
     seen: list[LineError] = []
     report = generate_file(io.BytesIO("\n".join(lines).encode()), out, CONFIG, fail_fast=True, on_error=seen.append)

@@ -11,10 +11,11 @@ import sys
 from pathlib import Path
 
 import pytest
-from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, run_cli
 
 import quillforge
 from quillforge._pretty import indent_json
+
+from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, run_cli
 
 BIN = Path(sys.executable).parent
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
@@ -86,36 +87,72 @@ def test_indent_keeps_numbers_and_strings_as_written() -> None:
     ("command", "stdin", "code", "message"),
     [
         ("quillforge block b1 ' '", "", 1, "validation failed: NarrativeBlock.content must not be empty"),
-        ("quillforge summary bad_lore.json", "", 1,
-         "bad_lore.json: serialization failed: missing field `title` at line 1 column 10"),
-        ("quillforge generate blank_lore.json", "", 1,
-         "blank_lore.json: validation failed: NarrativeLore.id must not be empty"),
-        ("quillforge generate blank_lore.json --config -", "[0.7,3]", 1,
-         "<stdin>: serialization failed: invalid length 2, expected struct LabConfig with 3 elements "
-         "at line 1 column 7"),
-        ("quillforge generate lore.json --max-candidates 0", "", 1,
-         "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000"),
-        ("quillforge batch lores.jsonl --temperature 3", "", 1,
-         "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0"),
+        (
+            "quillforge summary bad_lore.json",
+            "",
+            1,
+            "bad_lore.json: serialization failed: missing field `title` at line 1 column 10",
+        ),
+        (
+            "quillforge generate blank_lore.json",
+            "",
+            1,
+            "blank_lore.json: validation failed: NarrativeLore.id must not be empty",
+        ),
+        (
+            "quillforge generate blank_lore.json --config -",
+            "[0.7,3]",
+            1,
+            "<stdin>: serialization failed: invalid length 2, expected struct LabConfig with 3 elements "
+            "at line 1 column 7",
+        ),
+        (
+            "quillforge generate lore.json --max-candidates 0",
+            "",
+            1,
+            "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000",
+        ),
+        (
+            "quillforge batch lores.jsonl --temperature 3",
+            "",
+            1,
+            "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0",
+        ),
         ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
         ("quillforge summary .", "", 2, ".: is a directory"),
         ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
         ("quillforge summary -", b"\xff", 2, "<stdin>: not valid UTF-8 (byte 0xff at offset 0)"),
         ("quillforge block $'\\xff' x", "", 2, "ID is not valid UTF-8"),
-        ("quillforge generate lore.json --config config.json --seed 1", "", 2,
-         "--config cannot be combined with --temperature, --max-candidates or --seed"),
-        ("quillforge generate - --config -", LORE, 2,
-         "standard input can be read only once: give a file for all but one input"),
-        ("quillforge batch - --config -", "[0.7,3,1]", 2,
-         "standard input can be read only once: give a file for all but one input"),
+        (
+            "quillforge generate lore.json --config config.json --seed 1",
+            "",
+            2,
+            "--config cannot be combined with --temperature, --max-candidates or --seed",
+        ),
+        (
+            "quillforge generate - --config -",
+            LORE,
+            2,
+            "standard input can be read only once: give a file for all but one input",
+        ),
+        (
+            "quillforge batch - --config -",
+            "[0.7,3,1]",
+            2,
+            "standard input can be read only once: give a file for all but one input",
+        ),
         ("quillforge summary - <&-", "", 2, "<stdin>: cannot read (standard input is closed)"),
         ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
         ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
         ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
         ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
-        pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4,
-                     "/dev/zero: out of memory while reading it",
-                     marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")),
+        pytest.param(
+            "ulimit -v 300000; quillforge summary /dev/zero",
+            "",
+            4,
+            "/dev/zero: out of memory while reading it",
+            marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space"),
+        ),
     ],
 )
 def test_failures(files: Path, command: str, stdin: str | bytes, code: int, message: str) -> None:
@@ -125,9 +162,17 @@ def test_failures(files: Path, command: str, stdin: str | bytes, code: int, mess
 
 @pytest.mark.parametrize(
     "args",
-    [[], ["frobnicate"], ["generate"], ["batch", "x", "--jobs", "-1"], ["generate", "x", "--seed", "-1"],
-     ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"], ["block", "only-id"],
-     ["demo", "--indent", "99999999999"]],
+    [
+        [],
+        ["frobnicate"],
+        ["generate"],
+        ["batch", "x", "--jobs", "-1"],
+        ["generate", "x", "--seed", "-1"],
+        ["generate", "x", "--temperature", "nan"],
+        ["schema", "--model", "Nope"],
+        ["block", "only-id"],
+        ["demo", "--indent", "99999999999"],
+    ],
 )
 def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
     result = run_cli(*args)

@@ -13,14 +13,17 @@ import time
 from pathlib import Path
 
 import pytest
-from support import CONFIG, lore_line
 
 import quillforge
 
+from support import CONFIG, lore_line
+
 pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/io"), reason="reads /proc")
 
-STOPPED = re.compile(r"quillforge: interrupted: the output stops after line (\d+) of \S+(; the ([\d,]+) candidates "
-                     r"written are in (\S+))?\n")
+STOPPED = re.compile(
+    r"quillforge: interrupted: the output stops after line (\d+) of \S+(; the ([\d,]+) candidates "
+    r"written are in (\S+))?\n"
+)
 LINES = 40_000
 
 
@@ -33,8 +36,13 @@ def lores(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, list[str]]:
 
 
 def _start(*args: str) -> subprocess.Popen[bytes]:
-    return subprocess.Popen([sys.executable, "-m", "quillforge", "batch", *args, "--jobs", "2"],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True, bufsize=0)
+    return subprocess.Popen(
+        [sys.executable, "-m", "quillforge", "batch", *args, "--jobs", "2"],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        start_new_session=True,
+        bufsize=0,
+    )
 
 
 def _stop(process: subprocess.Popen[bytes], signum: int) -> tuple[float, bytes, str]:
@@ -69,8 +77,9 @@ def test_a_stopped_batch_to_stdout_ends_after_the_line_it_names(lores: tuple[Pat
 
 
 @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
-def test_a_stopped_batch_keeps_a_partial_file_that_says_so(lores: tuple[Path, list[str]], tmp_path: Path,
-                                                           signum: int) -> None:
+def test_a_stopped_batch_keeps_a_partial_file_that_says_so(
+    lores: tuple[Path, list[str]], tmp_path: Path, signum: int
+) -> None:
     path, expected = lores
     out = tmp_path / "out.jsonl"
     process = _start(str(path), "-o", str(out))
