@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../src/engine/unicode_text.hpp"
+#include "engine/unicode_text.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"

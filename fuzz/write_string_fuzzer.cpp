@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "quillforge/json/string_scan.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"

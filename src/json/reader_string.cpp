@@ -2,7 +2,7 @@
 // when skipped.
 #include "quillforge/json/reader.hpp"
 #include "messages.hpp"
-#include "quillforge/json/string_scan.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 
 namespace qf::json {
 

@@ -11,7 +11,7 @@
 
 #include "quillforge/codec.hpp"
 #include "quillforge/json/reader.hpp"
-#include "quillforge/json/string_scan.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "../../src/engine/schema_generator.hpp"
+#include "engine/schema_generator.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/json/writer.hpp"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "../../src/engine/unicode_text.hpp"
+#include "engine/unicode_text.hpp"
 
 namespace {
 

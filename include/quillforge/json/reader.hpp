@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "quillforge/json/error.hpp"
-#include "quillforge/json/string_scan.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/result.hpp"
 
 namespace qf::json {
