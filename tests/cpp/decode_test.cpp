@@ -307,6 +307,9 @@ TEST(DecodeLore, QuotedFormOfStringsFound) {
         {R"("\u00e9\u4e2d\ud83d\ude00\u2ffc\ud87a\udff0")",
          "\"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\xE2\xBF\xBC\xF0\xAE\xAF\xB0\""},
         {"\"\xC3\xA9 raw\"", "\"\xC3\xA9 raw\""},
+        // Malformed bytes are copied one by one; a real U+FFFD is printable.
+        {"\"\x80\xC2x\xED\xA0\x80\xF4\x90\x80\x80\xEF\xBF\xBD\xC2\x80\"",
+         "\"\x80\xC2x\xED\xA0\x80\xF4\x90\x80\x80\xEF\xBF\xBD\\u{80}\""},
     };
     for (const Case& c : cases) {
         auto decoded = qf::decode_config(R"({"temperature":)" + std::string(c.input) + "}");
