@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "quillforge/error.hpp"
-#include "quillforge/json/value.hpp"
 #include "quillforge/records.hpp"
 #include "quillforge/result.hpp"
 
@@ -24,7 +23,6 @@ Result<std::string, NarrativeError> render_lore_summary(const NarrativeLore& lor
 Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lore_json);
 
 // The package, version, record and field orders, and one JSON Schema per record.
-json::JsonValue schema_bundle();
 Result<std::string, NarrativeError> schema_bundle_json();
 
 }  // namespace qf
