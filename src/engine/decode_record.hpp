@@ -28,17 +28,18 @@ template <class Record>
 struct Binding;
 
 // A member that takes its field's value itself instead of keeping it: it
-// declares the field's kind and decodes the value from the reader. The
-// operations that only fold over a lore use these to skip building records.
-template <class Member>
-concept Sink = requires(Member& member, Reader& reader) {
+// declares the field's kind and decodes the value from the reader, given the
+// record it belongs to (where it may leave what it found). The operations that
+// only fold over a lore use these to skip building records.
+template <class Member, class Record>
+concept DecodesItself = requires(Member& member, Reader& reader, Record& record) {
     { Member::kFieldType } -> std::convertible_to<FieldType>;
-    { member.decode(reader) } -> std::same_as<Result<void, JsonError>>;
+    { member.decode(reader, record) } -> std::same_as<Result<void, JsonError>>;
 };
 
 template <class Member>
 constexpr FieldType field_type_of() {
-    if constexpr (Sink<Member>) {
+    if constexpr (requires { Member::kFieldType; }) {
         return Member::kFieldType;
     } else if constexpr (std::is_same_v<Member, std::string>) {
         return FieldType::Text;
@@ -150,10 +151,11 @@ Result<void, JsonError> decode_list(Reader& reader, std::vector<Element>& out) {
     return decode_each(reader, element, [&](Element& decoded) { out.push_back(std::move(decoded)); });
 }
 
-template <class Member>
-Result<void, JsonError> decode_member(Reader& reader, Member& out) {
-    if constexpr (Sink<Member>) {
-        return out.decode(reader);
+template <class Member, class Record>
+Result<void, JsonError> decode_member(Reader& reader, Member& out, Record& record) {
+    if constexpr (requires { Member::kFieldType; }) {
+        static_assert(DecodesItself<Member, Record>, "a member that declares its kind decodes itself");
+        return out.decode(reader, record);
     } else if constexpr (std::is_same_v<Member, std::string>) {
         return decode_text(reader, out);
     } else if constexpr (std::is_same_v<Member, double>) {
@@ -178,7 +180,7 @@ Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t in
             return decode_field<Record, I + 1>(reader, out, index);
         }
     }
-    return decode_member(reader, out.*std::get<I>(Binding<Record>::members));
+    return decode_member(reader, out.*std::get<I>(Binding<Record>::members), out);
 }
 
 template <class Record>

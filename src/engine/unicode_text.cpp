@@ -9,11 +9,7 @@
 
 namespace qf::detail {
 
-namespace {
-
-bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
-
-}  // namespace
+using json::detail::is_continuation;
 
 bool is_white_space(char32_t c) noexcept {
     if (c < 0x80) {
