@@ -106,7 +106,7 @@ inline Result<std::string_view, JsonError> read_text(Reader& reader) {
     if (reader.peek() != '"') [[unlikely]] {
         return fail(unexpected_field(reader, FieldType::Text));
     }
-    reader.bump();
+    reader.consume_peeked();
     return reader.read_string();
 }
 Result<void, JsonError> decode_text(Reader& reader, std::string& out);
@@ -205,7 +205,7 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
         }
         const int field = match_field(info, *key);
         if (field >= 0 && (given & (1u << field)) != 0) {
-            reader.settle('}');
+            reader.consume_if_next('}');
             return fail(field_error(reader, "duplicate field `", info.fields[field].name));
         }
         if (auto colon = reader.read_colon(); !colon) {

@@ -77,7 +77,7 @@ Result<void, JsonError> Reader::close_record_array() {
     return failure_at<void>(kTrailingCharacters, index_ + 1);
 }
 
-void Reader::settle(char closer) noexcept {
+void Reader::consume_if_next(char closer) noexcept {
     if (peek() == static_cast<unsigned char>(closer)) {
         ++index_;
     }

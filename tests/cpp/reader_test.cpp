@@ -91,14 +91,14 @@ TEST(ReaderString, EscapeFreeStringsAreSlicesOfTheInput) {
     const std::string text = R"("plain text é" "esc\naped")";
     Reader reader(text);
     ASSERT_EQ(reader.peek(), '"');
-    reader.bump();
+    reader.consume_peeked();
     auto plain = reader.read_string();
     ASSERT_TRUE(plain);
     EXPECT_EQ(*plain, "plain text \xC3\xA9");
     EXPECT_EQ(plain->data(), text.data() + 1);
 
     ASSERT_EQ(reader.peek(), '"');
-    reader.bump();
+    reader.consume_peeked();
     auto escaped = reader.read_string();
     ASSERT_TRUE(escaped);
     EXPECT_EQ(*escaped, "esc\naped");
@@ -111,7 +111,7 @@ std::string read_string_result(std::string_view text) {
     if (reader.peek() != '"') {
         return "no string";
     }
-    reader.bump();
+    reader.consume_peeked();
     auto decoded = reader.read_string();
     return decoded ? cat("ok:", *decoded) : decoded.error().display();
 }
