@@ -72,11 +72,12 @@ constexpr bool binding_matches() {
     if (B::info.fields.size() != count) {
         return false;
     }
-    return []<std::size_t... I>(std::index_sequence<I...>) {
+    const auto kinds_match = []<std::size_t... I>(std::index_sequence<I...>) {
         return ((field_type_of<typename MemberOf<std::tuple_element_t<I, MembersOf<Record>>>::type>() ==
                  B::info.fields[I].type) &&
                 ...);
-    }(std::make_index_sequence<count>{});
+    };
+    return kinds_match(std::make_index_sequence<count>{});
 }
 
 // Out of line: built only when decoding fails.
