@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "engine/candidate_score.hpp"
+#include "engine/unicode_text.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
-#include "quillforge/json/writer.hpp"
 #include "quillforge/json/detail/string_scan.hpp"
-#include "engine/unicode_text.hpp"
+#include "quillforge/json/writer.hpp"
 #include "workload.hpp"
 
 namespace {

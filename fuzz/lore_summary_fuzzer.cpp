@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QF_FUZZ_CHECK(fast == qf::detail::count_words_by_character(block.content), block.content.c_str());
         words += fast;
     }
-    const std::string expected = lore->title + " contains " + std::to_string(lore->blocks.size()) +
-                                 " block(s) and " + std::to_string(words) + " word(s).";
+    const std::string expected = lore->title + " contains " + std::to_string(lore->blocks.size()) + " block(s) and " +
+                                 std::to_string(words) + " word(s).";
     QF_FUZZ_CHECK(*summary == expected, summary->c_str());
     return 0;
 }

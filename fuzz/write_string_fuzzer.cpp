@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "quillforge/json/detail/string_scan.hpp"
 #include "fuzz_check.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
 

@@ -48,8 +48,10 @@ Result<HybridCandidate, NarrativeError> generate_candidate(const NarrativeLore& 
     candidate.block.id.append(lore.id).append(detail::kBlockIdSuffix);
     candidate.block.content = merge_contents(lore.blocks);
     candidate.score = detail::candidate_score(detail::candidate_hash(lore, config.seed), config.temperature);
-    detail::append_rationale(candidate.rationale, lore.blocks.size(), lore.title, config.seed,
-                             [](std::string& out, std::string_view title) { out.append(title); });
+    detail::append_rationale(
+        candidate.rationale, lore.blocks.size(), lore.title, config.seed, [](std::string& out, std::string_view title) {
+            out.append(title);
+        });
     return candidate;
 }
 

@@ -175,8 +175,7 @@ struct Binding<CandidateStream> {
 
 }  // namespace detail
 
-Result<std::string, NarrativeError> generate_candidate_json(std::string_view lore_json,
-                                                            std::string_view config_json) {
+Result<std::string, NarrativeError> generate_candidate_json(std::string_view lore_json, std::string_view config_json) {
     // The configuration is tiny and its seed starts the hash, so it is read
     // first; its errors still come after the lore's.
     auto config = decode_config(config_json);

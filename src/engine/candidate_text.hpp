@@ -50,9 +50,7 @@ struct JsonPiece {
     friend consteval JsonPiece operator+(std::string_view text, const JsonPiece& piece) {
         return JsonPiece{} + text + piece.text();
     }
-    friend consteval JsonPiece operator+(const JsonPiece& piece, const JsonPiece& more) {
-        return piece + more.text();
-    }
+    friend consteval JsonPiece operator+(const JsonPiece& piece, const JsonPiece& more) { return piece + more.text(); }
 };
 
 // What comes before the value of the field `name` of `record`: `{"name":` for

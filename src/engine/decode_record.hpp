@@ -3,10 +3,10 @@
 // only ties each declared field, by position, to its member.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <concepts>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -163,8 +163,7 @@ Result<void, JsonError> decode_member(Reader& reader, Member& out, Record& recor
         return decode_f64(reader, out);
     } else if constexpr (std::is_same_v<Member, std::uint32_t> || std::is_same_v<Member, std::uint64_t>) {
         std::uint64_t value = 0;
-        auto decoded =
-            decode_unsigned(reader, value, std::numeric_limits<Member>::max(), field_type_of<Member>());
+        auto decoded = decode_unsigned(reader, value, std::numeric_limits<Member>::max(), field_type_of<Member>());
         out = static_cast<Member>(value);
         return decoded;
     } else {

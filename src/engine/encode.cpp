@@ -33,8 +33,8 @@ std::string encode_candidate(const HybridCandidate& candidate) {
     // copied again as the text grows: the keys and the score fit in the initial
     // room, and a sixteenth over the texts leaves space for scattered escapes.
     // Untouched reserved pages cost no resident memory.
-    const std::size_t texts = candidate.id.size() + candidate.block.id.size() + candidate.block.content.size() +
-                              candidate.rationale.size();
+    const std::size_t texts =
+        candidate.id.size() + candidate.block.id.size() + candidate.block.content.size() + candidate.rationale.size();
     std::string out;
     out.reserve(json::kInitialOutputCapacity + texts + texts / 16);
     static constexpr auto kId = json_key(kHybridCandidateInfo, "id");

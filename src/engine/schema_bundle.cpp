@@ -107,8 +107,8 @@ json::JsonValue record_schema(const RecordInfo& record) {
     std::vector<const RecordInfo*> reached;
     collect_reached(record, reached);
     if (!reached.empty()) {
-        std::sort(reached.begin(), reached.end(),
-                  [](const RecordInfo* a, const RecordInfo* b) { return a->name < b->name; });
+        std::sort(
+            reached.begin(), reached.end(), [](const RecordInfo* a, const RecordInfo* b) { return a->name < b->name; });
         json::JsonObject definitions;
         for (const RecordInfo* nested : reached) {
             json::JsonObject body;

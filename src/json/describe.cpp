@@ -13,8 +13,10 @@ namespace qf::json {
 namespace detail {
 
 bool in_ranges(std::span<const CodeRange> ranges, std::uint32_t code_point) noexcept {
-    const auto after = std::upper_bound(ranges.begin(), ranges.end(), code_point,
-                                        [](std::uint32_t value, const CodeRange& range) { return value < range.first; });
+    const auto after =
+        std::upper_bound(ranges.begin(), ranges.end(), code_point, [](std::uint32_t value, const CodeRange& range) {
+            return value < range.first;
+        });
     return after != ranges.begin() && code_point <= std::prev(after)->last;
 }
 

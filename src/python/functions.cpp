@@ -89,11 +89,17 @@ PyCFunction as_cfunction(Function function) {
 }
 
 PyMethodDef g_methods[] = {
-    {"create_block_json", as_cfunction(create_block_json), METH_FASTCALL | METH_KEYWORDS,
+    {"create_block_json",
+     as_cfunction(create_block_json),
+     METH_FASTCALL | METH_KEYWORDS,
      "create_block_json(id, content)\n--\n\n"},
-    {"generate_candidate_json", as_cfunction(generate_candidate_json), METH_FASTCALL | METH_KEYWORDS,
+    {"generate_candidate_json",
+     as_cfunction(generate_candidate_json),
+     METH_FASTCALL | METH_KEYWORDS,
      "generate_candidate_json(lore_json, config_json)\n--\n\n"},
-    {"render_lore_summary_json", as_cfunction(render_lore_summary_json), METH_FASTCALL | METH_KEYWORDS,
+    {"render_lore_summary_json",
+     as_cfunction(render_lore_summary_json),
+     METH_FASTCALL | METH_KEYWORDS,
      "render_lore_summary_json(lore_json)\n--\n\n"},
     {"schema_bundle_json", as_cfunction(schema_bundle_json), METH_NOARGS, "schema_bundle_json()\n--\n\n"},
     {"version", as_cfunction(version), METH_NOARGS, "version()\n--\n\n"},

@@ -18,7 +18,10 @@ PyModuleDef g_definition = {
     "",       // __doc__ is the empty string
     0,        // no per-module state
     nullptr,  // functions are attached after creation
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 constexpr int kApiVersion = 1013;
@@ -42,8 +45,7 @@ Result<void, PendingError> add_functions(PyObject* module) {
         }
         PyList_SET_ITEM(all.get(), static_cast<Py_ssize_t>(i), name);  // steals the reference
     }
-    if (PyObject_SetAttrString(module, "__all__", all.get()) < 0 ||
-        PyModule_AddFunctions(module, methods.data()) < 0) {
+    if (PyObject_SetAttrString(module, "__all__", all.get()) < 0 || PyModule_AddFunctions(module, methods.data()) < 0) {
         return fail(PendingError::fetch());
     }
     return {};
@@ -81,6 +83,4 @@ NewRefOrError initialise() {
 
 }  // namespace qf::py
 
-PyMODINIT_FUNC PyInit__native() {
-    return qf::py::call_boundary(qf::py::initialise);
-}
+PyMODINIT_FUNC PyInit__native() { return qf::py::call_boundary(qf::py::initialise); }

@@ -85,7 +85,8 @@ TEST(Stream, CandidateMatchesTheRecords) {
     for (std::string_view lore : kLores) {
         for (std::string_view config : kConfigs) {
             EXPECT_EQ(outcome(qf::generate_candidate_json(lore, config)), candidate_from_records(lore, config))
-                << lore << "\n" << config;
+                << lore << "\n"
+                << config;
         }
     }
 }

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "quillforge/json/error.hpp"
 #include "quillforge/json/detail/string_scan.hpp"
+#include "quillforge/json/error.hpp"
 #include "quillforge/result.hpp"
 
 namespace qf::json {

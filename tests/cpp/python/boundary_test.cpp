@@ -56,8 +56,8 @@ TEST_F(Boundary, PendingErrorIsRaised) {
 TEST_F(Boundary, FetchWithNothingSetIsSystemError) {
     PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { return qf::fail(PendingError::fetch()); });
     EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(raised(), std::make_pair(std::string("SystemError"),
-                                       std::string("attempted to fetch exception but none was set")));
+    EXPECT_EQ(raised(),
+              std::make_pair(std::string("SystemError"), std::string("attempted to fetch exception but none was set")));
 }
 
 TEST_F(Boundary, InternalFailuresBecomePanicException) {
@@ -66,8 +66,7 @@ TEST_F(Boundary, InternalFailuresBecomePanicException) {
         std::string message;
     };
     const Case cases[] = {
-        {[] { qf::invariant_failed("could not append __name__ to __all__"); },
-         "could not append __name__ to __all__"},
+        {[] { qf::invariant_failed("could not append __name__ to __all__"); }, "could not append __name__ to __all__"},
         {[] { throw std::runtime_error("broken"); }, "broken"},
         {[] { throw 42; }, "native code panicked without a message"},
     };
