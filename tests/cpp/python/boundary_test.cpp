@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "boundary.hpp"
+#include "python/boundary.hpp"
 #include "quillforge/invariant.hpp"
 
 namespace {
