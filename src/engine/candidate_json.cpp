@@ -2,8 +2,8 @@
 // each block is decoded its bytes go through the hash and its trimmed content
 // is appended to the output text, so the merged content is never built apart
 // from the output. The hash and the output begin with the lore's id and title;
-// blocks that come before those are kept (as views into the text) until both
-// are known.
+// blocks that come before those are kept (views into the text, copies of the
+// escaped ones) until both are known.
 #include <functional>
 #include <vector>
 
@@ -151,6 +151,7 @@ struct CandidateStream {
 
 Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& lore) {
     StreamBlock block;
+    // In the usual order the id and the title are known: the text starts here.
     if (lore.id.given && lore.title.given) {
         lore.start();
         return decode_each(reader, block, [&](const StreamBlock& decoded) { lore.add(decoded); });
