@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quillforge/engine.hpp"
+#include "quillforge/invariant.hpp"
 #include "quillforge/json/writer.hpp"
 #include "quillforge/version.hpp"
 
@@ -20,22 +21,10 @@ constexpr std::string_view kBundleMetaSchema = "https://json-schema.org/draft/20
 constexpr std::string_view kRecordMetaSchema = "http://json-schema.org/draft-07/schema#";
 constexpr std::string_view kDefinitionsPath = "#/definitions/";
 
-constexpr bool every_nested_field_names_its_record() {
-    for (const RecordInfo* record : kModelOrder) {
-        for (const FieldInfo& field : record->fields) {
-            const bool nested = field.type == FieldType::Record || field.type == FieldType::RecordList;
-            if (nested != (field.record != nullptr)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-static_assert(every_nested_field_names_its_record(), "a record field must name its record, and only it");
-
-json::JsonValue reference_to(const RecordInfo& record) {
+json::JsonValue reference_to(const RecordInfo* record) {
+    QF_CHECK(record != nullptr, "a record field without its record");
     json::JsonObject schema;
-    schema.insert("$ref", std::string(kDefinitionsPath).append(record.name));
+    schema.insert("$ref", std::string(kDefinitionsPath).append(record->name));
     return schema;
 }
 
@@ -60,10 +49,10 @@ json::JsonValue field_schema(const FieldInfo& field) {
         schema.insert("minimum", 0.0);
         break;
     case FieldType::Record:
-        return reference_to(*field.record);
+        return reference_to(field.record);
     case FieldType::RecordList:
         schema.insert("type", "array");
-        schema.insert("items", reference_to(*field.record));
+        schema.insert("items", reference_to(field.record));
         break;
     }
     return schema;
