@@ -14,7 +14,13 @@ def test_surface():
     assert _native.__doc__ == ""
     assert _native.version() == "0.2.0"
     assert quillforge.__version__ == "0.2.0"
-    names = ["create_block_json", "generate_candidate_json", "render_lore_summary_json", "schema_bundle_json", "version"]
+    names = [
+        "create_block_json",
+        "generate_candidate_json",
+        "render_lore_summary_json",
+        "schema_bundle_json",
+        "version",
+    ]
     assert type(_native.__all__) is list and _native.__all__ == names
     # __all__ is set before the functions, which are attached in table order.
     attributes = list(vars(_native))
