@@ -17,8 +17,17 @@ def test_surface():
     assert _native.__doc__ == ""
     assert _native.version() == "0.2.0"
     assert quillforge.__version__ == "0.2.0"
-    assert _native.__all__[0] == "create_block_json"
-    assert _native.__all__[-1] == "version"
+    names = [
+        "create_block_json",
+        "generate_candidate_json",
+        "render_lore_summary_json",
+        "schema_bundle_json",
+        "version",
+    ]
+    assert type(_native.__all__) is list and _native.__all__ == names
+    # __all__ is set before the functions, which are attached in table order.
+    attributes = list(vars(_native))
+    assert attributes[attributes.index("__all__") :][: len(names) + 1] == ["__all__", *names]
     for name in _native.__all__:
         function = getattr(_native, name)
         assert function.__doc__ is None
