@@ -41,22 +41,6 @@ inline std::size_t sequence_length(const std::uint8_t* p, const std::uint8_t* en
     return 0;
 }
 
-// Measures [p, end) into a running count and maximum; false at the first
-// malformed sequence.
-inline bool measure(const std::uint8_t* p, const std::uint8_t* end, std::size_t& characters,
-                    std::uint8_t& max_byte) noexcept {
-    while (p < end) {
-        const std::size_t length = sequence_length(p, end);
-        if (length == 0) {
-            return false;
-        }
-        max_byte = std::max(max_byte, p[0]);
-        ++characters;
-        p += length;
-    }
-    return true;
-}
-
 // The character at p in valid text; p moves past it.
 inline std::uint32_t decode(const std::uint8_t*& p) noexcept {
     const std::uint32_t lead = p[0];
@@ -91,6 +75,45 @@ Out* transcode(const std::uint8_t* p, const std::uint8_t* end, Out* out) noexcep
         *out++ = static_cast<Out>(decode(p));
     }
     return out;
+}
+
+// The first pass a character at a time, skipping the ASCII run that
+// `ascii_run(p, end)` measures at p (a block at most, 0 when p is not ASCII).
+template <class AsciiRun>
+Shape measure(const std::uint8_t* p, const std::uint8_t* end, AsciiRun ascii_run) noexcept {
+    Shape shape;
+    std::uint8_t max_byte = 0;
+    while (p < end) {
+        if (const std::size_t ascii = ascii_run(p, end); ascii != 0) {
+            p += ascii;
+            shape.characters += ascii;
+            continue;
+        }
+        const std::size_t length = sequence_length(p, end);
+        if (length == 0) {
+            shape.valid = false;
+            return shape;
+        }
+        max_byte = std::max(max_byte, p[0]);
+        ++shape.characters;
+        p += length;
+    }
+    shape.width = width_of(max_byte);
+    return shape;
+}
+
+// The second pass a character at a time, but for the ASCII run that
+// `widen_ascii(p, end, out)` stores at out and measures at p (as measure's).
+template <class Out, class WidenAscii>
+void transcode(const std::uint8_t* p, const std::uint8_t* end, Out* out, WidenAscii widen_ascii) noexcept {
+    while (p < end) {
+        if (const std::size_t ascii = widen_ascii(p, end, out); ascii != 0) {
+            p += ascii;
+            out += ascii;
+            continue;
+        }
+        *out++ = static_cast<Out>(decode(p));
+    }
 }
 
 inline const std::uint8_t* bytes_of(std::string_view text) noexcept {

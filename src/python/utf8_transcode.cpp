@@ -31,45 +31,28 @@ std::size_t copy_ascii_portable(std::string_view text, char* out) noexcept {
     return static_cast<std::size_t>(p - begin);
 }
 
+// Eight bytes at p when they are all ASCII, else none.
+std::size_t ascii8_run(const std::uint8_t* p, const std::uint8_t* end) noexcept {
+    return end - p >= 8 && ascii8(p) ? 8 : 0;
+}
+
 Shape measure_portable(std::string_view text) noexcept {
     const std::uint8_t* p = scalar::bytes_of(text);
-    const std::uint8_t* const end = p + text.size();
-    Shape shape;
-    std::uint8_t max_byte = 0;
-    while (p < end) {
-        if (end - p >= 8 && ascii8(p)) {
-            p += 8;
-            shape.characters += 8;
-            continue;
-        }
-        const std::size_t length = scalar::sequence_length(p, end);
-        if (length == 0) {
-            shape.valid = false;
-            return shape;
-        }
-        max_byte = std::max(max_byte, p[0]);
-        ++shape.characters;
-        p += length;
-    }
-    shape.width = width_of(max_byte);
-    return shape;
+    return scalar::measure(p, p + text.size(), ascii8_run);
 }
 
 template <class Out>
 void transcode_portable(std::string_view text, Out* out, std::size_t) noexcept {
     const std::uint8_t* p = scalar::bytes_of(text);
-    const std::uint8_t* const end = p + text.size();
-    while (p < end) {
-        if (end - p >= 8 && ascii8(p)) {
-            for (int i = 0; i < 8; ++i) {
-                out[i] = p[i];
-            }
-            p += 8;
-            out += 8;
-            continue;
+    scalar::transcode(p, p + text.size(), out, [](const std::uint8_t* at, const std::uint8_t* end, Out* to) {
+        if (ascii8_run(at, end) == 0) {
+            return std::size_t{0};
         }
-        *out++ = static_cast<Out>(scalar::decode(p));
-    }
+        for (int i = 0; i < 8; ++i) {
+            to[i] = at[i];
+        }
+        return std::size_t{8};
+    });
 }
 
 }  // namespace

@@ -126,32 +126,18 @@ std::size_t copy_ascii_sse2(std::string_view text, char* out) noexcept {
     return static_cast<std::size_t>(p - begin);
 }
 
+// The ASCII bytes at the start of the sixteen at p, or 0 when fewer remain.
+inline std::size_t ascii16_run(const std::uint8_t* p, const std::uint8_t* end) noexcept {
+    if (end - p < 16) {
+        return 0;
+    }
+    const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    return high == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(high)));
+}
+
 Shape measure_sse2(std::string_view text) noexcept {
     const std::uint8_t* p = bytes_of(text);
-    const std::uint8_t* const end = p + text.size();
-    Shape shape;
-    std::uint8_t max_byte = 0;
-    while (p < end) {
-        if (end - p >= 16) {
-            const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-            const int ascii = high == 0 ? 16 : __builtin_ctz(static_cast<unsigned>(high));
-            p += ascii;
-            shape.characters += static_cast<std::size_t>(ascii);
-            if (ascii == 16) {
-                continue;
-            }
-        }
-        const std::size_t length = scalar::sequence_length(p, end);
-        if (length == 0) {
-            shape.valid = false;
-            return shape;
-        }
-        max_byte = std::max(max_byte, p[0]);
-        ++shape.characters;
-        p += length;
-    }
-    shape.width = width_of(max_byte);
-    return shape;
+    return scalar::measure(p, p + text.size(), ascii16_run);
 }
 
 // Sixteen ASCII bytes widened into 16 slots.
@@ -178,22 +164,14 @@ inline void widen16(std::uint32_t* out, __m128i bytes) noexcept {
 template <class Out>
 void transcode_sse2(std::string_view text, Out* out, std::size_t characters) noexcept {
     const std::uint8_t* p = bytes_of(text);
-    const std::uint8_t* const end = p + text.size();
     Out* const out_end = out + characters;
-    while (p < end) {
-        if (end - p >= 16 && out_end - out >= 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            widen16(out, bytes);
-            const int high = _mm_movemask_epi8(bytes);
-            const int ascii = high == 0 ? 16 : __builtin_ctz(static_cast<unsigned>(high));
-            p += ascii;
-            out += ascii;
-            if (ascii == 16) {
-                continue;
-            }
+    scalar::transcode(p, p + text.size(), out, [out_end](const std::uint8_t* at, const std::uint8_t* end, Out* to) {
+        const std::size_t ascii = out_end - to >= 16 ? ascii16_run(at, end) : 0;
+        if (ascii != 0) {
+            widen16(to, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
         }
-        *out++ = static_cast<Out>(scalar::decode(p));
-    }
+        return ascii;
+    });
 }
 
 // ---------------------------------------------------------------- AVX2
