@@ -32,8 +32,8 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
     if (utf8.size() <= 1) {
         return cpython_str(utf8);
     }
-    // Most results are ASCII: copy while checking, in one pass, as CPython's
-    // decoder starts too. At the first other byte the copy is dropped and
+    // ASCII text is copied while checked, in one pass, the way CPython's
+    // decoder starts too. At the first other byte that copy is dropped and
     // only the rest needs measuring.
     std::size_t ascii = 0;
     {

@@ -79,15 +79,15 @@ const Kernels* kernels_for(Isa isa) noexcept {
 }
 
 const Kernels& kernels() noexcept {
-    static const Kernels& chosen = [] {
+    static const Kernels* const chosen = []() -> const Kernels* {
         for (const Isa isa : {Isa::Avx512, Isa::Avx2, Isa::Sse2}) {
             if (const Kernels* found = detail::x86_kernels(isa)) {
-                return *found;
+                return found;
             }
         }
-        return detail::kPortable;
+        return &detail::kPortable;
     }();
-    return chosen;
+    return *chosen;
 }
 
 }  // namespace qf::py::utf8

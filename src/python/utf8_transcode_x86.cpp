@@ -223,6 +223,7 @@ QF_AVX2 inline unsigned starts_avx2(__m256i input) noexcept {
 QF_AVX2 inline void measure_block_avx2(Avx2Check& check, std::size_t& characters, __m256i a, __m256i b) noexcept {
     check.max_byte = _mm256_max_epu8(check.max_byte, _mm256_max_epu8(a, b));
     if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) == 0) {
+        // All ASCII: only a sequence the last block left open can be wrong.
         check.error = _mm256_or_si256(check.error, check.incomplete);
         check.incomplete = _mm256_setzero_si256();
         check.previous = b;
@@ -408,6 +409,7 @@ QF_AVX512 inline void measure_block_avx512(Avx512Check& check, std::size_t& char
     check.max_byte = _mm512_max_epu8(check.max_byte, input);
     characters += static_cast<std::size_t>(__builtin_popcountll(_mm512_cmpgt_epi8_mask(input, _mm512_set1_epi8(-65))));
     if (_mm512_movepi8_mask(input) == 0) {
+        // All ASCII: only a sequence the last block left open can be wrong.
         check.error = _mm512_or_si512(check.error, check.incomplete);
         check.incomplete = _mm512_setzero_si512();
         check.previous = input;
