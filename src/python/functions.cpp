@@ -9,7 +9,7 @@
 #include "quillforge/engine.hpp"
 #include "quillforge/invariant.hpp"
 #include "quillforge/version.hpp"
-#include "text.hpp"
+#include "str_from_utf8.hpp"
 
 namespace qf::py {
 
@@ -19,7 +19,7 @@ namespace {
 PendingError map_error(NarrativeError error) { return PendingError::of(PyExc_ValueError, error.display()); }
 
 NewRefOrError to_str(std::string_view text) {
-    PyObject* result = new_str(text);
+    PyObject* result = str_from_utf8(text);
     if (result == nullptr) {
         // Running out of memory for the result is the caller's to handle, as it
         // is for any allocation: raised as it is, not printed.
