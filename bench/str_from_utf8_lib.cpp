@@ -20,9 +20,7 @@ namespace utf8 = qf::py::utf8;
 
 constexpr utf8::Isa kIsas[] = {utf8::Isa::Portable, utf8::Isa::Sse2, utf8::Isa::Avx2, utf8::Isa::Avx512};
 
-const utf8::Kernels* kernels_of(int isa) {
-    return isa >= 0 && isa < 4 ? utf8::kernels_for(kIsas[isa]) : nullptr;
-}
+const utf8::Kernels* kernels_of(int isa) { return isa >= 0 && isa < 4 ? utf8::kernels_for(kIsas[isa]) : nullptr; }
 
 // The first pass without validation, for the cost of validating: characters
 // (bytes that start one) and the largest byte, in the same blocks as the
@@ -36,7 +34,8 @@ __attribute__((target("avx512f,avx512bw,popcnt"))) utf8::Shape count_avx512(std:
     for (; end - p >= 64; p += 64) {
         const __m512i block = _mm512_loadu_si512(p);
         max_byte = _mm512_max_epu8(max_byte, block);
-        characters += static_cast<std::size_t>(__builtin_popcountll(_mm512_cmpgt_epi8_mask(block, _mm512_set1_epi8(-65))));
+        characters +=
+            static_cast<std::size_t>(__builtin_popcountll(_mm512_cmpgt_epi8_mask(block, _mm512_set1_epi8(-65))));
     }
     for (; p < end; ++p) {
         characters += (*p & 0xC0) != 0x80;

@@ -29,7 +29,10 @@ struct Shape {
 // and it tells the widest character: C2 and C3 lead U+0080..U+00FF, C4..EF
 // lead U+0100..U+FFFF, F0..F4 lead U+10000 and above.
 constexpr Width width_of(std::uint8_t max_byte) noexcept {
-    return max_byte < 0x80 ? Width::Ascii : max_byte < 0xC4 ? Width::Latin1 : max_byte < 0xF0 ? Width::Ucs2 : Width::Ucs4;
+    return max_byte < 0x80   ? Width::Ascii
+           : max_byte < 0xC4 ? Width::Latin1
+           : max_byte < 0xF0 ? Width::Ucs2
+                             : Width::Ucs4;
 }
 
 // One implementation of the passes. `copy_ascii` returns the length of the

@@ -47,20 +47,30 @@ using scalar::bytes_of;
 //
 // Bits of the nibble lookups: an error shows as a bit set in all three (the
 // previous byte's high and low nibble, this byte's high nibble).
-constexpr std::uint8_t kTooShort = 1 << 0;     // a lead or ASCII where a continuation must come
-constexpr std::uint8_t kTooLong = 1 << 1;      // a continuation after ASCII
-constexpr std::uint8_t kOverlong3 = 1 << 2;    // E0 80..9F
-constexpr std::uint8_t kTooLarge = 1 << 3;     // F4 90..BF, F5..FF 90..BF
-constexpr std::uint8_t kSurrogate = 1 << 4;    // ED A0..BF
-constexpr std::uint8_t kOverlong2 = 1 << 5;    // C0, C1
-constexpr std::uint8_t kTooLarge1000 = 1 << 6; // F5..FF 80..8F
-constexpr std::uint8_t kOverlong4 = 1 << 6;    // F0 80..8F
-constexpr std::uint8_t kTwoConts = 1 << 7;     // a continuation after a continuation (unless a third or fourth byte)
+constexpr std::uint8_t kTooShort = 1 << 0;      // a lead or ASCII where a continuation must come
+constexpr std::uint8_t kTooLong = 1 << 1;       // a continuation after ASCII
+constexpr std::uint8_t kOverlong3 = 1 << 2;     // E0 80..9F
+constexpr std::uint8_t kTooLarge = 1 << 3;      // F4 90..BF, F5..FF 90..BF
+constexpr std::uint8_t kSurrogate = 1 << 4;     // ED A0..BF
+constexpr std::uint8_t kOverlong2 = 1 << 5;     // C0, C1
+constexpr std::uint8_t kTooLarge1000 = 1 << 6;  // F5..FF 80..8F
+constexpr std::uint8_t kOverlong4 = 1 << 6;     // F0 80..8F
+constexpr std::uint8_t kTwoConts = 1 << 7;      // a continuation after a continuation (unless a third or fourth byte)
 constexpr std::uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 
 constexpr std::uint8_t kPrevHigh[16] = {
-    kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
-    kTwoConts, kTwoConts, kTwoConts, kTwoConts,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTwoConts,
+    kTwoConts,
+    kTwoConts,
+    kTwoConts,
     kTooShort | kOverlong2,
     kTooShort,
     kTooShort | kOverlong3 | kSurrogate,
@@ -85,27 +95,51 @@ constexpr std::uint8_t kPrevLow[16] = {
     kCarry | kTooLarge | kTooLarge1000,
 };
 constexpr std::uint8_t kThisHigh[16] = {
-    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
     kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,
     kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,
     kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
     kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,
-    kTooShort, kTooShort, kTooShort, kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
 };
 
 // Decoding a lane: the lead byte's high nibble gives the mask of its payload
 // bits (continuation bytes keep six) and how far the folded value is shifted
 // right. Nibbles 8..B are continuations, whose lanes are dropped.
 constexpr std::uint32_t kLaneMask[16] = {
-    0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F, 0x3F3F3F7F,
-    0x3F3F3F00, 0x3F3F3F00, 0x3F3F3F00, 0x3F3F3F00, 0x3F3F3F1F, 0x3F3F3F1F, 0x3F3F3F0F, 0x3F3F3F07,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F7F,
+    0x3F3F3F00,
+    0x3F3F3F00,
+    0x3F3F3F00,
+    0x3F3F3F00,
+    0x3F3F3F1F,
+    0x3F3F3F1F,
+    0x3F3F3F0F,
+    0x3F3F3F07,
 };
 constexpr std::uint32_t kLaneShift[16] = {18, 18, 18, 18, 18, 18, 18, 18, 0, 0, 0, 0, 12, 12, 6, 0};
 
 // After masking, a lane's bytes b0..b3 fold to b0<<18 | b1<<12 | b2<<6 | b3:
 // pairs first (b0*64 + b1), then the two pairs (high*4096 + low).
-constexpr short kPairWeights = 0x0140;   // bytes 0x40, 0x01
-constexpr int kQuadWeights = 0x00011000; // words 0x1000, 0x0001
+constexpr short kPairWeights = 0x0140;    // bytes 0x40, 0x01
+constexpr int kQuadWeights = 0x00011000;  // words 0x1000, 0x0001
 
 // ---------------------------------------------------------------- SSE2
 
@@ -116,7 +150,8 @@ std::size_t copy_ascii_sse2(std::string_view text, char* out) noexcept {
     for (; end - p >= 16; p += 16, out += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         if (const int high = _mm_movemask_epi8(bytes); high != 0) {
-            return static_cast<std::size_t>(p - begin) + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(high)));
+            return static_cast<std::size_t>(p - begin) +
+                   static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(high)));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
     }
@@ -197,20 +232,53 @@ struct Avx2Check {
 QF_AVX2 inline void check_avx2(Avx2Check& check, __m256i input) noexcept {
     const __m256i low = _mm256_set1_epi8(0x0F);
     const __m256i prev1 = preceding_avx2<1>(input, check.previous);
-    const __m256i prev_high = _mm256_shuffle_epi8(table32(kPrevHigh), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), low));
+    const __m256i prev_high =
+        _mm256_shuffle_epi8(table32(kPrevHigh), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), low));
     const __m256i prev_low = _mm256_shuffle_epi8(table32(kPrevLow), _mm256_and_si256(prev1, low));
-    const __m256i this_high = _mm256_shuffle_epi8(table32(kThisHigh), _mm256_and_si256(_mm256_srli_epi16(input, 4), low));
+    const __m256i this_high =
+        _mm256_shuffle_epi8(table32(kThisHigh), _mm256_and_si256(_mm256_srli_epi16(input, 4), low));
     const __m256i special = _mm256_and_si256(_mm256_and_si256(prev_high, prev_low), this_high);
     // Third and fourth bytes of a sequence are continuations after a
     // continuation: expected there, an error anywhere else.
-    const __m256i third = _mm256_subs_epu8(preceding_avx2<2>(input, check.previous), _mm256_set1_epi8(char(0xE0 - 0x80)));
-    const __m256i fourth = _mm256_subs_epu8(preceding_avx2<3>(input, check.previous), _mm256_set1_epi8(char(0xF0 - 0x80)));
+    const __m256i third =
+        _mm256_subs_epu8(preceding_avx2<2>(input, check.previous), _mm256_set1_epi8(char(0xE0 - 0x80)));
+    const __m256i fourth =
+        _mm256_subs_epu8(preceding_avx2<3>(input, check.previous), _mm256_set1_epi8(char(0xF0 - 0x80)));
     const __m256i expected = _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(char(0x80)));
     check.error = _mm256_or_si256(check.error, _mm256_xor_si256(expected, special));
     // A lead in the last three bytes whose sequence needs more than remains.
-    const __m256i last_room = _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                               -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, char(0xF0 - 1),
-                                               char(0xE0 - 1), char(0xC0 - 1));
+    const __m256i last_room = _mm256_setr_epi8(-1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               -1,
+                                               char(0xF0 - 1),
+                                               char(0xE0 - 1),
+                                               char(0xC0 - 1));
     check.incomplete = _mm256_subs_epu8(input, last_room);
     check.previous = input;
 }
@@ -242,7 +310,8 @@ QF_AVX2 std::size_t copy_ascii_avx2(std::string_view text, char* out) noexcept {
     for (; end - p >= 32; p += 32, out += 32) {
         const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         if (const int high = _mm256_movemask_epi8(bytes); high != 0) {
-            return static_cast<std::size_t>(p - begin) + static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(high)));
+            return static_cast<std::size_t>(p - begin) +
+                   static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(high)));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bytes);
     }
@@ -259,7 +328,9 @@ QF_AVX2 Shape measure_avx2(std::string_view text) noexcept {
     Avx2Check check{zero, zero, zero, zero};
     std::size_t characters = 0;
     for (; end - p >= 64; p += 64) {
-        measure_block_avx2(check, characters, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+        measure_block_avx2(check,
+                           characters,
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)));
     }
     if (p < end) {
@@ -268,7 +339,9 @@ QF_AVX2 Shape measure_avx2(std::string_view text) noexcept {
         alignas(32) std::uint8_t tail[64] = {};
         const auto rest = static_cast<std::size_t>(end - p);
         std::memcpy(tail, p, rest);
-        measure_block_avx2(check, characters, _mm256_load_si256(reinterpret_cast<const __m256i*>(tail)),
+        measure_block_avx2(check,
+                           characters,
+                           _mm256_load_si256(reinterpret_cast<const __m256i*>(tail)),
                            _mm256_load_si256(reinterpret_cast<const __m256i*>(tail + 32)));
         characters -= 64 - rest;
     }
@@ -304,20 +377,52 @@ constexpr auto kCompress8 = [] {
 // Eight lanes, one per position p[0..7], each the character starting there
 // (garbage where none does). Reads p[0..15].
 QF_AVX2 inline __m256i decode8_avx2(const std::uint8_t* p) noexcept {
-    const __m256i spread = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6,  //
-                                            4, 5, 6, 7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
+    const __m256i spread = _mm256_setr_epi8(0,
+                                            1,
+                                            2,
+                                            3,
+                                            1,
+                                            2,
+                                            3,
+                                            4,
+                                            2,
+                                            3,
+                                            4,
+                                            5,
+                                            3,
+                                            4,
+                                            5,
+                                            6,  //
+                                            4,
+                                            5,
+                                            6,
+                                            7,
+                                            5,
+                                            6,
+                                            7,
+                                            8,
+                                            6,
+                                            7,
+                                            8,
+                                            9,
+                                            7,
+                                            8,
+                                            9,
+                                            10);
     const __m256i source = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     const __m256i lanes = _mm256_shuffle_epi8(source, spread);
     // The lead's high nibble in each lane's first byte, the other bytes zero.
     const __m256i nibble = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(lanes, 4), _mm256_set1_epi32(0x0F)),
                                            _mm256_set1_epi32(static_cast<int>(0x80808000u)));
-    alignas(16) static constexpr std::uint8_t kLeadMask[16] = {0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F,
-                                                                0,    0,    0,    0,    0x1F, 0x1F, 0x0F, 0x07};
+    alignas(16) static constexpr std::uint8_t kLeadMask[16] = {
+        0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0, 0, 0, 0, 0x1F, 0x1F, 0x0F, 0x07};
     alignas(16) static constexpr std::uint8_t kShift[16] = {18, 18, 18, 18, 18, 18, 18, 18, 0, 0, 0, 0, 12, 12, 6, 0};
-    const __m256i mask = _mm256_or_si256(_mm256_shuffle_epi8(table32(kLeadMask), nibble), _mm256_set1_epi32(0x3F3F3F00));
+    const __m256i mask =
+        _mm256_or_si256(_mm256_shuffle_epi8(table32(kLeadMask), nibble), _mm256_set1_epi32(0x3F3F3F00));
     const __m256i shift = _mm256_shuffle_epi8(table32(kShift), nibble);
-    const __m256i folded = _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_and_si256(lanes, mask), _mm256_set1_epi16(kPairWeights)),
-                                             _mm256_set1_epi32(kQuadWeights));
+    const __m256i folded =
+        _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_and_si256(lanes, mask), _mm256_set1_epi16(kPairWeights)),
+                          _mm256_set1_epi32(kQuadWeights));
     return _mm256_srlv_epi32(folded, shift);
 }
 
@@ -335,9 +440,7 @@ QF_AVX2 inline void store8(std::uint8_t* out, __m256i chars) noexcept {
 }
 
 // Thirty-two ASCII bytes widened into 32 slots.
-QF_AVX2 inline void widen32(std::uint8_t* out, const std::uint8_t* p) noexcept {
-    std::memcpy(out, p, 32);
-}
+QF_AVX2 inline void widen32(std::uint8_t* out, const std::uint8_t* p) noexcept { std::memcpy(out, p, 32); }
 QF_AVX2 inline void widen32(std::uint16_t* out, const std::uint8_t* p) noexcept {
     for (int i = 0; i < 2; ++i) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * i),
@@ -370,7 +473,8 @@ QF_AVX2 void transcode_avx2(std::string_view text, Out* out, std::size_t charact
         const unsigned starts = starts_avx2(block);
         for (int group = 0; group < 4; ++group) {
             const unsigned keep = starts >> (8 * group) & 0xFF;
-            const __m256i order = _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kCompress8[keep])), lane_offsets);
+            const __m256i order =
+                _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kCompress8[keep])), lane_offsets);
             store8(out, _mm256_permutevar8x32_epi32(decode8_avx2(p + 8 * group), order));
             out += __builtin_popcount(keep);
         }
@@ -417,12 +521,16 @@ QF_AVX512 inline void measure_block_avx512(Avx512Check& check, std::size_t& char
     }
     const __m512i low = _mm512_set1_epi8(0x0F);
     const __m512i prev1 = preceding_avx512<1>(input, check.previous);
-    const __m512i prev_high = _mm512_shuffle_epi8(table64(kPrevHigh), _mm512_and_si512(_mm512_srli_epi16(prev1, 4), low));
+    const __m512i prev_high =
+        _mm512_shuffle_epi8(table64(kPrevHigh), _mm512_and_si512(_mm512_srli_epi16(prev1, 4), low));
     const __m512i prev_low = _mm512_shuffle_epi8(table64(kPrevLow), _mm512_and_si512(prev1, low));
-    const __m512i this_high = _mm512_shuffle_epi8(table64(kThisHigh), _mm512_and_si512(_mm512_srli_epi16(input, 4), low));
+    const __m512i this_high =
+        _mm512_shuffle_epi8(table64(kThisHigh), _mm512_and_si512(_mm512_srli_epi16(input, 4), low));
     const __m512i special = _mm512_and_si512(_mm512_and_si512(prev_high, prev_low), this_high);
-    const __m512i third = _mm512_subs_epu8(preceding_avx512<2>(input, check.previous), _mm512_set1_epi8(char(0xE0 - 0x80)));
-    const __m512i fourth = _mm512_subs_epu8(preceding_avx512<3>(input, check.previous), _mm512_set1_epi8(char(0xF0 - 0x80)));
+    const __m512i third =
+        _mm512_subs_epu8(preceding_avx512<2>(input, check.previous), _mm512_set1_epi8(char(0xE0 - 0x80)));
+    const __m512i fourth =
+        _mm512_subs_epu8(preceding_avx512<3>(input, check.previous), _mm512_set1_epi8(char(0xF0 - 0x80)));
     const __m512i expected = _mm512_and_si512(_mm512_or_si512(third, fourth), _mm512_set1_epi8(char(0x80)));
     check.error = _mm512_ternarylogic_epi32(check.error, expected, special, 0xF6);  // error | (expected ^ special)
     alignas(64) static constexpr auto kLastRoom = [] {
@@ -500,8 +608,9 @@ QF_AVX512 inline __m512i decode16_avx512(const std::uint8_t* p) noexcept {
     const __m512i nibble = _mm512_srli_epi32(lanes, 4);
     const __m512i mask = _mm512_permutexvar_epi32(nibble, _mm512_loadu_si512(kLaneMask));
     const __m512i shift = _mm512_permutexvar_epi32(nibble, _mm512_loadu_si512(kLaneShift));
-    const __m512i folded = _mm512_madd_epi16(_mm512_maddubs_epi16(_mm512_and_si512(lanes, mask), _mm512_set1_epi16(kPairWeights)),
-                                             _mm512_set1_epi32(kQuadWeights));
+    const __m512i folded =
+        _mm512_madd_epi16(_mm512_maddubs_epi16(_mm512_and_si512(lanes, mask), _mm512_set1_epi16(kPairWeights)),
+                          _mm512_set1_epi32(kQuadWeights));
     return _mm512_srlv_epi32(folded, shift);
 }
 
@@ -516,12 +625,14 @@ QF_AVX512 inline void store16(std::uint8_t* out, __m512i chars) noexcept {
 QF_AVX512 inline void widen64(std::uint8_t* out, const std::uint8_t* p) noexcept { std::memcpy(out, p, 64); }
 QF_AVX512 inline void widen64(std::uint16_t* out, const std::uint8_t* p) noexcept {
     for (int i = 0; i < 2; ++i) {
-        _mm512_storeu_si512(out + 32 * i, _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i))));
+        _mm512_storeu_si512(out + 32 * i,
+                            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i))));
     }
 }
 QF_AVX512 inline void widen64(std::uint32_t* out, const std::uint8_t* p) noexcept {
     for (int i = 0; i < 4; ++i) {
-        _mm512_storeu_si512(out + 16 * i, _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i))));
+        _mm512_storeu_si512(out + 16 * i,
+                            _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i))));
     }
 }
 
@@ -551,11 +662,23 @@ QF_AVX512 void transcode_avx512(std::string_view text, Out* out, std::size_t cha
     scalar::transcode(p, end, out);
 }
 
-const Kernels kSse2 = {"sse2", copy_ascii_sse2, measure_sse2, transcode_sse2<std::uint8_t>, transcode_sse2<std::uint16_t>,
+const Kernels kSse2 = {"sse2",
+                       copy_ascii_sse2,
+                       measure_sse2,
+                       transcode_sse2<std::uint8_t>,
+                       transcode_sse2<std::uint16_t>,
                        transcode_sse2<std::uint32_t>};
-const Kernels kAvx2 = {"avx2", copy_ascii_avx2, measure_avx2, transcode_avx2<std::uint8_t>, transcode_avx2<std::uint16_t>,
+const Kernels kAvx2 = {"avx2",
+                       copy_ascii_avx2,
+                       measure_avx2,
+                       transcode_avx2<std::uint8_t>,
+                       transcode_avx2<std::uint16_t>,
                        transcode_avx2<std::uint32_t>};
-const Kernels kAvx512 = {"avx512", copy_ascii_avx512, measure_avx512, transcode_avx512<std::uint8_t>, transcode_avx512<std::uint16_t>,
+const Kernels kAvx512 = {"avx512",
+                         copy_ascii_avx512,
+                         measure_avx512,
+                         transcode_avx512<std::uint8_t>,
+                         transcode_avx512<std::uint16_t>,
                          transcode_avx512<std::uint32_t>};
 
 }  // namespace

@@ -207,8 +207,8 @@ TEST_F(StrFromUtf8, RunsOfOneWidthEndingAnywhere) {
             for (std::size_t i = 0; i < count; ++i) {
                 text += encode(c);
             }
-            SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<std::uint32_t>(c) << std::dec << " x"
-                                            << count);
+            SCOPED_TRACE(testing::Message()
+                         << "U+" << std::hex << static_cast<std::uint32_t>(c) << std::dec << " x" << count);
             check(text);
             check("ab" + text + "z");
         }
@@ -263,12 +263,34 @@ TEST_F(StrFromUtf8, MalformedSequencesAtEveryOffset) {
     // Each kind of malformed (or barely valid) sequence inside valid text,
     // at every offset across block edges, and cut off by the end.
     const std::string cases[] = {
-        "\x80",             "\xBF",             "\xC0\x80",         "\xC1\xBF",         "\xC2",
-        "\xC2\x7F",         "\xC2\xC0",         "\xDF\xBF",         "\xE0\x80\x80",     "\xE0\x9F\xBF",
-        "\xE0\xA0\x80",     "\xE1\x80",         "\xED\x9F\xBF",     "\xED\xA0\x80",     "\xED\xBF\xBF",
-        "\xEF\xBF\xBF",     "\xF0\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF0\x90\x80\x80", "\xF1\x80\x80",
-        "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80", "\xFF",
-        "\xC3\xA9\xA9",     "\xE2\x82\xAC\x80", "\xF0\x9F\x8C\x8A\x8A",
+        "\x80",
+        "\xBF",
+        "\xC0\x80",
+        "\xC1\xBF",
+        "\xC2",
+        "\xC2\x7F",
+        "\xC2\xC0",
+        "\xDF\xBF",
+        "\xE0\x80\x80",
+        "\xE0\x9F\xBF",
+        "\xE0\xA0\x80",
+        "\xE1\x80",
+        "\xED\x9F\xBF",
+        "\xED\xA0\x80",
+        "\xED\xBF\xBF",
+        "\xEF\xBF\xBF",
+        "\xF0\x80\x80\x80",
+        "\xF0\x8F\xBF\xBF",
+        "\xF0\x90\x80\x80",
+        "\xF1\x80\x80",
+        "\xF4\x8F\xBF\xBF",
+        "\xF4\x90\x80\x80",
+        "\xF5\x80\x80\x80",
+        "\xF8\x88\x80\x80",
+        "\xFF",
+        "\xC3\xA9\xA9",
+        "\xE2\x82\xAC\x80",
+        "\xF0\x9F\x8C\x8A\x8A",
     };
     std::mt19937_64 random(3);
     const std::string body = random_text(random, 160);
