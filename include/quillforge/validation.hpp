@@ -14,6 +14,8 @@ namespace qf {
 bool is_blank(std::string_view text) noexcept;
 
 Result<void, NarrativeError> validate_block(const NarrativeBlock& block);
+// The same for a block given as its two texts.
+Result<void, NarrativeError> validate_block(std::string_view id, std::string_view content);
 Result<void, NarrativeError> validate_lore(const NarrativeLore& lore);
 Result<void, NarrativeError> validate_config(const LabConfig& config);
 

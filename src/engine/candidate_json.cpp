@@ -10,7 +10,6 @@
 #include "candidate_score.hpp"
 #include "candidate_text.hpp"
 #include "decode_record.hpp"
-#include "huge_pages.hpp"
 #include "lore_facts.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
@@ -81,11 +80,12 @@ struct CandidateStream {
     std::uint64_t seed;
     SeededFnv1a hash;
     LoreFacts facts;
-    std::string out;  // the candidate's text up to the merged content's last piece
+    json::Output& out;  // the candidate's text up to the merged content's last piece
     bool started = false;
     std::vector<StreamBlock> early_blocks;  // read before the id or the title
 
-    CandidateStream(std::size_t lore_size_, std::uint64_t seed_) : lore_size(lore_size_), seed(seed_), hash(seed_) {}
+    CandidateStream(std::size_t lore_size_, std::uint64_t seed_, json::Output& out_)
+        : lore_size(lore_size_), seed(seed_), hash(seed_), out(out_) {}
 
     // Opens the text and the hash with the id and the title.
     void start() {
@@ -95,10 +95,7 @@ struct CandidateStream {
         static constexpr auto kBeforeContent =
             kBlockIdSuffix + ("\"" + json_key(kNarrativeBlockInfo, "content") + "\"");
         const std::string_view lore_id = id.text();
-        // Every text is written in at most the bytes it took in the lore's text;
-        // the id appears twice and the title once more.
-        out.reserve(lore_size + 6 * (lore_id.size() + title.text().size()) + 2 * 20 + 128);
-        advise_huge_pages(out.data(), out.capacity());
+        out.reserve(lore_size + kCandidateTextRoom);
         out.append(kBeforeId.text());
         append_candidate_id(out, lore_id, seed);
         out.append(kBeforeBlockId.text());
@@ -137,15 +134,15 @@ struct CandidateStream {
     }
 
     // Closes the content, then writes the score and the rationale.
-    std::string finish(double temperature) && {
+    void finish(double temperature) {
         static constexpr auto kBeforeScore = "\"}" + json_key(kHybridCandidateInfo, "score");
         static constexpr auto kBeforeRationale = json_key(kHybridCandidateInfo, "rationale") + "\"";
         out.append(kBeforeScore.text());
         json::write_f64(out, candidate_score(hash.value(), temperature));
         out.append(kBeforeRationale.text());
-        append_rationale(out, facts.blocks, title.text(), seed, json::write_escaped);
-        out.append("\"}");
-        return std::move(out);
+        append_rationale(out, facts.blocks, title.text(), seed,
+                         [](json::Output& text, std::string_view title) { json::write_escaped(text, title); });
+        out.append("\"}", 2);
     }
 };
 
@@ -176,11 +173,12 @@ struct Binding<CandidateStream> {
 
 }  // namespace detail
 
-Result<std::string, NarrativeError> generate_candidate_json(std::string_view lore_json, std::string_view config_json) {
+Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, std::string_view config_json,
+                                                     json::Output& out) {
     // The configuration is tiny and its seed starts the hash, so it is read
     // first; its errors still come after the lore's.
     auto config = decode_config(config_json);
-    detail::CandidateStream lore(lore_json.size(), config ? config->seed : 0);
+    detail::CandidateStream lore(lore_json.size(), config ? config->seed : 0, out);
     if (auto decoded = detail::decode_whole(lore_json, lore); !decoded) {
         return fail(NarrativeError::serialization(std::move(decoded).error()));
     }
@@ -196,7 +194,8 @@ Result<std::string, NarrativeError> generate_candidate_json(std::string_view lor
     if (auto checked = validate_config(*config); !checked) {
         return fail(std::move(checked).error());
     }
-    return std::move(lore).finish(config->temperature);
+    lore.finish(config->temperature);
+    return {};
 }
 
 }  // namespace qf

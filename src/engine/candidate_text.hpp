@@ -10,25 +10,35 @@
 
 #include "quillforge/json/writer.hpp"
 #include "quillforge/records.hpp"
+#include "slug.hpp"
 
 namespace qf::detail {
 
 // "candidate-{slug of the lore's id}-{seed}". Nothing in it needs a JSON escape.
-void append_candidate_id(std::string& out, std::string_view lore_id, std::uint64_t seed);
+template <json::TextBuffer Text>
+void append_candidate_id(Text& out, std::string_view lore_id, std::uint64_t seed) {
+    out.append("candidate-", 10);
+    append_slug(out, lore_id);
+    out.push_back('-');
+    json::write_u64(out, seed);
+}
 
 // The block's id is the lore's id followed by this (nothing to escape in it).
 inline constexpr std::string_view kBlockIdSuffix = ":hybrid";
 
 // "Hybridized {blocks} block(s) from '{title}' with seed {seed}.", the title
 // appended by `append_title` (as it is, or escaped inside a JSON string).
-template <class AppendTitle>
-void append_rationale(std::string& out, std::uint64_t blocks, std::string_view title, std::uint64_t seed,
+template <json::TextBuffer Text, class AppendTitle>
+void append_rationale(Text& out, std::uint64_t blocks, std::string_view title, std::uint64_t seed,
                       AppendTitle&& append_title) {
-    out.append("Hybridized ");
+    constexpr std::string_view kHead = "Hybridized ";
+    constexpr std::string_view kFrom = " block(s) from '";
+    constexpr std::string_view kSeed = "' with seed ";
+    out.append(kHead.data(), kHead.size());
     json::write_u64(out, blocks);
-    out.append(" block(s) from '");
+    out.append(kFrom.data(), kFrom.size());
     append_title(out, title);
-    out.append("' with seed ");
+    out.append(kSeed.data(), kSeed.size());
     json::write_u64(out, seed);
     out.push_back('.');
 }

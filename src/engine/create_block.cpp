@@ -1,15 +1,15 @@
-#include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/validation.hpp"
+#include "record_json.hpp"
 
 namespace qf {
 
-Result<std::string, NarrativeError> create_block_json(std::string id, std::string content) {
-    const NarrativeBlock block{std::move(id), std::move(content)};
-    if (auto checked = validate_block(block); !checked) {
-        return fail(std::move(checked).error());
+Result<void, NarrativeError> create_block_json(std::string_view id, std::string_view content, json::Output& out) {
+    if (auto checked = validate_block(id, content); !checked) {
+        return checked;
     }
-    return encode_block(block);
+    detail::write_block_json(out, id, content);
+    return {};
 }
 
 }  // namespace qf

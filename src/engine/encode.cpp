@@ -1,31 +1,28 @@
 // Record encoders: compact JSON, keys in declared order.
 #include "candidate_text.hpp"
+#include "record_json.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/json/writer.hpp"
 
 namespace qf {
 
-namespace {
-
 using detail::json_key;
 
-void append_block(std::string& out, const NarrativeBlock& block) {
+void detail::write_block_json(json::Output& out, std::string_view id, std::string_view content) {
     static constexpr auto kId = json_key(kNarrativeBlockInfo, "id");
     static constexpr auto kContent = json_key(kNarrativeBlockInfo, "content");
     out.append(kId.text());
-    json::write_string(out, block.id);
+    json::write_string(out, id);
     out.append(kContent.text());
-    json::write_string(out, block.content);
+    json::write_string(out, content);
     out.push_back('}');
 }
 
-}  // namespace
-
 std::string encode_block(const NarrativeBlock& block) {
-    std::string out;
+    json::Output out;
     out.reserve(json::kInitialOutputCapacity);
-    append_block(out, block);
-    return out;
+    detail::write_block_json(out, block.id, block.content);
+    return out.to_string();
 }
 
 std::string encode_candidate(const HybridCandidate& candidate) {
@@ -35,7 +32,7 @@ std::string encode_candidate(const HybridCandidate& candidate) {
     // Untouched reserved pages cost no resident memory.
     const std::size_t texts =
         candidate.id.size() + candidate.block.id.size() + candidate.block.content.size() + candidate.rationale.size();
-    std::string out;
+    json::Output out;
     out.reserve(json::kInitialOutputCapacity + texts + texts / 16);
     static constexpr auto kId = json_key(kHybridCandidateInfo, "id");
     static constexpr auto kBlock = json_key(kHybridCandidateInfo, "block");
@@ -44,13 +41,13 @@ std::string encode_candidate(const HybridCandidate& candidate) {
     out.append(kId.text());
     json::write_string(out, candidate.id);
     out.append(kBlock.text());
-    append_block(out, candidate.block);
+    detail::write_block_json(out, candidate.block.id, candidate.block.content);
     out.append(kScore.text());
     json::write_f64(out, candidate.score);
     out.append(kRationale.text());
     json::write_string(out, candidate.rationale);
     out.push_back('}');
-    return out;
+    return out.to_string();
 }
 
 }  // namespace qf

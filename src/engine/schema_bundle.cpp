@@ -135,11 +135,9 @@ json::JsonValue schema_bundle() {
 
 }  // namespace detail
 
-Result<std::string, NarrativeError> schema_bundle_json() {
-    std::string text;
-    text.reserve(json::kInitialOutputCapacity);
-    json::write_value(text, detail::schema_bundle());
-    return text;
+Result<void, NarrativeError> schema_bundle_json(json::Output& out) {
+    json::write_value(out, detail::schema_bundle());
+    return {};
 }
 
 }  // namespace qf

@@ -18,22 +18,23 @@ Result<std::string, NarrativeError> render_lore_summary(const NarrativeLore& lor
     for (const NarrativeBlock& block : lore.blocks) {
         words += detail::count_words(block.content);
     }
-    return detail::summary_sentence(lore.title, lore.blocks.size(), words);
+    json::Output out;
+    detail::write_summary_sentence(out, lore.title, lore.blocks.size(), words);
+    return out.to_string();
 }
 
-std::string detail::summary_sentence(std::string_view title, std::uint64_t blocks, std::uint64_t words) {
+void detail::write_summary_sentence(json::Output& out, std::string_view title, std::uint64_t blocks,
+                                    std::uint64_t words) {
     constexpr std::string_view kContains = " contains ";
     constexpr std::string_view kBlocks = " block(s) and ";
     constexpr std::string_view kWords = " word(s).";
-    std::string text;
-    text.reserve(title.size() + kContains.size() + kBlocks.size() + kWords.size() + 2 * 20);
-    text.append(title);
-    text.append(kContains);
-    json::write_u64(text, blocks);  // plain decimal
-    text.append(kBlocks);
-    json::write_u64(text, words);
-    text.append(kWords);
-    return text;
+    out.reserve(out.size() + title.size() + kContains.size() + kBlocks.size() + kWords.size() + 2 * 20);
+    out.append(title);  // as it is: the sentence is plain text, not JSON
+    out.append(kContains);
+    json::write_u64(out, blocks);  // plain decimal
+    out.append(kBlocks);
+    json::write_u64(out, words);
+    out.append(kWords);
 }
 
 }  // namespace qf

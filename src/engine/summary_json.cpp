@@ -92,7 +92,7 @@ struct Binding<SummaryLore> {
 
 }  // namespace detail
 
-Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lore_json) {
+Result<void, NarrativeError> render_lore_summary_json(std::string_view lore_json, json::Output& out) {
     detail::SummaryLore lore;
     if (auto decoded = detail::decode_whole(lore_json, lore); !decoded) {
         return fail(NarrativeError::serialization(std::move(decoded).error()));
@@ -102,7 +102,8 @@ Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lo
     if (auto checked = lore.facts.check(); !checked) {
         return fail(std::move(checked).error());
     }
-    return detail::summary_sentence(lore.title, lore.facts.blocks, lore.words);
+    detail::write_summary_sentence(out, lore.title, lore.facts.blocks, lore.words);
+    return {};
 }
 
 }  // namespace qf

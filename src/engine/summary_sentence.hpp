@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
+
+#include "quillforge/json/output.hpp"
 
 namespace qf::detail {
 
-std::string summary_sentence(std::string_view title, std::uint64_t blocks, std::uint64_t words);
+void write_summary_sentence(json::Output& out, std::string_view title, std::uint64_t blocks, std::uint64_t words);
 
 }  // namespace qf::detail

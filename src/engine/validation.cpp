@@ -26,15 +26,17 @@ NarrativeError must_not_be_empty(std::string_view label) {
 
 }  // namespace
 
-Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
-    if (is_blank(block.id)) {
+Result<void, NarrativeError> validate_block(std::string_view id, std::string_view content) {
+    if (is_blank(id)) {
         return fail(must_not_be_empty("NarrativeBlock.id"));
     }
-    if (is_blank(block.content)) {
+    if (is_blank(content)) {
         return fail(must_not_be_empty("NarrativeBlock.content"));
     }
     return {};
 }
+
+Result<void, NarrativeError> validate_block(const NarrativeBlock& block) { return validate_block(block.id, block.content); }
 
 Result<void, NarrativeError> detail::LoreFacts::check() const {
     if (id_blank) {

@@ -130,13 +130,4 @@ std::size_t format_f64(double value, char* buffer) {
     return static_cast<std::size_t>(out - buffer);
 }
 
-void write_f64(std::string& out, double value) {
-    if (!std::isfinite(value)) {
-        out.append("null", 4);
-        return;
-    }
-    char buffer[kMaxFloatText];
-    out.append(buffer, format_f64(value, buffer));
-}
-
 }  // namespace qf::json

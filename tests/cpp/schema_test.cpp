@@ -9,9 +9,9 @@
 namespace {
 
 std::string text_of(const qf::json::JsonValue& value) {
-    std::string out;
+    qf::json::Output out;
     qf::json::write_value(out, value);
-    return out;
+    return out.to_string();
 }
 
 const std::string kBlockBody =

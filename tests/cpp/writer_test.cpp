@@ -21,9 +21,9 @@ std::string string_text(std::string_view text) {
 }
 
 std::string value_text(const JsonValue& value) {
-    std::string out;
+    qf::json::Output out;
     qf::json::write_value(out, value);
-    return out;
+    return out.to_string();
 }
 
 TEST(WriteString, Escapes) {
