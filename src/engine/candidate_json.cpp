@@ -140,8 +140,9 @@ struct CandidateStream {
         out.append(kBeforeScore.text());
         json::write_f64(out, candidate_score(hash.value(), temperature));
         out.append(kBeforeRationale.text());
-        append_rationale(out, facts.blocks, title.text(), seed,
-                         [](json::Output& text, std::string_view title) { json::write_escaped(text, title); });
+        append_rationale(out, facts.blocks, title.text(), seed, [](json::Output& text, std::string_view title) {
+            json::write_escaped(text, title);
+        });
         out.append("\"}", 2);
     }
 };

@@ -1,8 +1,8 @@
 // Record encoders: compact JSON, keys in declared order.
 #include "candidate_text.hpp"
-#include "record_json.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/json/writer.hpp"
+#include "record_json.hpp"
 
 namespace qf {
 

@@ -36,7 +36,9 @@ Result<void, NarrativeError> validate_block(std::string_view id, std::string_vie
     return {};
 }
 
-Result<void, NarrativeError> validate_block(const NarrativeBlock& block) { return validate_block(block.id, block.content); }
+Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
+    return validate_block(block.id, block.content);
+}
 
 Result<void, NarrativeError> detail::LoreFacts::check() const {
     if (id_blank) {

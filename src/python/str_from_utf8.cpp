@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "huge_pages.hpp"
+#include "quillforge/json/detail/huge_pages.hpp"
 
 namespace qf::py {
 
@@ -42,7 +42,7 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
             return nullptr;
         }
         char* data = static_cast<char*>(PyUnicode_DATA(str.get()));
-        qf::detail::advise_huge_pages(data, utf8.size());
+        json::detail::advise_huge_pages(data, utf8.size());
         ascii = kernels.copy_ascii(utf8, data);
         if (ascii == utf8.size()) {
             return str.release();
@@ -61,7 +61,7 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
         return nullptr;
     }
     void* data = PyUnicode_DATA(str);
-    qf::detail::advise_huge_pages(static_cast<const char*>(data), shape.characters * kSlotSize[width]);
+    json::detail::advise_huge_pages(static_cast<const char*>(data), shape.characters * kSlotSize[width]);
     switch (shape.width) {
     case utf8::Width::Ascii:  // not after a byte above 7F; one byte a character either way
     case utf8::Width::Latin1:
