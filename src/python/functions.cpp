@@ -9,61 +9,49 @@
 #include "quillforge/engine.hpp"
 #include "quillforge/invariant.hpp"
 #include "quillforge/version.hpp"
-#include "str_from_utf8.hpp"
+#include "result_str.hpp"
 
 namespace qf::py {
 
 namespace {
 
-// An engine error becomes a ValueError carrying its display text.
-PendingError map_error(NarrativeError error) { return PendingError::of(PyExc_ValueError, error.display()); }
-
-NewRefOrError to_str(std::string_view text) {
-    PyObject* result = str_from_utf8(text);
-    if (result == nullptr) {
-        // Running out of memory for the result is the caller's to handle, as it
-        // is for any allocation: raised as it is, not printed.
-        if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
-            return fail(PendingError::fetch());
-        }
-        PyErr_Print();
-        invariant_failed("Python API call failed");
-    }
-    return result;
-}
-
-NewRefOrError str_or_error(Result<std::string, NarrativeError> result) {
-    if (!result) {
-        return fail(map_error(std::move(result).error()));
-    }
-    return to_str(*result);
-}
+// Results longer than this are written straight into the str that holds them;
+// shorter ones go through a buffer on the stack (result_str.cpp).
+constexpr std::size_t kLendFrom = 4096;
 
 constexpr std::string_view kBlockParams[] = {"id", "content"};
 constexpr Signature kCreateBlock{"create_block_json()", kBlockParams, 2};
 
+// Every operation borrows the arguments' UTF-8 texts for the call: the
+// interpreter holds the argument strs, immutable, until the call returns.
 PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> NewRefOrError {
-        std::array<std::string, 2> texts;
+        std::array<std::string_view, 2> texts;
         if (auto bound = bind_texts(kCreateBlock, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        auto& [id, content] = texts;
-        return str_or_error(qf::create_block_json(std::move(id), std::move(content)));
+        const auto& [id, content] = texts;
+        // The block's text is its two texts and a few bytes more, unless many
+        // of their characters need escapes.
+        const std::size_t size = id.size() + content.size();
+        const ResultPlan plan{size, size >= kLendFrom ? size + size / 16 + 64 : 0};
+        return run_to_str(plan, [&](json::Output& out) { return qf::create_block_json(id, content, out); });
     });
 }
 
 constexpr std::string_view kCandidateParams[] = {"lore_json", "config_json"};
 constexpr Signature kGenerateCandidate{"generate_candidate_json()", kCandidateParams, 2};
 
-// The operation borrows the arguments' UTF-8 texts for the call.
 PyObject* generate_candidate_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> NewRefOrError {
         std::array<std::string_view, 2> texts;
         if (auto bound = bind_texts(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        return str_or_error(qf::generate_candidate_json(texts[0], texts[1]));
+        const auto& [lore, config] = texts;
+        const ResultPlan plan{lore.size() + config.size(),
+                              lore.size() >= kLendFrom ? lore.size() + kCandidateTextRoom : 0};
+        return run_to_str(plan, [&](json::Output& out) { return qf::generate_candidate_json(lore, config, out); });
     });
 }
 
@@ -76,16 +64,20 @@ PyObject* render_lore_summary_json(PyObject*, PyObject* const* args, Py_ssize_t 
         if (auto bound = bind_texts(kRenderLoreSummary, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        return str_or_error(qf::render_lore_summary_json(texts[0]));
+        // A sentence: short, unless the title is long.
+        const ResultPlan plan{texts[0].size(), 0};
+        return run_to_str(plan, [&](json::Output& out) { return qf::render_lore_summary_json(texts[0], out); });
     });
 }
 
 PyObject* schema_bundle_json(PyObject*, PyObject*) {
-    return call_boundary([]() -> NewRefOrError { return str_or_error(qf::schema_bundle_json()); });
+    return call_boundary([]() -> NewRefOrError {
+        return run_to_str({0, 0}, [](json::Output& out) { return qf::schema_bundle_json(out); });
+    });
 }
 
 PyObject* version(PyObject*, PyObject*) {
-    return call_boundary([]() -> NewRefOrError { return to_str(kVersion); });
+    return call_boundary([]() -> NewRefOrError { return text_to_str(kVersion); });
 }
 
 template <class Function>

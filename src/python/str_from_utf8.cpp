@@ -49,19 +49,32 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
         }
     }
     utf8::Shape shape = kernels.measure(utf8.substr(ascii));
-    // Malformed text raises CPython's own UnicodeDecodeError, with its reason
-    // and positions; a single character may be a singleton.
     shape.characters += ascii;
+    PyObject* str = new_str(shape);
+    if (str == nullptr) {
+        // Malformed text raises CPython's own UnicodeDecodeError, with its
+        // reason and positions; a single character may be a singleton.
+        return PyErr_Occurred() != nullptr ? nullptr : cpython_str(utf8);
+    }
+    fill(str, utf8, shape, kernels);
+    return str;
+}
+
+PyObject* new_str(const utf8::Shape& shape) {
     if (!shape.valid || shape.characters <= 1) {
-        return cpython_str(utf8);
+        return nullptr;
     }
     const auto width = static_cast<std::size_t>(shape.width);
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.characters), kMaxChar[width]);
-    if (str == nullptr) {
-        return nullptr;
+    if (str != nullptr) {
+        json::detail::advise_huge_pages(static_cast<const char*>(PyUnicode_DATA(str)),
+                                        shape.characters * kSlotSize[width]);
     }
+    return str;
+}
+
+void fill(PyObject* str, std::string_view utf8, const utf8::Shape& shape, const utf8::Kernels& kernels) {
     void* data = PyUnicode_DATA(str);
-    json::detail::advise_huge_pages(static_cast<const char*>(data), shape.characters * kSlotSize[width]);
     switch (shape.width) {
     case utf8::Width::Ascii:  // not after a byte above 7F; one byte a character either way
     case utf8::Width::Latin1:
@@ -74,7 +87,6 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
         kernels.to_ucs4(utf8, static_cast<std::uint32_t*>(data), shape.characters);
         break;
     }
-    return str;
 }
 
 }  // namespace qf::py
