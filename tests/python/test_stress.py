@@ -11,6 +11,7 @@ import os
 import re
 import sys
 import threading
+import time
 import tracemalloc
 
 import pytest
@@ -146,6 +147,73 @@ def test_eight_threads_get_identical_results():
         sys.setswitchinterval(interval)
     for per_thread in results:
         assert per_thread == [expected] * rounds
+
+
+def _large_calls():
+    """Calls on inputs past the size from which the engine runs without the interpreter lock."""
+    blocks = [{"id": f"b{i}", "content": f" block {i} " + "word " * 300} for i in range(40)]
+    ascii_lore = json.dumps({"id": "Big Lore", "title": "Big", "blocks": blocks}, separators=(",", ":"))
+    mixed_lore = ascii_lore.replace("word", "caf\u00e9\U0001f600")
+    create = _native.create_block_json
+    generate = _native.generate_candidate_json
+    summary = _native.render_lore_summary_json
+    return [
+        (generate, (ascii_lore, CONFIG), {}),
+        (generate, (mixed_lore, CONFIG), {}),
+        (generate, (json.dumps(json.loads(mixed_lore)), CONFIG), {}),  # ASCII, with escapes of non-ASCII
+        (generate, (ascii_lore[:-2], CONFIG), {}),  # EOF at its end
+        (summary, (mixed_lore,), {}),
+        (create, ("b", "\u00e9\n" * 20_000), {}),
+    ]
+
+
+def test_threads_get_identical_results_from_large_calls():
+    calls = _large_calls()
+    assert len(calls[0][1][0]) > 32 << 10
+    expected = [_outcome(*call) for call in calls]
+    assert sum(isinstance(outcome, tuple) for outcome in expected) == 1
+    results = [None] * 4
+    barrier = threading.Barrier(4)
+
+    def worker(index):
+        results[index] = _thread_outcomes(calls, 25, barrier)
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for per_thread in results:
+        assert per_thread == [expected] * 25
+
+
+def test_another_thread_runs_python_while_a_large_call_works():
+    lore = json.dumps({"id": "l", "title": "t", "blocks": [["b", "word " * 1_000_000]]})
+    steps = 0
+    running = True
+
+    def step():
+        nonlocal steps
+        while running:
+            steps += 1
+            time.sleep(0)  # gives the lock back at once, so that the call can take it back
+
+    # No forced switches: the other thread can run only when this one gives the lock away.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(100)
+    other = threading.Thread(target=step)
+    other.start()
+    try:
+        time.sleep(0.05)  # the other thread starts, then waits for the lock
+        before = steps
+        for _ in range(3):
+            _native.generate_candidate_json(lore, CONFIG)
+        during = steps - before
+    finally:
+        running = False
+        sys.setswitchinterval(interval)
+        other.join()
+    assert during > 0
 
 
 WHITE_SPACE = (
