@@ -41,6 +41,13 @@ Result<void, PendingError> bind_texts(const Signature& signature, PyObject* cons
         return bound;
     }
     for (std::size_t i = 0; i < N; ++i) {
+        // An ASCII str holds its UTF-8 text already: the usual argument costs a
+        // test and two loads.
+        if (PyUnicode_Check(slots[i]) && PyUnicode_IS_COMPACT_ASCII(slots[i])) {
+            texts[i] = Text(std::string_view(static_cast<const char*>(PyUnicode_DATA(slots[i])),
+                                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(slots[i]))));
+            continue;
+        }
         auto text = convert_argument(slots[i], signature.names[i]);
         if (!text) {
             return fail(std::move(text).error());

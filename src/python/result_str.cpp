@@ -1,5 +1,8 @@
 #include "result_str.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 #include "quillforge/invariant.hpp"
 #include "quillforge/json/detail/huge_pages.hpp"
 #include "str_from_utf8.hpp"
@@ -48,6 +51,35 @@ NewRefOrError keep_in_place(Ref lent, std::size_t size) {
     return str;
 }
 
+bool is_ascii(std::string_view text) noexcept {
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        any |= word;
+    }
+    for (; i < text.size(); ++i) {
+        any |= static_cast<unsigned char>(text[i]);
+    }
+    return (any & 0x8080808080808080u) == 0;
+}
+
+// A short text: an ASCII one (the usual result) copied once into an exact str,
+// anything else through the builder. One character or none goes to CPython,
+// which keeps those strs as singletons.
+NewRefOrError short_text_to_str(std::string_view text) {
+    if (text.size() <= 1 || !is_ascii(text)) {
+        return text_to_str(text);
+    }
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 0x7F);
+    if (str == nullptr) {
+        return fail(PendingError::fetch());
+    }
+    std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    return str;
+}
+
 // A large non-ASCII text: the str of its shape, filled with the lock released.
 NewRefOrError transcode(std::string_view text, const utf8::Shape& shape, bool release) {
     Ref str(new_str(shape));
@@ -93,7 +125,7 @@ NewRefOrError run_to_str(const ResultPlan& plan, Operation operation, void* cont
         if (!written) {
             return fail(map_error(std::move(written).error()));
         }
-        return text_to_str(out.view());
+        return short_text_to_str(out.view());
     }
 
     // A large result is written straight into the storage of an ASCII str,
