@@ -3,6 +3,7 @@ exit codes."""
 
 from __future__ import annotations
 
+import importlib.metadata
 import json
 import os
 import subprocess
@@ -70,7 +71,7 @@ def test_console_script_is_installed() -> None:
         (["summary", "-"], LORE, SUMMARY),
         (["block", "b1", "Hello"], "", '{"id":"b1","content":"Hello"}'),
         (["schema"], "", quillforge.schema_bundle_json()),
-        (["version"], "", "0.2.0"),
+        (["version"], "", importlib.metadata.version("quillforge")),
     ],
 )
 def test_commands(files: Path, args: list[str], stdin: str, expected: str) -> None:

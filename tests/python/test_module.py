@@ -1,6 +1,7 @@
 """The module surface and argument binding, as a caller sees them."""
 
 import ctypes
+import importlib.metadata
 import json
 import sys
 
@@ -12,8 +13,9 @@ from quillforge import _native
 
 def test_surface():
     assert _native.__doc__ == ""
-    assert _native.version() == "0.2.0"
-    assert quillforge.__version__ == "0.2.0"
+    # The module's version comes from the header CMake generates, the package's from its metadata.
+    assert _native.version() == importlib.metadata.version("quillforge")
+    assert quillforge.__version__ == _native.version()
     assert _native.__all__[0] == "create_block_json"
     assert _native.__all__[-1] == "version"
     for name in _native.__all__:
