@@ -31,10 +31,9 @@ from run import EXAMPLE_CONFIG, EXAMPLE_LORE, FLAVOURS, MB, SIZES, Limits, Sampl
 
 
 def load_module(path: Path, package: str) -> ModuleType:
-    loader = importlib.machinery.ExtensionFileLoader(f"{package}._native", str(path))
-    spec = importlib.util.spec_from_file_location(f"{package}._native", path, loader=loader)
-    assert spec is not None
-    module = importlib.util.module_from_spec(spec)
+    name = f"{package}._native"
+    loader = importlib.machinery.ExtensionFileLoader(name, str(path))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_file_location(name, path, loader=loader))
     loader.exec_module(module)
     return module
 
