@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "candidate_score.hpp"
+#include "engine/candidate_score.hpp"
+#include "engine/unicode_text.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/writer.hpp"
-#include "quillforge/json/string_scan.hpp"
-#include "unicode_text.hpp"
 #include "workload.hpp"
 
 namespace {

@@ -411,6 +411,7 @@ def main() -> None:
     parser.add_argument("--lib", help="path to libqf_benchlib.so (default: the newest under build/)")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB workloads, shorter budgets")
     parser.add_argument("--out", default=str(HERE / "results"), help="where the table, JSON and plot go")
+    parser.add_argument("--strlib", help="path to libqf_strlib.so (default: beside libqf_benchlib.so)")
     parser.add_argument("--probe", nargs=3, metavar=("NAME", "FLAVOUR", "SIZE"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     lib = find_lib(args.lib)
@@ -427,10 +428,17 @@ def main() -> None:
     small = small_texts(budget)
     rows = workloads(Limits(lib), lib, args.quick, budget)
     text, checks = report(small, rows)
+    # The result str builder against CPython's decoder (bench/str_from_utf8.py).
+    import str_from_utf8
+
+    strs = str_from_utf8.measure(Limits(lib), str_from_utf8.StrLib(str_from_utf8.find_strlib(args.strlib, lib)),
+                                 args.quick, budget)
+    text += "\n\n" + str_from_utf8.report(strs)
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     (out / "latest.md").write_text(f"Machine: {machine()}\n\n{text}\n")
-    (out / "latest.json").write_text(json.dumps({"machine": machine(), "small": small, "workloads": rows}, indent=1))
+    (out / "latest.json").write_text(json.dumps({"machine": machine(), "small": small, "workloads": rows,
+                                                 "str_from_utf8": strs}, indent=1))
     plot(rows, out / "throughput.png")
     print(f"Machine: {machine()}\n")
     print(text)

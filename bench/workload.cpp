@@ -28,17 +28,17 @@ private:
 };
 
 constexpr std::string_view kWords[] = {
-    "the",   "tide",   "rose",    "over",    "harbour", "and",    "lanterns", "swung",   "in",     "wind",
-    "she",   "kept",   "a",       "ledger",  "of",      "ships",  "that",     "never",   "came",   "home",
-    "salt",  "bright", "morning", "crossed", "quiet",   "stone",  "bridge",   "where",   "old",    "songs",
-    "were",  "sung",   "by",      "keepers", "north",   "light",  "river",    "ferried", "grain",  "through",
-    "fog",   "while",  "gulls",   "circled", "bells",   "rang",   "twice",    "before",  "dusk",   "fell",
+    "the",  "tide",   "rose",    "over",    "harbour", "and",   "lanterns", "swung",   "in",    "wind",
+    "she",  "kept",   "a",       "ledger",  "of",      "ships", "that",     "never",   "came",  "home",
+    "salt", "bright", "morning", "crossed", "quiet",   "stone", "bridge",   "where",   "old",   "songs",
+    "were", "sung",   "by",      "keepers", "north",   "light", "river",    "ferried", "grain", "through",
+    "fog",  "while",  "gulls",   "circled", "bells",   "rang",  "twice",    "before",  "dusk",  "fell",
 };
 // Non-ASCII words of two, three and four bytes per character, and a few
 // Unicode spaces that the word count and the trim must know.
 constexpr std::string_view kMixedWords[] = {
-    "café",  "naïve", "façade", "Ünïcödé", "straße", "smörgåsbord", "東京", "смысл", "λόγος", "🐉",
-    "✨",    "🌊",    "ﬁn",     "año",     "coöp",   "élan",        "fjörð", "mañana", "€12",  "Ωmega",
+    "café", "naïve", "façade", "Ünïcödé", "straße", "smörgåsbord", "東京",  "смысл",  "λόγος", "🐉",
+    "✨",    "🌊",     "ﬁn",     "año",     "coöp",   "élan",        "fjörð", "mañana", "€12",   "Ωmega",
 };
 constexpr std::string_view kUnicodeSpaces[] = {"\u00A0", "\u3000", "\u2009"};
 

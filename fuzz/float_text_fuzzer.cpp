@@ -74,8 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     QF_FUZZ_CHECK(text.size() <= qf::json::kMaxFloatText, text.c_str());
     QF_FUZZ_CHECK(text.find_first_of(".e") != std::string::npos, text.c_str());
-    QF_FUZZ_CHECK(std::strtod(text.c_str(), nullptr) == value && std::signbit(value) == (text[0] == '-'),
-                  text.c_str());
+    QF_FUZZ_CHECK(std::strtod(text.c_str(), nullptr) == value && std::signbit(value) == (text[0] == '-'), text.c_str());
 
     // Shortest: no string of one digit fewer names the value. The nearest such
     // string and its two neighbours are the only candidates.

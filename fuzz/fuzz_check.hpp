@@ -2,8 +2,8 @@
 // (libFuzzer then saves the input), and the decoders' error shape.
 #pragma once
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,13 +11,12 @@
 
 #include "quillforge/json/error.hpp"
 
-#define QF_FUZZ_CHECK(condition, what)                                                         \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s (%s)\n", __FILE__, __LINE__, #condition, \
-                         what);                                                                \
-            std::abort();                                                                      \
-        }                                                                                      \
+#define QF_FUZZ_CHECK(condition, what)                                                                    \
+    do {                                                                                                  \
+        if (!(condition)) {                                                                               \
+            std::fprintf(stderr, "%s:%d: check failed: %s (%s)\n", __FILE__, __LINE__, #condition, what); \
+            std::abort();                                                                                 \
+        }                                                                                                 \
     } while (false)
 
 namespace qf::fuzz {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../src/engine/unicode_text.hpp"
+#include "engine/unicode_text.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
@@ -85,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QF_FUZZ_CHECK(std::nearbyint(score * 1e6) / 1e6 == score, "six decimal places");
     const std::string suffix = "-" + std::to_string(config->seed);
     QF_FUZZ_CHECK(candidate->id.starts_with("candidate-") && candidate->id.ends_with(suffix), candidate->id.c_str());
-    const std::string_view slug =
-        std::string_view(candidate->id).substr(10, candidate->id.size() - 10 - suffix.size());
+    const std::string_view slug = std::string_view(candidate->id).substr(10, candidate->id.size() - 10 - suffix.size());
     QF_FUZZ_CHECK(is_slug(slug), candidate->id.c_str());
     QF_FUZZ_CHECK(candidate->block.id == lore->id + ":hybrid", candidate->block.id.c_str());
     // Trimming only removes: the merged text is never longer than the contents and separators.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../src/engine/unicode_text.hpp"
+#include "engine/unicode_text.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QF_FUZZ_CHECK(fast == qf::detail::count_words_by_character(block.content), block.content.c_str());
         words += fast;
     }
-    const std::string expected = lore->title + " contains " + std::to_string(lore->blocks.size()) +
-                                 " block(s) and " + std::to_string(words) + " word(s).";
+    const std::string expected = lore->title + " contains " + std::to_string(lore->blocks.size()) + " block(s) and " +
+                                 std::to_string(words) + " word(s).";
     QF_FUZZ_CHECK(*summary == expected, summary->c_str());
     return 0;
 }

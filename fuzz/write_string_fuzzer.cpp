@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "quillforge/json/string_scan.hpp"
 #include "fuzz_check.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
 
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     qf::json::Reader reader(json);
     QF_FUZZ_CHECK(reader.peek() == '"', "opens with a quotation mark");
-    reader.bump();
+    reader.consume_peeked();
     auto read = reader.read_string();
     QF_FUZZ_CHECK(read.has_value(), read ? "" : read.error().display().c_str());
     QF_FUZZ_CHECK(*read == text, "reads back the same bytes");

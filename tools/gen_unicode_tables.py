@@ -82,8 +82,10 @@ def main() -> None:
     derived_version, derived_extend = read_property(derived, "Grapheme_Extend")
     assert derived_version == oge_version, (derived_version, oge_version)
     if derived_extend != grapheme_extend:
-        sys.exit(f"Grapheme_Extend differs from {derived_version}: "
-                 f"{sorted(hex(c) for c in derived_extend ^ grapheme_extend)}")
+        sys.exit(
+            f"Grapheme_Extend differs from {derived_version}: "
+            f"{sorted(hex(c) for c in derived_extend ^ grapheme_extend)}"
+        )
 
     np_ranges = ranges(not_printable)
     ge_ranges = ranges(grapheme_extend)
@@ -95,7 +97,7 @@ def main() -> None:
         f"// from PropList.txt of Unicode {oge_version}; the union equals Grapheme_Extend of DerivedCoreProperties.txt",
         f"// {derived_version}. Other_Grapheme_Extend and Grapheme_Extend are the same in 15.0.0 and 15.1.0 (checked",
         "// against the Unicode 15.1.0 tables of the regex package 2024.7.24).",
-        "#include \"unicode_tables.hpp\"",
+        '#include "unicode_tables.hpp"',
         "",
         "namespace qf::json::detail {",
         "",

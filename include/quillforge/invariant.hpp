@@ -11,15 +11,13 @@ public:
     using std::logic_error::logic_error;
 };
 
-[[noreturn]] inline void invariant_failed(const char* message) {
-    throw InvariantFailure(message);
-}
+[[noreturn]] inline void invariant_failed(const char* message) { throw InvariantFailure(message); }
 
 }  // namespace qf
 
-#define QF_CHECK(condition, message)          \
-    do {                                      \
-        if (!(condition)) [[unlikely]] {      \
-            ::qf::invariant_failed(message);  \
-        }                                     \
+#define QF_CHECK(condition, message)         \
+    do {                                     \
+        if (!(condition)) [[unlikely]] {     \
+            ::qf::invariant_failed(message); \
+        }                                    \
     } while (false)

@@ -1,5 +1,5 @@
 // The four records of the engine and the one description of their fields that
-// the decoders, the schema generator and the field-order lists all read.
+// the decoders, the schema bundle and the field-order lists all read.
 #pragma once
 
 #include <cstdint>

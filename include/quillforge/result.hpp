@@ -26,6 +26,9 @@ template <class E>
 template <class T, class E>
 class [[nodiscard]] Result {
 public:
+    // clang-format 14 reads the && in these requires and noexcept clauses as
+    // references and runs the clauses into the declarations.
+    // clang-format off
     template <class U = T>
         requires std::is_constructible_v<T, U&&>
     Result(U&& value) : value_(std::forward<U>(value)), ok_(true) {}
@@ -71,6 +74,7 @@ public:
         }
         return *this;
     }
+    // clang-format on
     ~Result() { destroy(); }
 
     bool has_value() const noexcept { return ok_; }

@@ -4,10 +4,9 @@
 #include <vector>
 
 #include "candidate_score.hpp"
+#include "candidate_text.hpp"
 #include "quillforge/engine.hpp"
-#include "quillforge/json/writer.hpp"
 #include "quillforge/validation.hpp"
-#include "slug.hpp"
 #include "unicode_text.hpp"
 
 namespace qf {
@@ -34,30 +33,6 @@ std::string merge_contents(const std::vector<NarrativeBlock>& blocks) {
     return merged;
 }
 
-std::string candidate_id(std::string_view lore_id, std::uint64_t seed) {
-    std::string id = "candidate-";
-    detail::append_slug(id, lore_id);
-    id.push_back('-');
-    json::write_u64(id, seed);
-    return id;
-}
-
-std::string rationale(const NarrativeLore& lore, std::uint64_t seed) {
-    constexpr std::string_view kHead = "Hybridized ";
-    constexpr std::string_view kFrom = " block(s) from '";
-    constexpr std::string_view kSeed = "' with seed ";
-    std::string text;
-    text.reserve(kHead.size() + kFrom.size() + kSeed.size() + lore.title.size() + 2 * 20 + 1);
-    text.append(kHead);
-    json::write_u64(text, lore.blocks.size());
-    text.append(kFrom);
-    text.append(lore.title);
-    text.append(kSeed);
-    json::write_u64(text, seed);
-    text.push_back('.');
-    return text;
-}
-
 }  // namespace
 
 Result<HybridCandidate, NarrativeError> generate_candidate(const NarrativeLore& lore, const LabConfig& config) {
@@ -68,12 +43,15 @@ Result<HybridCandidate, NarrativeError> generate_candidate(const NarrativeLore& 
         return fail(std::move(checked).error());
     }
     HybridCandidate candidate;
-    candidate.id = candidate_id(lore.id, config.seed);
-    candidate.block.id.reserve(lore.id.size() + 7);
-    candidate.block.id.append(lore.id).append(":hybrid");
+    detail::append_candidate_id(candidate.id, lore.id, config.seed);
+    candidate.block.id.reserve(lore.id.size() + detail::kBlockIdSuffix.size());
+    candidate.block.id.append(lore.id).append(detail::kBlockIdSuffix);
     candidate.block.content = merge_contents(lore.blocks);
     candidate.score = detail::candidate_score(detail::candidate_hash(lore, config.seed), config.temperature);
-    candidate.rationale = rationale(lore, config.seed);
+    detail::append_rationale(
+        candidate.rationale, lore.blocks.size(), lore.title, config.seed, [](std::string& out, std::string_view title) {
+            out.append(title);
+        });
     return candidate;
 }
 

@@ -15,8 +15,7 @@ struct Binding<NarrativeBlock> {
 template <>
 struct Binding<NarrativeLore> {
     static constexpr const RecordInfo& info = kNarrativeLoreInfo;
-    static constexpr auto members =
-        std::make_tuple(&NarrativeLore::id, &NarrativeLore::title, &NarrativeLore::blocks);
+    static constexpr auto members = std::make_tuple(&NarrativeLore::id, &NarrativeLore::title, &NarrativeLore::blocks);
 };
 
 template <>
@@ -80,9 +79,7 @@ Result<void, JsonError> decode_text(Reader& reader, std::string& out) {
 
 namespace {
 
-bool starts_number(int next) noexcept {
-    return next == '-' || (next >= '0' && next <= '9');
-}
+bool starts_number(int next) noexcept { return next == '-' || (next >= '0' && next <= '9'); }
 
 }  // namespace
 

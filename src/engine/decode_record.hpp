@@ -3,10 +3,10 @@
 // only ties each declared field, by position, to its member.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <concepts>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -28,17 +28,18 @@ template <class Record>
 struct Binding;
 
 // A member that takes its field's value itself instead of keeping it: it
-// declares the field's kind and decodes the value from the reader. The
-// operations that only fold over a lore use these to skip building records.
-template <class Member>
-concept Sink = requires(Member& member, Reader& reader) {
+// declares the field's kind and decodes the value from the reader, given the
+// record it belongs to (where it may leave what it found). The operations that
+// only fold over a lore use these to skip building records.
+template <class Member, class Record>
+concept DecodesItself = requires(Member& member, Reader& reader, Record& record) {
     { Member::kFieldType } -> std::convertible_to<FieldType>;
-    { member.decode(reader) } -> std::same_as<Result<void, JsonError>>;
+    { member.decode(reader, record) } -> std::same_as<Result<void, JsonError>>;
 };
 
 template <class Member>
 constexpr FieldType field_type_of() {
-    if constexpr (Sink<Member>) {
+    if constexpr (requires { Member::kFieldType; }) {
         return Member::kFieldType;
     } else if constexpr (std::is_same_v<Member, std::string>) {
         return FieldType::Text;
@@ -71,11 +72,12 @@ constexpr bool binding_matches() {
     if (B::info.fields.size() != count) {
         return false;
     }
-    return []<std::size_t... I>(std::index_sequence<I...>) {
+    const auto kinds_match = []<std::size_t... I>(std::index_sequence<I...>) {
         return ((field_type_of<typename MemberOf<std::tuple_element_t<I, MembersOf<Record>>>::type>() ==
                  B::info.fields[I].type) &&
                 ...);
-    }(std::make_index_sequence<count>{});
+    };
+    return kinds_match(std::make_index_sequence<count>{});
 }
 
 // Out of line: built only when decoding fails.
@@ -105,7 +107,7 @@ inline Result<std::string_view, JsonError> read_text(Reader& reader) {
     if (reader.peek() != '"') [[unlikely]] {
         return fail(unexpected_field(reader, FieldType::Text));
     }
-    reader.bump();
+    reader.consume_peeked();
     return reader.read_string();
 }
 Result<void, JsonError> decode_text(Reader& reader, std::string& out);
@@ -150,18 +152,18 @@ Result<void, JsonError> decode_list(Reader& reader, std::vector<Element>& out) {
     return decode_each(reader, element, [&](Element& decoded) { out.push_back(std::move(decoded)); });
 }
 
-template <class Member>
-Result<void, JsonError> decode_member(Reader& reader, Member& out) {
-    if constexpr (Sink<Member>) {
-        return out.decode(reader);
+template <class Member, class Record>
+Result<void, JsonError> decode_member(Reader& reader, Member& out, Record& record) {
+    if constexpr (requires { Member::kFieldType; }) {
+        static_assert(DecodesItself<Member, Record>, "a member that declares its kind decodes itself");
+        return out.decode(reader, record);
     } else if constexpr (std::is_same_v<Member, std::string>) {
         return decode_text(reader, out);
     } else if constexpr (std::is_same_v<Member, double>) {
         return decode_f64(reader, out);
     } else if constexpr (std::is_same_v<Member, std::uint32_t> || std::is_same_v<Member, std::uint64_t>) {
         std::uint64_t value = 0;
-        auto decoded =
-            decode_unsigned(reader, value, std::numeric_limits<Member>::max(), field_type_of<Member>());
+        auto decoded = decode_unsigned(reader, value, std::numeric_limits<Member>::max(), field_type_of<Member>());
         out = static_cast<Member>(value);
         return decoded;
     } else {
@@ -178,7 +180,7 @@ Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t in
             return decode_field<Record, I + 1>(reader, out, index);
         }
     }
-    return decode_member(reader, out.*std::get<I>(Binding<Record>::members));
+    return decode_member(reader, out.*std::get<I>(Binding<Record>::members), out);
 }
 
 template <class Record>
@@ -203,7 +205,7 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
         }
         const int field = match_field(info, *key);
         if (field >= 0 && (given & (1u << field)) != 0) {
-            reader.settle('}');
+            reader.consume_if_next('}');
             return fail(field_error(reader, "duplicate field `", info.fields[field].name));
         }
         if (auto colon = reader.read_colon(); !colon) {

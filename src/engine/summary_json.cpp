@@ -20,7 +20,7 @@ struct BlankTest {
     static constexpr FieldType kFieldType = FieldType::Text;
     bool blank = true;
 
-    Result<void, JsonError> decode(Reader& reader) {
+    Result<void, JsonError> decode(Reader& reader, const auto& /*record*/) {
         auto text = read_text(reader);
         if (!text) {
             return pass_error<void>(std::move(text));
@@ -36,7 +36,7 @@ struct CountedText {
     bool blank = true;
     std::uint64_t words = 0;
 
-    Result<void, JsonError> decode(Reader& reader) {
+    Result<void, JsonError> decode(Reader& reader, const auto& /*record*/) {
         auto text = read_text(reader);
         if (!text) {
             return pass_error<void>(std::move(text));
@@ -52,25 +52,29 @@ struct SummaryBlock {
     CountedText content;
 };
 
+struct SummaryLore;
+
+// The blocks, folded into the lore's facts and word count as they are read.
 struct SummaryBlocks {
     static constexpr FieldType kFieldType = FieldType::RecordList;
-    LoreFacts* facts;
-    std::uint64_t words = 0;
-
-    Result<void, JsonError> decode(Reader& reader) {
-        SummaryBlock block;
-        return decode_each(reader, block, [&](const SummaryBlock& decoded) {
-            facts->add_block(decoded.id.blank, decoded.content.blank);
-            words += decoded.content.words;
-        });
-    }
+    Result<void, JsonError> decode(Reader& reader, SummaryLore& lore);
 };
 
 struct SummaryLore {
     BlankTest id;
     std::string title;
     SummaryBlocks blocks;
+    LoreFacts facts;
+    std::uint64_t words = 0;
 };
+
+Result<void, JsonError> SummaryBlocks::decode(Reader& reader, SummaryLore& lore) {
+    SummaryBlock block;
+    return decode_each(reader, block, [&](const SummaryBlock& decoded) {
+        lore.facts.add_block(decoded.id.blank, decoded.content.blank);
+        lore.words += decoded.content.words;
+    });
+}
 
 }  // namespace
 
@@ -89,17 +93,16 @@ struct Binding<SummaryLore> {
 }  // namespace detail
 
 Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lore_json) {
-    detail::LoreFacts facts;
-    detail::SummaryLore lore{{}, {}, {&facts}};
+    detail::SummaryLore lore;
     if (auto decoded = detail::decode_whole(lore_json, lore); !decoded) {
         return fail(NarrativeError::serialization(std::move(decoded).error()));
     }
-    facts.id_blank = lore.id.blank;
-    facts.title_blank = is_blank(lore.title);
-    if (auto checked = facts.check(); !checked) {
+    lore.facts.id_blank = lore.id.blank;
+    lore.facts.title_blank = is_blank(lore.title);
+    if (auto checked = lore.facts.check(); !checked) {
         return fail(std::move(checked).error());
     }
-    return detail::summary_sentence(lore.title, facts.blocks, lore.blocks.words);
+    return detail::summary_sentence(lore.title, lore.facts.blocks, lore.words);
 }
 
 }  // namespace qf

@@ -7,16 +7,12 @@
 #include <cstdint>
 #include <string_view>
 
+#include "quillforge/json/detail/utf8.hpp"
+
 namespace qf::detail {
 
-struct Scalar {
-    char32_t value;
-    std::size_t length;  // bytes taken in the text, at least 1
-};
-
-// The character at the start of a non-empty `text`; U+FFFD of one byte when the
-// bytes there are not a well-formed sequence.
-Scalar decode_scalar(std::string_view text) noexcept;
+using json::detail::decode_scalar;
+using json::detail::Scalar;
 
 // U+0009..U+000D, U+0020, U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028,
 // U+2029, U+202F, U+205F, U+3000.

@@ -18,9 +18,7 @@ using namespace detail;
 
 // The cold halves of the inline steps: peek() has left the reader on the byte
 // that stopped them (or at the end), after the comma when `comma`.
-Result<void, JsonError> Reader::too_deep() const {
-    return failure_at<void>(kRecursionLimit, index_ + 1);
-}
+Result<void, JsonError> Reader::too_deep() const { return failure_at<void>(kRecursionLimit, index_ + 1); }
 
 Result<bool, JsonError> Reader::element_error(bool comma) const {
     if (comma) {
@@ -77,7 +75,7 @@ Result<void, JsonError> Reader::close_record_array() {
     return failure_at<void>(kTrailingCharacters, index_ + 1);
 }
 
-void Reader::settle(char closer) noexcept {
+void Reader::consume_if_next(char closer) noexcept {
     if (peek() == static_cast<unsigned char>(closer)) {
         ++index_;
     }

@@ -21,8 +21,7 @@ constexpr int kMaxTableExponent = kPow10Count - 1;
 
 // Whether significand * 10 + digit stays at most 18446744073709551615.
 bool fits(std::uint64_t significand, unsigned digit) noexcept {
-    return significand < kMaxSignificand / 10 ||
-           (significand == kMaxSignificand / 10 && digit <= kMaxSignificand % 10);
+    return significand < kMaxSignificand / 10 || (significand == kMaxSignificand / 10 && digit <= kMaxSignificand % 10);
 }
 
 Number float_number(double value) noexcept {

@@ -1,8 +1,8 @@
 // Strings: decoded (escapes applied, surrogate pairs joined) or only tested
 // when skipped.
-#include "quillforge/json/reader.hpp"
 #include "messages.hpp"
-#include "quillforge/json/string_scan.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
+#include "quillforge/json/reader.hpp"
 
 namespace qf::json {
 

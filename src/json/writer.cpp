@@ -114,8 +114,6 @@ struct ValueWriter {
 
 }  // namespace
 
-void write_value(std::string& out, const JsonValue& value) {
-    std::visit(ValueWriter{out}, value.storage());
-}
+void write_value(std::string& out, const JsonValue& value) { std::visit(ValueWriter{out}, value.storage()); }
 
 }  // namespace qf::json

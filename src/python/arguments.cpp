@@ -45,9 +45,8 @@ Py_ssize_t find_parameter(const Signature& signature, PyObject* keyword) {
 
 }  // namespace
 
-Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* const* args,
-                                          Py_ssize_t positional, PyObject* keyword_names,
-                                          PyObject** slots) {
+Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t positional,
+                                          PyObject* keyword_names, PyObject** slots) {
     const auto count = static_cast<Py_ssize_t>(signature.count);
     for (Py_ssize_t i = 0; i < positional && i < count; ++i) {
         slots[i] = args[i];
@@ -76,8 +75,7 @@ Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* 
         const std::string names = quoted_list(signature, slots, &missing);
         if (missing != 0) {
             return fail(type_error(std::string(signature.display_name) + " missing " + std::to_string(missing) +
-                                   " required positional " + (missing == 1 ? "argument" : "arguments") + ": " +
-                                   names));
+                                   " required positional " + (missing == 1 ? "argument" : "arguments") + ": " + names));
         }
     }
     return {};

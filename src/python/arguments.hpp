@@ -21,9 +21,8 @@ struct Signature {
 
 // Fills `slots` (one borrowed reference per parameter) or reports the binding
 // error with its TypeError text.
-Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* const* args,
-                                          Py_ssize_t positional, PyObject* keyword_names,
-                                          PyObject** slots);
+Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t positional,
+                                          PyObject* keyword_names, PyObject** slots);
 
 // The UTF-8 form of a str (or subclass) argument, owned by the str; the
 // conversion errors come re-worded.

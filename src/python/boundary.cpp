@@ -26,8 +26,8 @@ PyObject* g_panic_type = nullptr;
 
 PyObject* panic_exception_type() {
     if (g_panic_type == nullptr) {
-        g_panic_type = PyErr_NewExceptionWithDoc("quillforge._native.PanicException", kPanicDoc,
-                                                 PyExc_BaseException, nullptr);
+        g_panic_type =
+            PyErr_NewExceptionWithDoc("quillforge._native.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
     }
     return g_panic_type;
 }

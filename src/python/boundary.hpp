@@ -11,7 +11,7 @@
 
 namespace qf::py {
 
-using Outcome = Result<PyObject*, PendingError>;  // a new reference on success
+using NewRefOrError = Result<PyObject*, PendingError>;  // a new reference on success
 
 // The PanicException type, created on first use; null if that fails.
 PyObject* panic_exception_type();
@@ -25,11 +25,11 @@ void raise_out_of_memory() noexcept;
 template <class Body>
 PyObject* call_boundary(Body&& body) noexcept {
     try {
-        Outcome outcome = body();
-        if (outcome) {
-            return *outcome;
+        NewRefOrError result = body();
+        if (result) {
+            return *result;
         }
-        std::move(outcome).error().raise();
+        std::move(result).error().raise();
         return nullptr;
     } catch (const std::bad_alloc&) {
         raise_out_of_memory();

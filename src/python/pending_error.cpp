@@ -28,13 +28,9 @@ PendingError PendingError::of_instance(Ref instance) {
 
 bool PendingError::is_exactly(PyObject* type) const { return type_ == type; }
 
-std::string PendingError::text() const {
-    return instance_ ? display_text(instance_.get()) : message_;
-}
+std::string PendingError::text() const { return instance_ ? display_text(instance_.get()) : message_; }
 
-Ref PendingError::cause() const {
-    return instance_ ? Ref(PyException_GetCause(instance_.get())) : Ref();
-}
+Ref PendingError::cause() const { return instance_ ? Ref(PyException_GetCause(instance_.get())) : Ref(); }
 
 void PendingError::raise() && {
     if (instance_) {

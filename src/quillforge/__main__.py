@@ -1,3 +1,3 @@
-from quillforge.cli import main
+from quillforge._console import main
 
 raise SystemExit(main())

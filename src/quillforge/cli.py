@@ -1,9 +1,4 @@
-"""The `quillforge` command.
-
-Exit codes: 0 success; 1 the engine rejected the input (its message on
-standard error, nothing on standard output); 2 the command line or one of
-its files could not be used.
-"""
+"""The `quillforge` command."""
 
 from __future__ import annotations
 
@@ -11,13 +6,19 @@ import argparse
 import json
 import math
 import os
+import signal
+import stat
 import sys
+import threading
+import traceback
 from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
+from dataclasses import dataclass
 from importlib import resources
-from typing import BinaryIO, NoReturn
+from types import FrameType
+from typing import BinaryIO
 
-from quillforge import _batch
+from quillforge import batch
 from quillforge._native import (
     create_block_json,
     generate_candidate_json,
@@ -25,235 +26,515 @@ from quillforge._native import (
     schema_bundle_json,
     version,
 )
+from quillforge._output import AtomicOutput
 from quillforge._pretty import indent_json
+from quillforge._progress import ProgressLine
+from quillforge._terminal import json_for_terminal, plain_for_terminal
 
 PROG = "quillforge"
+STDIN_NAME = "<stdin>"
 DEFAULT_TEMPERATURE = 0.7
 DEFAULT_MAX_CANDIDATES = 3
 DEFAULT_SEED = 42
 MAX_SEED = 2**64 - 1
+MAX_INDENT = 16
+
+EXIT_OK = 0
+EXIT_REJECTED = 1
+EXIT_USAGE = 2
+EXIT_OUTPUT = 3
+EXIT_MEMORY = 4
+EXIT_INTERNAL = 70
+EXIT_BROKEN_PIPE = 128 + 13  # as if killed by SIGPIPE
+
+EXIT_CODES = """exit codes:
+  0    success
+  1    the engine rejected an input (its message on standard error)
+  2    usage error: the command line, or an input that cannot be used
+  3    the output could not be written
+  4    out of memory
+  70   internal error (a bug: please report it with the traceback shown)
+  129, 130, 143
+       stopped by SIGHUP, SIGINT (Ctrl-C) or SIGTERM (128 + the signal's number)
+  141  the reader of standard output went away (a broken pipe)"""
 
 
-class UsageError(Exception):
-    """The command line or a file it names cannot be used (exit code 2)."""
+class Failure(Exception):
+    """Ends the command with a one-line message and an exit code."""
+
+    def __init__(self, message: str, code: int) -> None:
+        super().__init__(message)
+        self.code = code
+
+
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP, raised in the main thread like KeyboardInterrupt."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _usage(message: str) -> Failure:
+    return Failure(message, EXIT_USAGE)
+
+
+# ---------------------------------------------------------------- inputs
+
+
+def _name(path: str) -> str:
+    return STDIN_NAME if path == "-" else path
 
 
 @contextmanager
-def _input_errors(path: str) -> Iterator[None]:
-    """Turns the ways a named input can fail into one-line usage errors."""
+def _reading(name: str) -> Iterator[None]:
+    """Turns the ways an input can fail into one-line messages."""
     try:
         yield
     except FileNotFoundError:
-        raise UsageError(f"{path}: no such file") from None
+        raise _usage(f"{name}: no such file") from None
     except IsADirectoryError:
-        raise UsageError(f"{path}: is a directory") from None
+        raise _usage(f"{name}: is a directory") from None
     except PermissionError:
-        raise UsageError(f"{path}: permission denied") from None
+        raise _usage(f"{name}: permission denied") from None
+    except MemoryError:
+        raise Failure(f"{name}: out of memory while reading it", EXIT_MEMORY) from None
     except OSError as error:
-        raise UsageError(f"{path}: cannot read ({error.strerror})") from None
+        raise _usage(f"{name}: cannot read ({error.strerror})") from None
 
 
-def _read_bytes(path: str) -> bytes:
-    if path == "-":
-        return sys.stdin.buffer.read()
-    with _input_errors(path), open(path, "rb") as file:
-        return file.read()
+def _stdin() -> BinaryIO:
+    if sys.stdin is None:
+        raise _usage(f"{STDIN_NAME}: cannot read (standard input is closed)")
+    return sys.stdin.buffer
 
 
-def _decode(data: bytes, path: str) -> str:
+def _decode(data: bytes, name: str) -> str:
     try:
         return data.decode("utf-8")
     except UnicodeDecodeError as error:
-        name = "standard input" if path == "-" else path
-        raise UsageError(
-            f"{name}: not valid UTF-8 (byte 0x{data[error.start]:02x} at offset {error.start})"
-        ) from None
+        raise _usage(f"{name}: not valid UTF-8 (byte 0x{data[error.start]:02x} at offset {error.start})") from None
 
 
 def read_text(path: str) -> str:
     """The whole UTF-8 text of a file, or of standard input for "-"."""
-    return _decode(_read_bytes(path), path)
+    name = _name(path)
+    with _reading(name):
+        if path == "-":
+            data = _stdin().read()
+        else:
+            with open(path, "rb") as file:
+                data = file.read()
+    return _decode(data, name)
 
 
-def _open_input(path: str) -> tuple[BinaryIO, int | None]:
-    if path == "-":
-        return sys.stdin.buffer, None
-    with _input_errors(path):
-        if os.path.isdir(path):
-            raise IsADirectoryError(path)
-        stream = open(path, "rb")
+def _lines_of(stream: BinaryIO, name: str) -> Iterator[bytes]:
+    """The lines of an input, its read errors made one-line messages."""
+    with _reading(name):
+        yield from stream
+
+
+# ---------------------------------------------------------------- output
+
+
+def _stdout() -> BinaryIO:
+    if sys.stdout is None:
+        raise Failure("cannot write output: standard output is closed", EXIT_OUTPUT)
+    return sys.stdout.buffer
+
+
+@contextmanager
+def _writing(name: str) -> Iterator[None]:
     try:
-        size = os.fstat(stream.fileno()).st_size
-    except OSError:
-        size = None
-    return stream, size
+        yield
+    except BrokenPipeError:
+        raise
+    except OSError as error:
+        raise Failure(f"cannot write {name}: {error.strerror}", EXIT_OUTPUT) from None
 
 
-def _write(text: str) -> None:
-    sys.stdout.buffer.write(text.encode("utf-8") + b"\n")
+def _emit(text: str, *, plain: bool = False, indent: int | None = None) -> None:
+    """Writes one result and a line feed to standard output."""
+    out = _stdout()
+    if indent is not None:
+        text = indent_json(text, indent)
+    if out.isatty():
+        text = plain_for_terminal(text) if plain else json_for_terminal(text)
+    with _writing("output"):
+        out.write(text.encode("utf-8") + b"\n")
+        out.flush()
 
 
-def _write_json(text: str, indent: int | None) -> None:
-    _write(text if indent is None else indent_json(text, indent))
+def _say(message: str) -> None:
+    """A line on standard error, prefixed with the program's name."""
+    if sys.stderr is None:
+        return
+    line = f"{PROG}: {message}"
+    if sys.stderr.isatty():
+        line = plain_for_terminal(line)
+    sys.stderr.write(line + "\n")
+    sys.stderr.flush()
 
 
-def _config_json(args: argparse.Namespace) -> str:
-    flags = (args.temperature, args.max_candidates, args.seed)
+# ---------------------------------------------------------------- the engine, with its inputs named
+
+
+def _rejected(source: str | None, error: ValueError) -> Failure:
+    return Failure(f"{source}: {error}" if source else str(error), EXIT_REJECTED)
+
+
+@dataclass(frozen=True)
+class Config:
+    text: str
+    name: str  # what an error in it is attributed to
+
+
+def _config(args: argparse.Namespace) -> Config:
+    flags = {"--temperature": args.temperature, "--max-candidates": args.max_candidates, "--seed": args.seed}
+    given = {flag: value for flag, value in flags.items() if value is not None}
     if args.config is not None:
-        if any(flag is not None for flag in flags):
-            raise UsageError("--config cannot be combined with --temperature, --max-candidates or --seed")
-        return read_text(args.config)
-    temperature = DEFAULT_TEMPERATURE if args.temperature is None else args.temperature
-    max_candidates = DEFAULT_MAX_CANDIDATES if args.max_candidates is None else args.max_candidates
-    seed = DEFAULT_SEED if args.seed is None else args.seed
-    return json.dumps({"temperature": temperature, "max_candidates": max_candidates, "seed": seed},
-                      separators=(",", ":"))
+        if given:
+            raise _usage("--config cannot be combined with --temperature, --max-candidates or --seed")
+        return Config(read_text(args.config), _name(args.config))
+    values = {
+        "temperature": DEFAULT_TEMPERATURE if args.temperature is None else args.temperature,
+        "max_candidates": DEFAULT_MAX_CANDIDATES if args.max_candidates is None else args.max_candidates,
+        "seed": DEFAULT_SEED if args.seed is None else args.seed,
+    }
+    name = " ".join(f"{flag} {value}" for flag, value in given.items()) or "the default settings"
+    return Config(json.dumps(values, separators=(",", ":")), name)
+
+
+def _one_stdin(*paths: str | None) -> None:
+    if sum(path == "-" for path in paths) > 1:
+        raise _usage("standard input can be read only once: give a file for all but one input")
+
+
+def _blame(error: ValueError, lore_json: str, lore_name: str, config: Config) -> str:
+    """Which input a failed generation comes from. The lore is decoded first, then
+    the configuration, then each is validated."""
+    message = str(error)
+    if message.startswith("validation failed: LabConfig."):
+        return config.name
+    if message.startswith("validation failed: "):
+        return lore_name
+    try:
+        render_lore_summary_json(lore_json)
+    except ValueError as lore_error:
+        if str(lore_error) == message:
+            return lore_name
+    return config.name
+
+
+# ---------------------------------------------------------------- commands
 
 
 def _cmd_demo(args: argparse.Namespace) -> int:
     data = resources.files("quillforge") / "data"
     lore_json = (data / "example_lore.json").read_text(encoding="utf-8")
     config_json = (data / "example_config.json").read_text(encoding="utf-8")
-    _write_json(generate_candidate_json(lore_json, config_json), args.indent)
-    _write(render_lore_summary_json(lore_json))
-    return 0
+    _emit(generate_candidate_json(lore_json, config_json), indent=args.indent)
+    _emit(render_lore_summary_json(lore_json), plain=True)
+    return EXIT_OK
 
 
 def _cmd_generate(args: argparse.Namespace) -> int:
+    _one_stdin(args.lore, args.config)
     lore_json = read_text(args.lore)
-    config_json = _config_json(args)
-    _write_json(generate_candidate_json(lore_json, config_json), args.indent)
-    return 0
+    config = _config(args)
+    try:
+        candidate = generate_candidate_json(lore_json, config.text)
+    except ValueError as error:
+        raise _rejected(_blame(error, lore_json, _name(args.lore), config), error) from None
+    _emit(candidate, indent=args.indent)
+    return EXIT_OK
 
 
 def _cmd_summary(args: argparse.Namespace) -> int:
-    _write(render_lore_summary_json(read_text(args.lore)))
-    return 0
+    lore_json = read_text(args.lore)
+    try:
+        summary = render_lore_summary_json(lore_json)
+    except ValueError as error:
+        raise _rejected(_name(args.lore), error) from None
+    _emit(summary, plain=True)
+    return EXIT_OK
+
+
+def _argument_text(text: str, what: str) -> str:
+    # The shell hands over bytes; those that are not UTF-8 arrive as lone surrogates.
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        raise _usage(f"{what} is not valid UTF-8") from None
+    return text
 
 
 def _cmd_block(args: argparse.Namespace) -> int:
-    _write_json(create_block_json(args.id, args.content), args.indent)
-    return 0
+    try:
+        block = create_block_json(_argument_text(args.id, "ID"), _argument_text(args.content, "CONTENT"))
+    except ValueError as error:
+        raise _rejected(None, error) from None
+    _emit(block, indent=args.indent)
+    return EXIT_OK
+
+
+def _schema_bundle() -> dict[str, object]:
+    bundle: dict[str, object] = json.loads(schema_bundle_json())
+    return bundle
 
 
 def _cmd_schema(args: argparse.Namespace) -> int:
     bundle = schema_bundle_json()
-    if args.model is None:
-        _write_json(bundle, args.indent)
-        return 0
-    document = json.loads(bundle)["models"][args.model]
-    _write_json(json.dumps(document, separators=(",", ":"), ensure_ascii=False), args.indent)
-    return 0
+    if args.model is not None:
+        models = _schema_bundle()["models"]
+        assert isinstance(models, dict)
+        bundle = json.dumps(models[args.model], separators=(",", ":"), ensure_ascii=False)
+    _emit(bundle, indent=args.indent)
+    return EXIT_OK
 
 
 def _cmd_version(args: argparse.Namespace) -> int:
-    _write(version())
-    return 0
+    _emit(version(), plain=True)
+    return EXIT_OK
+
+
+# ---------------------------------------------------------------- batch
+
+
+@dataclass(frozen=True)
+class _Job:
+    source: str  # a path, or "-"
+    destination: str | None  # a path; None for standard output
+
+
+def _batch_inputs(paths: list[str]) -> list[str]:
+    if len(paths) == 1 and paths[0] != "-" and os.path.isdir(paths[0]):
+        folder = paths[0]
+        with _reading(folder):
+            found = sorted(entry.path for entry in os.scandir(folder) if entry.name.endswith(".jsonl"))
+        if not found:
+            raise _usage(f"{folder}: holds no .jsonl file")
+        return found
+    if "-" in paths and len(paths) > 1:
+        raise _usage("standard input can only be the sole input")
+    return paths
+
+
+def _identity(path: str) -> tuple[int, int] | None:
+    try:
+        info = os.fstat(_stdin().fileno()) if path == "-" else os.stat(path)
+    except (OSError, ValueError, Failure):
+        return None
+    return info.st_dev, info.st_ino
+
+
+def _batch_jobs(inputs: list[str], output: str | None) -> list[_Job]:
+    to_stdout = output is None or output == "-"
+    if to_stdout:
+        if len(inputs) > 1:
+            raise _usage("several inputs need an output folder: -o FOLDER")
+        return [_Job(inputs[0], None)]
+    assert output is not None
+    if len(inputs) == 1 and not os.path.isdir(output) and not output.endswith(os.sep):
+        jobs = [_Job(inputs[0], output)]
+    else:
+        if "-" in inputs:
+            raise _usage("standard input needs an output file, not a folder")
+        names = [os.path.basename(path) for path in inputs]
+        if len(set(names)) != len(names):
+            raise _usage("two inputs have the same file name; their outputs would collide")
+        jobs = [_Job(path, os.path.join(output, name)) for path, name in zip(inputs, names, strict=False)]
+    for job in jobs:
+        assert job.destination is not None
+        source = _identity(job.source)
+        if source is not None and source == _identity(job.destination):
+            raise _usage(f"{job.destination}: is also the input {_name(job.source)}; choose another output")
+    return jobs
+
+
+def _input_size(stream: BinaryIO) -> int | None:
+    try:
+        info = os.fstat(stream.fileno())
+    except (OSError, ValueError):
+        return None
+    return info.st_size if stat.S_ISREG(info.st_mode) else None
+
+
+class _Interrupted(Exception):
+    def __init__(self, message: str, code: int) -> None:
+        super().__init__(message)
+        self.code = code
+
+
+def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch.FileReport:
+    name = _name(job.source)
+    report = batch.FileReport()
+    with _reading(name):
+        stream = _stdin() if job.source == "-" else open(job.source, "rb")  # noqa: SIM115
+    progress = None
+    if not args.no_progress and sys.stderr is not None and sys.stderr.isatty():
+        progress = ProgressLine(sys.stderr, name, _input_size(stream))
+
+    def on_error(error: batch.LineError) -> None:
+        if progress is not None:
+            progress.clear()
+        _say(f"{name} line {error.line}: {error.message}")
+
+    def run(out: BinaryIO) -> None:
+        batch.run_file(
+            _lines_of(stream, name),
+            out,
+            config.text,
+            report,
+            jobs=args.jobs,
+            fail_fast=args.fail_fast,
+            on_error=on_error,
+            on_progress=None if progress is None else progress.update,
+        )
+
+    destination = "output" if job.destination is None else job.destination
+    try:
+        if job.destination is None:
+            with _writing(destination):
+                run(_stdout())
+                _stdout().flush()
+        else:
+            with AtomicOutput(job.destination) as atomic:
+                try:
+                    with _writing(destination):
+                        run(atomic.stream)
+                        atomic.commit()
+                except (KeyboardInterrupt, Terminated) as stop:
+                    _ignore_stop_signals()
+                    signum = stop.signum if isinstance(stop, Terminated) else signal.SIGINT
+                    raise _Interrupted(_stopped(name, report, atomic.keep_partial()), 128 + signum) from None
+                except Failure as failure:
+                    if failure.code != EXIT_OUTPUT:  # what was read is good; what was written may not be
+                        partial = atomic.keep_partial()
+                        if partial is not None:
+                            failure.args = (
+                                f"{failure}; the candidates up to line {report.last_line} are in {partial}",
+                            )
+                    raise
+    except (KeyboardInterrupt, Terminated) as stop:
+        _ignore_stop_signals()
+        signum = stop.signum if isinstance(stop, Terminated) else signal.SIGINT
+        raise _Interrupted(_stopped(name, report, None), 128 + signum) from None
+    finally:
+        if progress is not None:
+            progress.finish()
+        if job.source != "-":
+            stream.close()
+    return report
+
+
+def _stopped(name: str, report: batch.FileReport, partial: str | None) -> str:
+    where = f"after line {report.last_line} of {name}" if report.last_line else f"before the first line of {name}"
+    kept = f"; the {report.written:,} candidates written are in {partial}" if partial else ""
+    return f"interrupted: the output stops {where}{kept}"
 
 
 def _cmd_batch(args: argparse.Namespace) -> int:
-    config_json = _config_json(args)
-    # A bad config would fail every line: check it once, up front, on a minimal lore.
-    generate_candidate_json('{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}', config_json)
-    stream, size = _open_input(args.lores)
-    source = "standard input" if args.lores == "-" else args.lores
+    _one_stdin(*args.lores, args.config)
+    inputs = _batch_inputs(args.lores)
+    jobs = _batch_jobs(inputs, args.output)
+    config = _config(args)
     try:
-        out: BinaryIO
-        if args.output is None:
-            out = sys.stdout.buffer
-        else:
-            try:
-                out = open(args.output, "wb")
-            except OSError as error:
-                raise UsageError(f"{args.output}: cannot write ({error.strerror})") from None
+        batch.check_config(config.text)
+    except ValueError as error:
+        raise _rejected(config.name, error) from None
+    for job in jobs:
+        if job.destination is not None and len(jobs) > 1:
+            with _writing(os.path.dirname(job.destination)):
+                os.makedirs(os.path.dirname(job.destination), exist_ok=True)
+    code = EXIT_OK
+    for job in jobs:
         try:
-            result = _batch.run_batch(
-                stream,
-                out,
-                sys.stderr,
-                config_json=config_json,
-                source=source,
-                jobs=args.jobs,
-                fail_fast=args.fail_fast,
-                progress=_batch.stderr_progress(size),
+            report = _run_batch_job(job, config, args)
+        except Failure as failure:
+            _say(str(failure))
+            code = max(code, failure.code)
+            continue
+        if report.failed or len(jobs) > 1:
+            stopped = " (stopped at the first failure)" if report.stopped_early else ""
+            _say(
+                f"{_name(job.source)}: {report.lines:,} lines, {report.written:,} written, "
+                f"{report.failed:,} failed{stopped}"
             )
-        finally:
-            if out is not sys.stdout.buffer:
-                out.close()
-    finally:
-        if stream is not sys.stdin.buffer:
-            stream.close()
-    if result.failed:
-        stopped = " (stopped at the first failure)" if result.stopped_early else ""
-        print(f"{PROG}: {result.failed} line(s) failed, {result.written} written{stopped}", file=sys.stderr)
-        return 1
-    return 0
+        if report.failed:
+            code = max(code, EXIT_REJECTED)
+    return code
 
 
-def _positive_int(text: str) -> int:
-    value = _int(text)
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
-    return value
+# ---------------------------------------------------------------- the parser
 
 
-def _int(text: str) -> int:
-    try:
-        return int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+def _number(parse: Callable[[str], float], low: float, high: float, what: str) -> Callable[[str], float]:
+    def convert(text: str) -> float:
+        try:
+            value = parse(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not {what}: {text!r}") from None
+        if not (math.isfinite(value) and low <= value <= high):
+            raise argparse.ArgumentTypeError(f"must be from {low:g} to {high:g}, not {text}")
+        return value
+
+    return convert
 
 
-def _seed(text: str) -> int:
-    value = _int(text)
-    if not 0 <= value <= MAX_SEED:
-        raise argparse.ArgumentTypeError(f"must be from 0 to {MAX_SEED}, not {value}")
-    return value
-
-
-def _count(text: str) -> int:
-    value = _int(text)
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative, not {value}")
-    return value
-
-
-def _temperature(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not math.isfinite(value):
-        raise argparse.ArgumentTypeError(f"must be finite, not {text}")
-    return value
+def _jobs(text: str) -> int:
+    if text == "auto":
+        return 0
+    return int(_number(int, 0, 1 << 16, "a whole number or auto")(text))
 
 
 def _add_indent(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--indent", type=_count, metavar="N",
-                        help="pretty-print JSON with N spaces per level (default: the engine's compact text)")
+    parser.add_argument(
+        "--indent",
+        type=_number(int, 0, MAX_INDENT, "a whole number"),
+        metavar="N",
+        help=f"lay JSON out with N spaces per level, 0 to {MAX_INDENT} (default: the engine's compact text)",
+    )
 
 
 def _add_config(parser: argparse.ArgumentParser) -> None:
     group = parser.add_argument_group("generation settings (a config file, or the three values)")
     group.add_argument("--config", metavar="FILE", help="a LabConfig JSON file, or - for standard input")
-    group.add_argument("--temperature", type=_temperature, metavar="T",
-                       help=f"0.0 to 2.0 (default {DEFAULT_TEMPERATURE})")
-    group.add_argument("--max-candidates", type=_count, metavar="N",
-                       help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES})")
-    group.add_argument("--seed", type=_seed, metavar="N", help=f"0 to 2**64-1 (default {DEFAULT_SEED})")
+    # The engine checks the ranges of the first two; these bounds only keep the numbers representable.
+    group.add_argument(
+        "--temperature",
+        type=_number(float, -math.inf, math.inf, "a number"),
+        metavar="T",
+        help=f"0.0 to 2.0 (default {DEFAULT_TEMPERATURE})",
+    )
+    group.add_argument(
+        "--max-candidates",
+        type=_number(int, 0, 2**32 - 1, "a whole number"),
+        metavar="N",
+        help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES})",
+    )
+    group.add_argument(
+        "--seed",
+        type=_number(int, 0, MAX_SEED, "a whole number"),
+        metavar="N",
+        help=f"0 to 2**64-1 (default {DEFAULT_SEED})",
+    )
 
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="A small, exact, fast narrative engine: JSON lores in, deterministic candidates and summaries out.",
-        epilog="Exit codes: 0 success, 1 the engine rejected the input, 2 a usage or file error.",
+        epilog=EXIT_CODES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     def command(name: str, handler: Callable[[argparse.Namespace], int], help: str) -> argparse.ArgumentParser:
-        sub = commands.add_parser(name, help=help, description=help)
+        sub = commands.add_parser(
+            name, help=help, description=help, epilog=EXIT_CODES, formatter_class=argparse.RawDescriptionHelpFormatter
+        )
         sub.set_defaults(handler=handler)
         return sub
 
@@ -274,46 +555,95 @@ def build_parser() -> argparse.ArgumentParser:
     _add_indent(block)
 
     schema = command("schema", _cmd_schema, "print the schema bundle, or the JSON Schema of one record")
-    schema.add_argument("--model", choices=["NarrativeBlock", "NarrativeLore", "LabConfig", "HybridCandidate"])
+    model_order = _schema_bundle()["model_order"]
+    assert isinstance(model_order, list)
+    schema.add_argument("--model", choices=model_order)
     _add_indent(schema)
 
     command("version", _cmd_version, "print the engine's version")
 
-    batch = command("batch", _cmd_batch, "one candidate per lore line of a JSON Lines file, in input order")
-    batch.add_argument("lores", metavar="LORES.jsonl", help="one lore per line, or - for standard input")
-    _add_config(batch)
-    batch.add_argument("--jobs", type=_positive_int, default=1, metavar="N",
-                       help="worker processes (default 1)")
-    batch.add_argument("-o", "--output", metavar="OUT.jsonl", help="write candidates here (default: standard output)")
-    batch.add_argument("--fail-fast", action="store_true", help="stop at the first line that fails")
+    run = command("batch", _cmd_batch, "one candidate per lore line of JSON Lines files, in input order")
+    run.add_argument(
+        "lores",
+        nargs="+",
+        metavar="LORES",
+        help="JSON Lines files (one lore per line), a folder of .jsonl files, or - for standard input",
+    )
+    _add_config(run)
+    run.add_argument(
+        "--jobs",
+        type=_jobs,
+        default=1,
+        metavar="N",
+        help="worker threads for long lores, 0 or auto for one per core (default 1)",
+    )
+    run.add_argument(
+        "-o",
+        "--output",
+        metavar="OUT",
+        help="output file, or a folder for one output per input with its name (default, or -: standard output)",
+    )
+    run.add_argument("--fail-fast", action="store_true", help="stop at the first line that fails")
+    run.add_argument("--no-progress", action="store_true", help="no progress line (there is none unless on a terminal)")
     return parser
 
 
-def _fail(message: str, code: int) -> int:
-    print(f"{PROG}: {message}", file=sys.stderr)
-    return code
+# ---------------------------------------------------------------- main
+
+
+def _raise_terminated(signum: int, frame: FrameType | None) -> None:
+    raise Terminated(signum)
+
+
+def _handle_stop_signals() -> None:
+    if threading.current_thread() is not threading.main_thread():
+        return  # only the main thread may set handlers
+    for name in ("SIGTERM", "SIGHUP"):
+        if hasattr(signal, name):
+            signal.signal(getattr(signal, name), _raise_terminated)
+
+
+def _ignore_stop_signals() -> None:
+    """While a stopped run cleans up, further signals must not cut it short."""
+    for name in ("SIGINT", "SIGTERM", "SIGHUP"):
+        if hasattr(signal, name):
+            signal.signal(getattr(signal, name), signal.SIG_IGN)
+
+
+def _silence_stdout() -> None:
+    # The reader went away: what is left goes nowhere, and exit does not complain.
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, AttributeError, ValueError):
+        pass
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = build_parser()
-    args = parser.parse_args(argv)
-    handler: Callable[[argparse.Namespace], int] = args.handler
+    _handle_stop_signals()
     try:
-        code = handler(args)
-        sys.stdout.flush()
-        return code
-    except UsageError as error:
-        return _fail(str(error), 2)
-    except ValueError as error:
-        return _fail(str(error), 1)
+        args = build_parser().parse_args(argv)
+        handler: Callable[[argparse.Namespace], int] = args.handler
+        return handler(args)
+    except Failure as failure:
+        _say(str(failure))
+        return failure.code
+    except _Interrupted as stopped:
+        _say(str(stopped))
+        return stopped.code
     except BrokenPipeError:
         _silence_stdout()
+        return EXIT_BROKEN_PIPE
     except KeyboardInterrupt:
-        return 130
-
-
-def _silence_stdout() -> NoReturn:
-    # The reader went away: send what is left nowhere, quietly.
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(devnull, sys.stdout.fileno())
-    sys.exit(1)
+        _say("interrupted")
+        return 128 + signal.SIGINT
+    except Terminated as stop:
+        _say("interrupted")
+        return 128 + stop.signum
+    except MemoryError:
+        _say("out of memory")
+        return EXIT_MEMORY
+    except Exception:
+        traceback.print_exc()
+        _say("internal error: this is a bug in quillforge; please report it with the traceback above")
+        return EXIT_INTERNAL

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "../../src/engine/candidate_score.hpp"
+#include "engine/candidate_score.hpp"
 
 namespace {
 

@@ -44,8 +44,10 @@ TEST(DecodeConfig, AcceptedForms) {
     expect_config(R"({"te\u006dperature":0.5,"max_candidates":3,"seed":1})", 0.5, 3, 1);
     // Repeated keys that name no field are fine.
     expect_config(R"({"x":1,"x":2,"temperature":0.5,"max_candidates":3,"seed":1,"x":[]})", 0.5, 3, 1);
-    expect_config(R"({"temperature":0.5,"max_candidates":4294967295,"seed":18446744073709551615})", 0.5,
-                  4294967295u, 18446744073709551615u);
+    expect_config(R"({"temperature":0.5,"max_candidates":4294967295,"seed":18446744073709551615})",
+                  0.5,
+                  4294967295u,
+                  18446744073709551615u);
     expect_config(R"({"temperature":-1,"max_candidates":0,"seed":0})", -1.0, 0, 0);
     expect_config(R"({"temperature":100000000000000000000,"max_candidates":0,"seed":0})", 1e20, 0, 0);
     expect_config(R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":1e999})", 0.7, 1, 1);
@@ -116,8 +118,7 @@ TEST(DecodeConfig, Errors) {
          R"(invalid type: string "3", expected u32 at line 1 column 39)"},
         {R"({"temperature":0.5,"max_candidates":[3],"seed":1})",
          "invalid type: sequence, expected u32 at line 1 column 36"},
-        {R"({"temperature":0.5,"max_candidates":3,"seed":{}})",
-         "invalid type: map, expected u64 at line 1 column 45"},
+        {R"({"temperature":0.5,"max_candidates":3,"seed":{}})", "invalid type: map, expected u64 at line 1 column 45"},
         {R"({"temperature":x})", "expected value at line 1 column 16"},
         {R"({"temperature":"unterminated)", "EOF while parsing a string at line 1 column 28"},
         {R"({"temperature":nan})", "expected ident at line 1 column 17"},
@@ -172,8 +173,7 @@ TEST(DecodeConfig, SyntaxErrors) {
         {R"({"temperature":1e309,"max_candidates":1,"seed":1})", "number out of range at line 1 column 20"},
         {R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":tru})", "expected ident at line 1 column 55"},
         {R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":[1,]})", "expected value at line 1 column 55"},
-        {R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":{"a":1,}})",
-         "key must be a string at line 1 column 59"},
+        {R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":{"a":1,}})", "key must be a string at line 1 column 59"},
         {R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":"\q"})", "invalid escape at line 1 column 54"},
         {R"({"temperature":0.7)", "EOF while parsing an object at line 1 column 18"},
         {"{", "EOF while parsing an object at line 1 column 1"},
@@ -199,8 +199,7 @@ TEST(DecodeConfig, PositionsOnLaterLines) {
          "expected value at line 3 column 21"},
         {"{\r\n  \"temperature\": 0.7,\r\n  \"max_candidates\": x,\r\n  \"seed\": 1\r\n}",
          "expected value at line 3 column 21"},
-        {"{\r\n  \"temperature\": 0.7,\r\n  \"max_candidates\": 3\r\n}",
-         "missing field `seed` at line 4 column 1"},
+        {"{\r\n  \"temperature\": 0.7,\r\n  \"max_candidates\": 3\r\n}", "missing field `seed` at line 4 column 1"},
         {"{\n  \"temperature\": 0.7,\n  \"max_candidates\": 3,\n  \"seed\": \"42\"\n}",
          "invalid type: string \"42\", expected u64 at line 4 column 14"},
         {"{\n \"x\": \"\xC3\xA9\xC3\xA9\",\n \"temperature\": \xE2\x82\xAC}", "expected value at line 3 column 17"},
@@ -249,7 +248,8 @@ TEST(DecodeLore, Errors) {
         {R"({"id":"l1","title":"T","blocks":{}})", "invalid type: map, expected a sequence at line 1 column 32"},
         {R"({"id":"l1","title":"T","blocks":[{"id":"b1"}]})", "missing field `content` at line 1 column 44"},
         {R"({"id":"l1","title":"T","blocks":[["b1","x","y"]]})", "trailing characters at line 1 column 44"},
-        {R"({"id":"l1","title":"T","blocks":[["b1"]]})", "invalid length 1, expected struct NarrativeBlock with 2 elements at line 1 column 39"},
+        {R"({"id":"l1","title":"T","blocks":[["b1"]]})",
+         "invalid length 1, expected struct NarrativeBlock with 2 elements at line 1 column 39"},
         {R"({"id":"l1","title":"T","blocks":[1]})",
          "invalid type: integer `1`, expected struct NarrativeBlock at line 1 column 34"},
         {R"({"id":"l1","title":"T","blocks":[{"id":"b","content":"c"},]})", "trailing comma at line 1 column 59"},
@@ -307,6 +307,9 @@ TEST(DecodeLore, QuotedFormOfStringsFound) {
         {R"("\u00e9\u4e2d\ud83d\ude00\u2ffc\ud87a\udff0")",
          "\"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\xE2\xBF\xBC\xF0\xAE\xAF\xB0\""},
         {"\"\xC3\xA9 raw\"", "\"\xC3\xA9 raw\""},
+        // Malformed bytes are copied one by one; a real U+FFFD is printable.
+        {"\"\x80\xC2x\xED\xA0\x80\xF4\x90\x80\x80\xEF\xBF\xBD\xC2\x80\"",
+         "\"\x80\xC2x\xED\xA0\x80\xF4\x90\x80\x80\xEF\xBF\xBD\\u{80}\""},
     };
     for (const Case& c : cases) {
         auto decoded = qf::decode_config(R"({"temperature":)" + std::string(c.input) + "}");
@@ -324,9 +327,11 @@ TEST(DecodeLore, EveryTruncationFailsAtTheEnd) {
         R"(["b2","y\n"]],"extra":[1,{"a":"\u0041","b":[true,false,null]},"s\\"]})",
         R"(["l1","T",[["b1","x"],{"content":"c","id":"i"}]])",
     };
-    const std::vector<std::string_view> allowed = {
-        "EOF while parsing a value", "EOF while parsing a list", "EOF while parsing an object",
-        "EOF while parsing a string", "invalid number"};
+    const std::vector<std::string_view> allowed = {"EOF while parsing a value",
+                                                   "EOF while parsing a list",
+                                                   "EOF while parsing an object",
+                                                   "EOF while parsing a string",
+                                                   "invalid number"};
     for (const std::string_view text : texts) {
         ASSERT_TRUE(qf::decode_lore(text)) << text;
         for (std::size_t length = 0; length < text.size(); ++length) {

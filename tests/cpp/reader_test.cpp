@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "quillforge/codec.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/reader.hpp"
-#include "quillforge/json/string_scan.hpp"
 
 namespace {
 
@@ -91,14 +91,14 @@ TEST(ReaderString, EscapeFreeStringsAreSlicesOfTheInput) {
     const std::string text = R"("plain text é" "esc\naped")";
     Reader reader(text);
     ASSERT_EQ(reader.peek(), '"');
-    reader.bump();
+    reader.consume_peeked();
     auto plain = reader.read_string();
     ASSERT_TRUE(plain);
     EXPECT_EQ(*plain, "plain text \xC3\xA9");
     EXPECT_EQ(plain->data(), text.data() + 1);
 
     ASSERT_EQ(reader.peek(), '"');
-    reader.bump();
+    reader.consume_peeked();
     auto escaped = reader.read_string();
     ASSERT_TRUE(escaped);
     EXPECT_EQ(*escaped, "esc\naped");
@@ -111,7 +111,7 @@ std::string read_string_result(std::string_view text) {
     if (reader.peek() != '"') {
         return "no string";
     }
-    reader.bump();
+    reader.consume_peeked();
     auto decoded = reader.read_string();
     return decoded ? cat("ok:", *decoded) : decoded.error().display();
 }
@@ -163,8 +163,17 @@ std::string skip_result(std::string_view text) {
 
 TEST(ReaderSkip, AcceptedValues) {
     const std::string_view texts[] = {
-        "1e999", "-0.5E+3", "0", R"("\ud800")", R"("\udc00\u0041\\\/\b")", "\"\x7F\xC3\xA9\"", "[]", "{}",
-        " [ 1 , [ ] , { } , \"a\" ] ", R"({"a":1,"a":2})", R"({"a":{"b":[true,false,null,{"c":"d"}]}})",
+        "1e999",
+        "-0.5E+3",
+        "0",
+        R"("\ud800")",
+        R"("\udc00\u0041\\\/\b")",
+        "\"\x7F\xC3\xA9\"",
+        "[]",
+        "{}",
+        " [ 1 , [ ] , { } , \"a\" ] ",
+        R"({"a":1,"a":2})",
+        R"({"a":{"b":[true,false,null,{"c":"d"}]}})",
         "[[[[[]]]]]",
     };
     for (const std::string_view text : texts) {
@@ -270,7 +279,8 @@ TEST(ReaderSkip, AMillionLevelsDeepInsideAnUnknownKey) {
     EXPECT_EQ(decode_on_small_stack(objects), "decoded");
 
     const std::string open = cat(R"({"x":)", std::string(kDepth, '['));
-    EXPECT_EQ(decode_on_small_stack(open), cat("EOF while parsing a list at line 1 column ", std::to_string(open.size())));
+    EXPECT_EQ(decode_on_small_stack(open),
+              cat("EOF while parsing a list at line 1 column ", std::to_string(open.size())));
     const std::string unbalanced = cat(R"({"x":)", std::string(kDepth, '['), std::string(kDepth - 1, ']'), "}");
     EXPECT_EQ(decode_on_small_stack(unbalanced),
               cat("expected `,` or `]` at line 1 column ", std::to_string(unbalanced.size())));

@@ -28,9 +28,7 @@ R good(const char* text) { return Tracked(text); }
 R bad(const char* text) { return qf::fail(std::string(text)); }
 
 // What a result holds, as one string: "value:x" or "error:x".
-std::string held(const R& result) {
-    return result ? "value:" + result->text : "error:" + result.error();
-}
+std::string held(const R& result) { return result ? "value:" + result->text : "error:" + result.error(); }
 
 TEST(Result, CopiesMovesAndAssignmentsKeepTheLiveSide) {
     struct Row {

@@ -2,18 +2,16 @@
 
 #include <string>
 
-#include "../../src/engine/schema_generator.hpp"
+#include "engine/schema_bundle.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/json/writer.hpp"
 #include "quillforge/version.hpp"
 
 namespace {
 
-using qf::detail::Schema;
-
-std::string text_of(const Schema& schema) {
+std::string text_of(const qf::json::JsonValue& value) {
     std::string out;
-    qf::json::write_value(out, qf::detail::to_json(schema));
+    qf::json::write_value(out, value);
     return out;
 }
 
@@ -22,72 +20,45 @@ const std::string kBlockBody =
 const std::string kDraft07 = R"({"$schema":"http://json-schema.org/draft-07/schema#",)";
 const std::string kDocuments[] = {
     kDraft07 + R"("title":"NarrativeBlock",)" + kBlockBody + "}",
-    kDraft07 + R"("title":"NarrativeLore","type":"object","required":["blocks","id","title"],"properties":{"blocks":)"
-               R"({"type":"array","items":{"$ref":"#/definitions/NarrativeBlock"}},"id":{"type":"string"},)"
-               R"("title":{"type":"string"}},"definitions":{"NarrativeBlock":{)" + kBlockBody + "}}}",
-    kDraft07 + R"("title":"LabConfig","type":"object","required":["max_candidates","seed","temperature"],)"
-               R"("properties":{"max_candidates":{"type":"integer","format":"uint32","minimum":0.0},"seed":)"
-               R"({"type":"integer","format":"uint64","minimum":0.0},"temperature":{"type":"number","format":"double"}}})",
-    kDraft07 + R"("title":"HybridCandidate","type":"object","required":["block","id","rationale","score"],)"
-               R"("properties":{"block":{"$ref":"#/definitions/NarrativeBlock"},"id":{"type":"string"},"rationale":)"
-               R"({"type":"string"},"score":{"type":"number","format":"double"}},"definitions":{"NarrativeBlock":{)" +
+    kDraft07 +
+        R"("title":"NarrativeLore","type":"object","required":["blocks","id","title"],"properties":{"blocks":)"
+        R"({"type":"array","items":{"$ref":"#/definitions/NarrativeBlock"}},"id":{"type":"string"},)"
+        R"("title":{"type":"string"}},"definitions":{"NarrativeBlock":{)" +
+        kBlockBody + "}}}",
+    kDraft07 +
+        R"("title":"LabConfig","type":"object","required":["max_candidates","seed","temperature"],)"
+        R"("properties":{"max_candidates":{"type":"integer","format":"uint32","minimum":0.0},"seed":)"
+        R"({"type":"integer","format":"uint64","minimum":0.0},"temperature":{"type":"number","format":"double"}}})",
+    kDraft07 +
+        R"("title":"HybridCandidate","type":"object","required":["block","id","rationale","score"],)"
+        R"("properties":{"block":{"$ref":"#/definitions/NarrativeBlock"},"id":{"type":"string"},"rationale":)"
+        R"({"type":"string"},"score":{"type":"number","format":"double"}},"definitions":{"NarrativeBlock":{)" +
         kBlockBody + "}}}",
 };
 
 TEST(SchemaBundle, ExactText) {
     const std::size_t sizes[] = {188, 411, 331, 446};
     for (std::size_t i = 0; i < 4; ++i) {
-        qf::detail::SchemaGenerator generator(qf::detail::SchemaSettings::draft07());
-        EXPECT_EQ(text_of(generator.root_schema_for(*qf::kModelOrder[i])), kDocuments[i]);
+        EXPECT_EQ(text_of(qf::detail::record_schema(*qf::kModelOrder[i])), kDocuments[i]);
         EXPECT_EQ(kDocuments[i].size(), sizes[i]);
     }
     const std::string expected =
         R"({"$schema":"https://json-schema.org/draft/2020-12/schema","package":"quillforge","version":")" +
-        std::string(qf::kVersion) + R"(",)"
+        std::string(qf::kVersion) +
+        R"(",)"
         R"("model_order":["NarrativeBlock","NarrativeLore","LabConfig","HybridCandidate"],)"
         R"("field_order":{"NarrativeBlock":["id","content"],"NarrativeLore":["id","title","blocks"],)"
         R"("LabConfig":["temperature","max_candidates","seed"],"HybridCandidate":["id","block","score","rationale"]},)"
-        R"("models":{"NarrativeBlock":)" + kDocuments[0] + R"(,"NarrativeLore":)" + kDocuments[1] +
-        R"(,"LabConfig":)" + kDocuments[2] + R"(,"HybridCandidate":)" + kDocuments[3] + "}}";
+        R"("models":{"NarrativeBlock":)" +
+        kDocuments[0] + R"(,"NarrativeLore":)" + kDocuments[1] + R"(,"LabConfig":)" + kDocuments[2] +
+        R"(,"HybridCandidate":)" + kDocuments[3] + "}}";
     auto first = qf::schema_bundle_json();
     auto second = qf::schema_bundle_json();
     ASSERT_TRUE(first && second);
     EXPECT_EQ(*first, expected);
     EXPECT_EQ(first->size(), 1822u + qf::kVersion.size());
     EXPECT_EQ(*first, *second);
-}
-
-Schema reference(std::string_view target) {
-    Schema schema;
-    schema.ref = std::string("#/definitions/").append(target);
-    return schema;
-}
-
-// None of the record documents has a "$ref" beside other keywords, so the pass is shown here.
-TEST(RemoveRefSiblings, MovesAReferenceBesideOtherKeywordsIntoAllOf) {
-    Schema root;
-    root.type = "object";
-    Schema titled = reference("A");
-    titled.title = "A field";
-    qf::detail::put_sorted(root.properties, "titled", std::move(titled));
-    Schema combined = reference("B");
-    combined.all_of.push_back(reference("C"));
-    combined.minimum = 1.0;
-    qf::detail::put_sorted(root.properties, "combined", std::move(combined));
-    qf::detail::put_sorted(root.properties, "bare", reference("A"));
-    Schema list;
-    list.type = "array";
-    Schema item = reference("D");
-    item.format.emplace("x");  // emplace: g++ 12 reports a false -Wrestrict for assignment here
-    list.items.push_back(std::move(item));
-    qf::detail::put_sorted(root.definitions, "List", std::move(list));
-
-    qf::detail::remove_ref_siblings(root);
-    EXPECT_EQ(text_of(root),
-              R"({"type":"object","properties":{"bare":{"$ref":"#/definitions/A"},)"
-              R"("combined":{"allOf":[{"$ref":"#/definitions/C"},{"$ref":"#/definitions/B"}],"minimum":1.0},)"
-              R"("titled":{"title":"A field","allOf":[{"$ref":"#/definitions/A"}]}},)"
-              R"("definitions":{"List":{"type":"array","items":{"format":"x","allOf":[{"$ref":"#/definitions/D"}]}}}})");
+    EXPECT_EQ(text_of(qf::detail::schema_bundle()), expected);
 }
 
 }  // namespace

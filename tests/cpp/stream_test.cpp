@@ -51,6 +51,10 @@ constexpr std::string_view kLores[] = {
     // Escapes: in the content (trimmed after decoding), the id, the title and a key.
     R"({"id":"Caf\u00e9 \"1\"","title":"Tab\there \\ \/","blocks":[{"id":"b\n1","content":"\n\t  quote \" and \u0001 \ud83d\ude00\u00a0"}]})",
     R"({"id":"L","title":"T","blocks":[{"\u0069d":"b1","content":"\u3000\u3000"},{"id":"b2","content":"  z  "}]})",
+    // Escaped blocks kept until the id and the title come, past the size of a short string.
+    R"({"blocks":[{"id":"b\n1","content":" a\"b "},{"id":"b2","content":"\u00e9\t"},)"
+    R"({"id":"b3","content":" a long content with an escape \\ past any short string buffer "}],)"
+    R"("title":"T\"","id":"L\u00e9"})",
     // Blank fields and rules, in the order they are reported.
     R"({"id":" ","title":"","blocks":[]})",
     R"({"blocks":[{"id":"b1","content":""}],"title":" ","id":"L"})",
@@ -81,7 +85,8 @@ TEST(Stream, CandidateMatchesTheRecords) {
     for (std::string_view lore : kLores) {
         for (std::string_view config : kConfigs) {
             EXPECT_EQ(outcome(qf::generate_candidate_json(lore, config)), candidate_from_records(lore, config))
-                << lore << "\n" << config;
+                << lore << "\n"
+                << config;
         }
     }
 }

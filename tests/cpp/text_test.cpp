@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "../../src/engine/unicode_text.hpp"
+#include "engine/unicode_text.hpp"
 
 namespace {
 
@@ -13,8 +13,17 @@ using namespace qf::detail;
 // Records built in memory may hold any bytes: each malformed byte reads as one
 // non-whitespace U+FFFD, and trimming never splits or drops it.
 TEST(UnicodeText, MalformedBytesAreSafe) {
-    for (std::string_view bytes : {"\x80", "\xC0\x80", "\xC2", "\xC2z", "\xE0\x80\x80", "\xE2\x80", "\xED\xA0\x80",
-                                   "\xF0\x80\x80\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF0\x9F\x98"}) {
+    for (std::string_view bytes : {"\x80",
+                                   "\xC0\x80",
+                                   "\xC2",
+                                   "\xC2z",
+                                   "\xE0\x80\x80",
+                                   "\xE2\x80",
+                                   "\xED\xA0\x80",
+                                   "\xF0\x80\x80\x80",
+                                   "\xF4\x90\x80\x80",
+                                   "\xF5\x80\x80\x80",
+                                   "\xF0\x9F\x98"}) {
         const Scalar scalar = decode_scalar(bytes);
         EXPECT_TRUE(scalar.value == 0xFFFD && scalar.length == 1) << testing::PrintToString(bytes);
     }
@@ -31,9 +40,24 @@ TEST(UnicodeText, MalformedBytesAreSafe) {
 // The eight-byte ASCII path against the character path, on texts that mix ASCII
 // whitespace, multi-byte whitespace, look-alikes and stray bytes.
 TEST(UnicodeText, WordCountFastPathAgreesWithCharacterPath) {
-    const std::string_view pieces[] = {"a", "Z", " ", "\t", "\n", "\v", "\r", "\x1F", "\x7F", "\xC3\xA9", "\xC2\xA0",
-                                       "\xC2\x85", "\xE3\x80\x80", "\xE2\x80\x8A", "\xE2\x80\x8B", "\xF0\x9F\x98\x80",
-                                       "\x80", "\xE2\x80"};
+    const std::string_view pieces[] = {"a",
+                                       "Z",
+                                       " ",
+                                       "\t",
+                                       "\n",
+                                       "\v",
+                                       "\r",
+                                       "\x1F",
+                                       "\x7F",
+                                       "\xC3\xA9",
+                                       "\xC2\xA0",
+                                       "\xC2\x85",
+                                       "\xE3\x80\x80",
+                                       "\xE2\x80\x8A",
+                                       "\xE2\x80\x8B",
+                                       "\xF0\x9F\x98\x80",
+                                       "\x80",
+                                       "\xE2\x80"};
     std::mt19937_64 random(12345);
     for (int round = 0; round < 20000; ++round) {
         std::string text;

@@ -73,8 +73,13 @@ TEST(WriteValue, EveryKindCompactly) {
     JsonObject inner;
     inner.insert("b", JsonValue(std::uint64_t{0}));
     inner.insert("a", JsonValue(0.0));
-    JsonArray array{JsonValue(nullptr), JsonValue(true), JsonValue(false), JsonValue(std::int64_t{-3}),
-                    JsonValue("s"), JsonValue(JsonArray{}), JsonValue(JsonObject{}),
+    JsonArray array{JsonValue(nullptr),
+                    JsonValue(true),
+                    JsonValue(false),
+                    JsonValue(std::int64_t{-3}),
+                    JsonValue("s"),
+                    JsonValue(JsonArray{}),
+                    JsonValue(JsonObject{}),
                     JsonValue(std::numeric_limits<double>::quiet_NaN()),
                     JsonValue(-std::numeric_limits<double>::infinity())};
     JsonObject root;

@@ -12,8 +12,10 @@ from quillforge import _native
 
 generate = _native.generate_candidate_json
 MAX_SEED = 18446744073709551615
-WHITE_SPACE = "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a" \
-              "\u2028\u2029\u202f\u205f\u3000"
+WHITE_SPACE = (
+    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
+    "\u2028\u2029\u202f\u205f\u3000"
+)
 
 
 def compact(value):
@@ -42,15 +44,19 @@ def expected(lore_value, config_value):
     slug = "-".join(piece for piece in mapped.split("-") if piece)
     return {
         "id": f"candidate-{slug}-{seed}",
-        "block": {"id": lore_value["id"] + ":hybrid",
-                  "content": " ".join(b["content"].strip(WHITE_SPACE) for b in lore_value["blocks"])},
+        "block": {
+            "id": lore_value["id"] + ":hybrid",
+            "content": " ".join(b["content"].strip(WHITE_SPACE) for b in lore_value["blocks"]),
+        },
         "score": score,
         "rationale": f"Hybridized {len(lore_value['blocks'])} block(s) from '{lore_value['title']}' with seed {seed}.",
     }
 
 
-WORKED = ('{"id":"candidate-tide-lore-42","block":{"id":"Tide Lore:hybrid","content":"hello world second"},'
-          '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}')
+WORKED = (
+    '{"id":"candidate-tide-lore-42","block":{"id":"Tide Lore:hybrid","content":"hello world second"},'
+    '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
+)
 
 
 @pytest.mark.parametrize(
@@ -69,9 +75,14 @@ def test_worked_examples(config_json, result):
 
 @pytest.mark.parametrize(
     ("lore_id", "candidate_id"),
-    [("Tide Lore", "candidate-tide-lore-42"), ("Tide__Lore!! 2 ", "candidate-tide-lore-2-42"),
-     ("Café", "candidate-caf-42"), ("Ünïcödé", "candidate-n-c-d-42"), ("???", "candidate--42"),
-     ("-ABC-", "candidate-abc-42")],
+    [
+        ("Tide Lore", "candidate-tide-lore-42"),
+        ("Tide__Lore!! 2 ", "candidate-tide-lore-2-42"),
+        ("Café", "candidate-caf-42"),
+        ("Ünïcödé", "candidate-n-c-d-42"),
+        ("???", "candidate--42"),
+        ("-ABC-", "candidate-abc-42"),
+    ],
 )
 def test_id_slugs(lore_id, candidate_id):
     assert json.loads(generate(lore(lore_id=lore_id), config()))["id"] == candidate_id
@@ -90,8 +101,11 @@ def test_unicode_blank_contents(space):
     ("lore_json", "config_json", "message"),
     [
         ("", "", "serialization failed: EOF while parsing a value at line 1 column 0"),
-        (lore(title=" "), '{"temperature":0.7,"max_candidates":3}',
-         "serialization failed: missing field `seed` at line 1 column 38"),
+        (
+            lore(title=" "),
+            '{"temperature":0.7,"max_candidates":3}',
+            "serialization failed: missing field `seed` at line 1 column 38",
+        ),
         (lore(title=" "), config(3.0, 0), "validation failed: NarrativeLore.title must not be empty"),
         (lore(), config(max_candidates=1001), "validation failed: LabConfig.max_candidates must be between 1 and 1000"),
     ],
@@ -105,13 +119,25 @@ def test_error_order(lore_json, config_json, message):
 @pytest.mark.parametrize(
     ("args", "kwargs", "error", "message"),
     [
-        ((), {}, TypeError,
-         "generate_candidate_json() missing 2 required positional arguments: 'lore_json' and 'config_json'"),
-        (("a", "b", "c"), {"extra": 1}, TypeError,
-         "generate_candidate_json() takes 2 positional arguments but 3 were given"),
+        (
+            (),
+            {},
+            TypeError,
+            "generate_candidate_json() missing 2 required positional arguments: 'lore_json' and 'config_json'",
+        ),
+        (
+            ("a", "b", "c"),
+            {"extra": 1},
+            TypeError,
+            "generate_candidate_json() takes 2 positional arguments but 3 were given",
+        ),
         (("a",), {"extra": "b"}, TypeError, "generate_candidate_json() got an unexpected keyword argument 'extra'"),
-        (("a", "b"), {"lore_json": "a"}, TypeError,
-         "generate_candidate_json() got multiple values for argument 'lore_json'"),
+        (
+            ("a", "b"),
+            {"lore_json": "a"},
+            TypeError,
+            "generate_candidate_json() got multiple values for argument 'lore_json'",
+        ),
         ((1, None), {}, TypeError, "argument 'lore_json': 'int' object cannot be converted to 'PyString'"),
         (("a", "\ud800"), {}, UnicodeEncodeError, None),
     ],
@@ -124,18 +150,50 @@ def test_binding(args, kwargs, error, message):
 
 def test_surface():
     assert generate.__text_signature__ == "(lore_json, config_json)" and generate.__doc__ is None
-    assert _native.__all__ == quillforge.__all__ == [
-        "create_block_json", "generate_candidate_json", "render_lore_summary_json", "schema_bundle_json", "version"]
+    assert (
+        _native.__all__
+        == quillforge.__all__
+        == ["create_block_json", "generate_candidate_json", "render_lore_summary_json", "schema_bundle_json", "version"]
+    )
 
 
-TEXT = st.text(st.sampled_from(["a", "Z", "9", "-", " ", "\t", "\n", "\x0b", "\x1f", "\x85", "\xa0", "é", "\u1680",
-                                "\u200a", "\u200b", "\u2028", "\u3000", "😀", '"']), max_size=12)
+TEXT = st.text(
+    st.sampled_from(
+        [
+            "a",
+            "Z",
+            "9",
+            "-",
+            " ",
+            "\t",
+            "\n",
+            "\x0b",
+            "\x1f",
+            "\x85",
+            "\xa0",
+            "é",
+            "\u1680",
+            "\u200a",
+            "\u200b",
+            "\u2028",
+            "\u3000",
+            "😀",
+            '"',
+        ]
+    ),
+    max_size=12,
+)
 NONBLANK = TEXT.filter(lambda text: text.strip(" \t\n\f\r") != "")
 
 
 @settings(max_examples=300, deadline=None)
-@given(NONBLANK, NONBLANK, st.lists(st.tuples(NONBLANK, NONBLANK), min_size=1, max_size=5),
-       st.floats(0.0, 2.0), st.integers(0, MAX_SEED))
+@given(
+    NONBLANK,
+    NONBLANK,
+    st.lists(st.tuples(NONBLANK, NONBLANK), min_size=1, max_size=5),
+    st.floats(0.0, 2.0),
+    st.integers(0, MAX_SEED),
+)
 def test_matches_the_rules(lore_id, title, blocks, temperature, seed):
     lore_value = {"id": lore_id, "title": title, "blocks": [{"id": i, "content": c} for i, c in blocks]}
     config_value = {"temperature": temperature, "max_candidates": 1, "seed": seed}

@@ -1,11 +1,11 @@
-"""The `quillforge` command, driven as a user drives it: real files, pipes and
-exit codes."""
+"""The `quillforge` command, driven as a user drives it: real files, pipes,
+terminals and exit codes."""
 
 from __future__ import annotations
 
-import importlib.metadata
 import json
 import os
+import pty
 import subprocess
 import sys
 from pathlib import Path
@@ -15,44 +15,31 @@ import pytest
 import quillforge
 from quillforge._pretty import indent_json
 
-LORE = (
-    '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
-    '{"id":"b2","content":"second"}]}'
-)
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
-CANDIDATE = (
-    '{"id":"candidate-tide-lore-42","block":{"id":"Tide Lore:hybrid","content":"hello world second"},'
-    '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
-)
-SUMMARY = "Tides contains 2 block(s) and 3 word(s)."
+from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, run_cli
 
-
-def run(*args: str, stdin: str | bytes = b"") -> subprocess.CompletedProcess[str]:
-    data = stdin.encode() if isinstance(stdin, str) else stdin
-    completed = subprocess.run(
-        [sys.executable, "-m", "quillforge", *args], input=data, capture_output=True, timeout=300
-    )
-    return subprocess.CompletedProcess(
-        completed.args, completed.returncode, completed.stdout.decode(), completed.stderr.decode()
-    )
+BIN = Path(sys.executable).parent
+UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
 
 
 @pytest.fixture
 def files(tmp_path: Path) -> Path:
     (tmp_path / "lore.json").write_text(LORE, encoding="utf-8")
     (tmp_path / "config.json").write_text(CONFIG, encoding="utf-8")
+    (tmp_path / "bad_lore.json").write_text('{"id":"l"}', encoding="utf-8")
+    (tmp_path / "blank_lore.json").write_text('{"id":" ","title":"t","blocks":[]}', encoding="utf-8")
+    (tmp_path / "latin1.json").write_bytes(b'{"\xe9"}')
+    (tmp_path / "lores.jsonl").write_text("\n".join(lore_line(i) for i in range(3)) + "\n", encoding="utf-8")
     return tmp_path
 
 
-def test_demo_prints_the_worked_example() -> None:
-    result = run("demo")
-    assert (result.returncode, result.stdout, result.stderr) == (0, f"{CANDIDATE}\n{SUMMARY}\n", "")
+def _shell(command: str, cwd: Path, stdin: bytes = b"") -> tuple[int, str, str]:
+    env = dict(os.environ, PATH=f"{BIN}{os.pathsep}{os.environ['PATH']}")
+    done = subprocess.run(["bash", "-c", command], cwd=cwd, env=env, input=stdin, capture_output=True, timeout=120)
+    return done.returncode, done.stdout.decode(), done.stderr.decode()
 
 
-def test_console_script_is_installed() -> None:
-    script = Path(sys.executable).parent / "quillforge"
-    completed = subprocess.run([str(script), "version"], capture_output=True, text=True)
-    assert completed.stdout == f"{quillforge.version()}\n"
+def test_demo_and_the_console_script() -> None:
+    assert _shell("quillforge demo", Path.cwd()) == (0, f"{CANDIDATE}\n{SUMMARY}\n", "")
 
 
 @pytest.mark.parametrize(
@@ -67,166 +54,265 @@ def test_console_script_is_installed() -> None:
             "",
             quillforge.generate_candidate_json(LORE, '{"temperature":0.7,"max_candidates":1,"seed":0}'),
         ),
-        (["summary", "{d}/lore.json"], "", SUMMARY),
         (["summary", "-"], LORE, SUMMARY),
         (["block", "b1", "Hello"], "", '{"id":"b1","content":"Hello"}'),
         (["schema"], "", quillforge.schema_bundle_json()),
-        (["version"], "", importlib.metadata.version("quillforge")),
+        (["version"], "", quillforge.version()),
+        (["batch", "-", "-o", "-"], LORE + "\n", CANDIDATE),
     ],
 )
 def test_commands(files: Path, args: list[str], stdin: str, expected: str) -> None:
-    result = run(*(arg.format(d=files) for arg in args), stdin=stdin)
+    result = run_cli(*(arg.format(d=files) for arg in args), stdin=stdin)
     assert (result.returncode, result.stdout, result.stderr) == (0, expected + "\n", "")
 
 
 def test_schema_of_one_model_is_the_engines_document() -> None:
     bundle = json.loads(quillforge.schema_bundle_json())
     for model in bundle["model_order"]:
-        result = run("schema", "--model", model)
-        assert result.returncode == 0
+        result = run_cli("schema", "--model", model)
         assert json.loads(result.stdout) == bundle["models"][model]
         assert result.stdout[:-1] in quillforge.schema_bundle_json()
 
 
 def test_indent_keeps_numbers_and_strings_as_written() -> None:
-    result = run("block", "b1", 'say "hi"\n', "--indent", "2")
+    result = run_cli("block", "b1", 'say "hi"\n', "--indent", "2")
     assert result.stdout == '{\n  "id": "b1",\n  "content": "say \\"hi\\"\\n"\n}\n'
     for text in (CANDIDATE, quillforge.schema_bundle_json(), '{"a":[],"b":{},"c":[1,{"d":"}],:{"}]}'):
         assert indent_json(text, 4) == json.dumps(json.loads(text), indent=4, ensure_ascii=False)
 
 
+# Each failure: the exit code of its class and one line on standard error that
+# names the input; nothing on standard output.
 @pytest.mark.parametrize(
-    ("args", "stdin", "code", "message"),
+    ("command", "stdin", "code", "message"),
     [
-        (["block", "b1", " "], "", 1, "quillforge: validation failed: NarrativeBlock.content must not be empty\n"),
-        (["summary", "-"], '{"id":"l"}', 1, "quillforge: serialization failed: missing field `title` at line 1 column 10\n"),
-        (["generate", "-", "--max-candidates", "0"], LORE, 1,
-         "quillforge: validation failed: LabConfig.max_candidates must be between 1 and 1000\n"),
-        (["generate", "{d}/lore.json", "--config", "-"], "[0.7,3]", 1,
-         "quillforge: serialization failed: invalid length 2, expected struct LabConfig with 3 elements at line 1 column 7\n"),
-        (["summary", "{d}/missing.json"], "", 2, "quillforge: {d}/missing.json: no such file\n"),
-        (["summary", "{d}"], "", 2, "quillforge: {d}: is a directory\n"),
-        (["summary", "{d}/latin1.json"], "", 2, "quillforge: {d}/latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)\n"),
-        (["summary", "-"], b"\xff", 2, "quillforge: standard input: not valid UTF-8 (byte 0xff at offset 0)\n"),
-        (["generate", "{d}/lore.json", "--config", "{d}/config.json", "--seed", "1"], "", 2,
-         "quillforge: --config cannot be combined with --temperature, --max-candidates or --seed\n"),
+        ("quillforge block b1 ' '", "", 1, "validation failed: NarrativeBlock.content must not be empty"),
+        (
+            "quillforge summary bad_lore.json",
+            "",
+            1,
+            "bad_lore.json: serialization failed: missing field `title` at line 1 column 10",
+        ),
+        (
+            "quillforge generate blank_lore.json",
+            "",
+            1,
+            "blank_lore.json: validation failed: NarrativeLore.id must not be empty",
+        ),
+        (
+            "quillforge generate blank_lore.json --config -",
+            "[0.7,3]",
+            1,
+            "<stdin>: serialization failed: invalid length 2, expected struct LabConfig with 3 elements "
+            "at line 1 column 7",
+        ),
+        (
+            "quillforge generate lore.json --max-candidates 0",
+            "",
+            1,
+            "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000",
+        ),
+        (
+            "quillforge batch lores.jsonl --temperature 3",
+            "",
+            1,
+            "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0",
+        ),
+        ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
+        ("quillforge summary .", "", 2, ".: is a directory"),
+        ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
+        ("quillforge summary -", b"\xff", 2, "<stdin>: not valid UTF-8 (byte 0xff at offset 0)"),
+        ("quillforge block $'\\xff' x", "", 2, "ID is not valid UTF-8"),
+        (
+            "quillforge generate lore.json --config config.json --seed 1",
+            "",
+            2,
+            "--config cannot be combined with --temperature, --max-candidates or --seed",
+        ),
+        (
+            "quillforge generate - --config -",
+            LORE,
+            2,
+            "standard input can be read only once: give a file for all but one input",
+        ),
+        (
+            "quillforge batch - --config -",
+            "[0.7,3,1]",
+            2,
+            "standard input can be read only once: give a file for all but one input",
+        ),
+        ("quillforge summary - <&-", "", 2, "<stdin>: cannot read (standard input is closed)"),
+        ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
+        ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
+        ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+        ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
+        pytest.param(
+            "ulimit -v 300000; quillforge summary /dev/zero",
+            "",
+            4,
+            "/dev/zero: out of memory while reading it",
+            marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space"),
+        ),
     ],
 )
-def test_failures(files: Path, args: list[str], stdin: str | bytes, code: int, message: str) -> None:
-    (files / "latin1.json").write_bytes(b'{"\xe9"}')
-    result = run(*(arg.format(d=files) for arg in args), stdin=stdin)
-    assert (result.returncode, result.stdout, result.stderr) == (code, "", message.format(d=files))
+def test_failures(files: Path, command: str, stdin: str | bytes, code: int, message: str) -> None:
+    result = _shell(command, files, stdin if isinstance(stdin, bytes) else stdin.encode())
+    assert result == (code, "", f"quillforge: {message}\n")
 
 
 @pytest.mark.parametrize(
     "args",
-    [[], ["frobnicate"], ["generate"], ["batch", "x", "--jobs", "0"], ["generate", "x", "--seed", "-1"],
-     ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"], ["block", "only-id"]],
+    [
+        [],
+        ["frobnicate"],
+        ["generate"],
+        ["batch", "x", "--jobs", "-1"],
+        ["generate", "x", "--seed", "-1"],
+        ["generate", "x", "--temperature", "nan"],
+        ["schema", "--model", "Nope"],
+        ["block", "only-id"],
+        ["demo", "--indent", "99999999999"],
+    ],
 )
 def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
-    result = run(*args)
-    assert result.returncode == 2
-    assert result.stdout == ""
+    result = run_cli(*args)
+    assert (result.returncode, result.stdout) == (2, "")
     assert "Traceback" not in result.stderr and "usage: quillforge" in result.stderr
 
 
-@pytest.mark.skipif(os.geteuid() == 0, reason="root reads files whatever their mode")
-def test_unreadable_file(files: Path) -> None:
-    (files / "lore.json").chmod(0)
-    result = run("summary", str(files / "lore.json"))
-    assert (result.returncode, result.stderr) == (2, f"quillforge: {files}/lore.json: permission denied\n")
+@pytest.mark.parametrize(
+    ("setup", "command"),
+    [
+        ("", "quillforge batch lores.jsonl -o lores.jsonl"),
+        ("ln -s lores.jsonl link.jsonl", "quillforge batch lores.jsonl -o link.jsonl"),
+        ("ln lores.jsonl hard.jsonl", "quillforge batch hard.jsonl -o lores.jsonl"),
+        ("", "quillforge batch - -o lores.jsonl < lores.jsonl"),
+        ("mkdir in && cp lores.jsonl in/", "quillforge batch in -o in"),
+    ],
+)
+def test_the_input_is_never_the_output(files: Path, setup: str, command: str) -> None:
+    before = (files / "lores.jsonl").read_bytes()
+    assert _shell(setup, files)[0] == 0
+    code, out, err = _shell(command, files)
+    assert (code, out) == (2, "") and "is also the input" in err
+    assert (files / "lores.jsonl").read_bytes() == before
 
 
-def _lore_line(i: int) -> str:
-    blocks = [{"id": f"b{j}", "content": f" line {i} block {j} \u00e9\u2014\U0001f600 "} for j in range(1 + i % 3)]
-    return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
+def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> None:
+    title = "T\x1b]0;pwned\x07\r\x9b"
+    lore = json.dumps({"id": "l", "title": title, "blocks": [["b", "x"]]})
+    (tmp_path / "lore.json").write_text(lore, encoding="utf-8")
+
+    def on_terminal(*args: str) -> str:
+        controller, terminal = pty.openpty()
+        try:
+            subprocess.run([sys.executable, "-m", "quillforge", *args], stdout=terminal, timeout=60, check=True)
+            return os.read(controller, 65536).decode()
+        finally:
+            os.close(terminal)
+            os.close(controller)
+
+    summary = on_terminal("summary", str(tmp_path / "lore.json"))
+    assert summary == "T\\x1b]0;pwned\\x07\\r\\x9b contains 1 block(s) and 1 word(s).\r\n"
+    candidate = on_terminal("generate", str(tmp_path / "lore.json"))
+    assert json.loads(candidate)["rationale"] == f"Hybridized 1 block(s) from '{title}' with seed 42."
+    assert "\x1b" not in candidate and "\x9b" not in candidate and "\\u009b" in candidate
+    # Not on a terminal: the engine's text, byte for byte.
+    piped = run_cli("summary", str(tmp_path / "lore.json"))
+    assert piped.stdout == quillforge.render_lore_summary_json(lore) + "\n"
+
+
+# ---------------------------------------------------------------- batch
 
 
 @pytest.fixture(scope="module")
 def big_batch(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, list[str]]:
-    lines = [_lore_line(i) for i in range(10_000)]
+    lines = [lore_line(i) for i in range(3_000)]
     path = tmp_path_factory.mktemp("batch") / "lores.jsonl"
     path.write_text("\n".join(lines) + "\n", encoding="utf-8")
-    expected = [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
-    return path, expected
+    return path, [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
 
 
 @pytest.mark.parametrize("jobs", ["1", "2"])
 def test_batch_equals_line_by_line_calls(big_batch: tuple[Path, list[str]], tmp_path: Path, jobs: str) -> None:
     path, expected = big_batch
     out = tmp_path / "out.jsonl"
-    result = run("batch", str(path), "--config", "-", "--jobs", jobs, "-o", str(out), stdin=CONFIG)
+    result = run_cli("batch", str(path), "--config", "-", "--jobs", jobs, "-o", str(out), stdin=CONFIG)
     assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
     assert out.read_text(encoding="utf-8").splitlines() == expected
+    assert os.listdir(tmp_path) == ["out.jsonl"]  # no temporary file left beside it
 
 
-def test_batch_reports_bad_lines_and_goes_on(tmp_path: Path) -> None:
-    good = [_lore_line(i) for i in range(6)]
-    lines = [good[0], good[1], '{"id":"x"', good[2], "", good[3], '{"id":" ","title":"t","blocks":[]}', good[4]]
-    path = tmp_path / "mixed.jsonl"
-    path.write_bytes("\n".join(lines).encode() + b"\n\xff\xfe\n" + good[5].encode() + b"\n")
-    for jobs in ("1", "2"):
-        result = run("batch", str(path), "--jobs", jobs)
-        assert result.returncode == 1
-        expected = [quillforge.generate_candidate_json(line, CONFIG) for line in good]
-        assert result.stdout.splitlines() == expected
-        assert result.stderr.splitlines() == [
-            "line 3: serialization failed: EOF while parsing an object at line 1 column 9",
-            "line 7: validation failed: NarrativeLore.id must not be empty",
-            f"{path}: line 9 is not valid UTF-8 (invalid start byte)",
-            "quillforge: 3 line(s) failed, 6 written",
-        ]
+def test_batch_reports_bad_lines_by_input_and_line_and_goes_on(tmp_path: Path) -> None:
+    good = [lore_line(i) for i in range(5)]
+    lines = [good[0], '{"id":"x"', good[1], "", good[2], '{"id":" ","title":"t","blocks":[]}\r', good[3]]
+    (tmp_path / "in").mkdir()
+    (tmp_path / "in" / "a.jsonl").write_bytes("\n".join(lines).encode() + b"\n\xff\xfe\n" + good[4].encode())
+    (tmp_path / "in" / "b.jsonl").write_text(good[0] + "\r\n", encoding="utf-8")
+    (tmp_path / "in" / "notes.txt").write_text("not an input", encoding="utf-8")
+    result = run_cli("batch", "in", "-o", "out", cwd=tmp_path)
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr.splitlines() == [
+        "quillforge: in/a.jsonl line 2: serialization failed: EOF while parsing an object at line 1 column 9",
+        "quillforge: in/a.jsonl line 6: validation failed: NarrativeLore.id must not be empty",
+        "quillforge: in/a.jsonl line 8: not valid UTF-8 (byte 0xff at offset 0)",
+        "quillforge: in/a.jsonl: 8 lines, 5 written, 3 failed",
+        "quillforge: in/b.jsonl: 1 lines, 1 written, 0 failed",
+    ]
+    expected = [quillforge.generate_candidate_json(line, CONFIG) for line in good]
+    assert (tmp_path / "out" / "a.jsonl").read_text(encoding="utf-8").splitlines() == expected
+    assert (tmp_path / "out" / "b.jsonl").read_text(encoding="utf-8") == expected[0] + "\n"
+    assert sorted(os.listdir(tmp_path / "out")) == ["a.jsonl", "b.jsonl"]
 
 
-def test_batch_fail_fast_and_stdin(tmp_path: Path) -> None:
-    lines = [_lore_line(0), "[]", _lore_line(1)]
-    result = run("batch", "-", "--fail-fast", stdin="\n".join(lines))
+def test_batch_goes_on_past_an_input_it_cannot_read(tmp_path: Path) -> None:
+    (tmp_path / "a.jsonl").write_text(lore_line(0) + "\n", encoding="utf-8")
+    result = run_cli("batch", "missing.jsonl", "a.jsonl", "-o", "out", cwd=tmp_path)
+    assert result.returncode == 2
+    assert result.stderr.splitlines() == [
+        "quillforge: missing.jsonl: no such file",
+        "quillforge: a.jsonl: 1 lines, 1 written, 0 failed",
+    ]
+    assert (tmp_path / "out" / "a.jsonl").read_text() == quillforge.generate_candidate_json(lore_line(0), CONFIG) + "\n"
+
+
+def test_batch_fail_fast_from_stdin() -> None:
+    lines = [lore_line(0), "[]", lore_line(1)]
+    result = run_cli("batch", "-", "--fail-fast", stdin="\n".join(lines))
     assert result.returncode == 1
     assert result.stdout.splitlines() == [quillforge.generate_candidate_json(lines[0], CONFIG)]
     assert result.stderr.splitlines() == [
-        "line 2: serialization failed: invalid length 0, expected struct NarrativeLore with 3 elements "
-        "at line 1 column 2",
-        "quillforge: 1 line(s) failed, 1 written (stopped at the first failure)",
+        "quillforge: <stdin> line 2: serialization failed: invalid length 0, expected struct NarrativeLore with "
+        "3 elements at line 1 column 2",
+        "quillforge: <stdin>: 2 lines, 1 written, 1 failed (stopped at the first failure)",
     ]
 
 
-def test_batch_with_a_bad_config_fails_once(tmp_path: Path) -> None:
-    path = tmp_path / "lores.jsonl"
-    path.write_text(_lore_line(0) + "\n", encoding="utf-8")
-    result = run("batch", str(path), "--temperature", "3")
-    assert (result.returncode, result.stdout) == (1, "")
-    assert result.stderr == "quillforge: validation failed: LabConfig.temperature must be between 0.0 and 2.0\n"
-
-
-def _peak_rss_kib(path: Path) -> int:
+def _peak_rss_kib(path: Path, jobs: str) -> int:
     code = (
         "import resource, sys\n"
         "from quillforge.cli import main\n"
-        f"assert main(['batch', {str(path)!r}, '-o', '/dev/null']) == 0\n"
+        f"assert main(['batch', {str(path)!r}, '-o', '/dev/null', '--jobs', {jobs!r}]) == 0\n"
         "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)\n"
     )
     completed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return int(completed.stderr.split()[-1])
 
 
-def test_batch_memory_does_not_grow_with_the_file(tmp_path: Path) -> None:
-    line = _lore_line(7)
+@pytest.mark.parametrize("length", [1, 60_000])
+def test_batch_memory_does_not_grow_with_the_file(tmp_path: Path, length: int) -> None:
+    line = json.dumps({"id": "l", "title": "t", "blocks": [["b", "w " * length]]})
     small, large = tmp_path / "small.jsonl", tmp_path / "large.jsonl"
-    small.write_text((line + "\n") * 2_000, encoding="utf-8")
-    large.write_text((line + "\n") * 100_000, encoding="utf-8")  # about 17 MB
-    growth_kib = _peak_rss_kib(large) - _peak_rss_kib(small)
-    assert growth_kib < 4 * 1024, f"peak RSS grew by {growth_kib} KiB"
+    small.write_text((line + "\n") * max(1, 40_000 // length), encoding="utf-8")
+    large.write_text((line + "\n") * max(1, 24_000_000 // len(line)), encoding="utf-8")  # about 24 MB
+    growth_kib = _peak_rss_kib(large, "2") - _peak_rss_kib(small, "2")
+    assert growth_kib < 12 * 1024, f"peak RSS grew by {growth_kib} KiB"
 
 
-def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
-    import pty
-
-    path = tmp_path / "lores.jsonl"
-    path.write_text("\n".join(_lore_line(i) for i in range(300)) + "\n", encoding="utf-8")
+def _stderr_on_a_terminal(command: list[str]) -> str:
     controller, terminal = pty.openpty()
     try:
-        completed = subprocess.run([sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull],
-                                   stderr=terminal, timeout=120)
+        completed = subprocess.run(command, stderr=terminal, timeout=120)
         os.close(terminal)
         drawn = b""
         while True:
@@ -240,6 +326,15 @@ def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
     finally:
         os.close(controller)
     assert completed.returncode == 0
-    assert "100.0%" in drawn.decode() and "300 lines, 0 failed" in drawn.decode()
-    piped = run("batch", str(path), "-o", os.devnull)
+    return drawn.decode()
+
+
+def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
+    path = tmp_path / "lores.jsonl"
+    path.write_text("\n".join(lore_line(i) for i in range(300)) + "\n", encoding="utf-8")
+    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull]
+    drawn = _stderr_on_a_terminal(command)
+    assert "100.0%" in drawn and "300 lines, 0 failed" in drawn and "lines/s" in drawn
+    assert _stderr_on_a_terminal([*command, "--no-progress"]) == ""
+    piped = run_cli("batch", str(path), "-o", os.devnull)
     assert (piped.returncode, piped.stderr) == (0, "")

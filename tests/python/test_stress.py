@@ -4,6 +4,7 @@ The cases marked `heavy` take seconds each; CI runs them once, in the plain pyte
 the sanitizer and valgrind stages (`-m "not heavy"`).
 """
 
+import contextlib
 import gc
 import json
 import os
@@ -18,8 +19,14 @@ from quillforge import _native
 
 heavy = pytest.mark.heavy
 
-LORE = json.dumps({"id": "Tide Lore", "title": "Tides", "blocks": [
-    {"id": "b1", "content": "  hello world "}, {"id": "b2", "content": "second"}]}, separators=(",", ":"))
+LORE = json.dumps(
+    {
+        "id": "Tide Lore",
+        "title": "Tides",
+        "blocks": [{"id": "b1", "content": "  hello world "}, {"id": "b2", "content": "second"}],
+    },
+    separators=(",", ":"),
+)
 CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
 CONTENT = "some narrative text " * 4  # long enough to live on the heap
 
@@ -69,7 +76,10 @@ def test_every_function_succeeds_and_fails_in_the_mix():
     outcomes = [_outcome(*call) for call in _calls()]
     assert sum(isinstance(outcome, str) for outcome in outcomes) == 7
     assert {outcome[0] for outcome in outcomes if isinstance(outcome, tuple)} == {
-        "TypeError", "ValueError", "UnicodeEncodeError"}
+        "TypeError",
+        "ValueError",
+        "UnicodeEncodeError",
+    }
 
 
 def _by_function(calls, rounds):
@@ -81,10 +91,8 @@ def _by_function(calls, rounds):
     for i in range(rounds):
         for cases in cycles:
             function, args, kwargs = cases[i % len(cases)]
-            try:
+            with contextlib.suppress(TypeError, ValueError):
                 function(*args, **kwargs)
-            except (TypeError, ValueError):
-                pass
 
 
 @heavy
@@ -102,8 +110,10 @@ def test_a_million_calls_of_every_function_keep_memory_flat():
     traced_after, traced_peak = tracemalloc.get_traced_memory()
     tracemalloc.stop()
 
-    print(f"\na million calls of each of the 5 functions: RSS grew by {rss_growth} bytes, "
-          f"tracemalloc {traced_before} -> {traced_after} bytes (peak {traced_peak})")
+    print(
+        f"\na million calls of each of the 5 functions: RSS grew by {rss_growth} bytes, "
+        f"tracemalloc {traced_before} -> {traced_after} bytes (peak {traced_peak})"
+    )
     # A leak of 8 bytes per failing call would add several MB.
     assert rss_growth < 1 << 20, f"RSS grew by {rss_growth} bytes"
     assert traced_after - traced_before < 64 << 10, f"{traced_after - traced_before} bytes still allocated"
@@ -138,8 +148,10 @@ def test_eight_threads_get_identical_results():
         assert per_thread == [expected] * rounds
 
 
-WHITE_SPACE = "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a" \
-              "\u2028\u2029\u202f\u205f\u3000"
+WHITE_SPACE = (
+    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
+    "\u2028\u2029\u202f\u205f\u3000"
+)
 # Twelve words with non-ASCII letters, an emoji, Unicode separators, escapes and quotes.
 PIECE = 'lorem "ipsum" dolor\tsit amet, café\u2028naïve 😀 x\u3000y\\z \u00a0 é\nend '
 PIECE_WORDS = 12
@@ -149,8 +161,10 @@ PIECE_WORDS = 12
 def test_a_100_mb_lore():
     blocks = 100
     content = PIECE * (1_000_000 // len(PIECE.encode()) + 1)  # just over 1 MB of UTF-8 per block
-    lore = json.dumps({"id": "Big Lore", "title": "Big", "blocks": [
-        {"id": f"b{i}", "content": content} for i in range(blocks)]}, ensure_ascii=False)
+    lore = json.dumps(
+        {"id": "Big Lore", "title": "Big", "blocks": [{"id": f"b{i}", "content": content} for i in range(blocks)]},
+        ensure_ascii=False,
+    )
     assert len(lore.encode()) > 100_000_000
 
     words = blocks * PIECE_WORDS * content.count(PIECE)
@@ -168,11 +182,14 @@ def test_a_100_mb_lore():
 DEPTH = 1_000_000
 
 
-@pytest.mark.parametrize(("skipped", "where"), [
-    ("[" * DEPTH + "]" * DEPTH, "config"),
-    ('{"a":' * DEPTH + "null" + "}" * DEPTH, "config"),
-    ('[{"a":' * (DEPTH // 2) + '"\\ud800"' + "}]" * (DEPTH // 2), "lore"),
-])
+@pytest.mark.parametrize(
+    ("skipped", "where"),
+    [
+        ("[" * DEPTH + "]" * DEPTH, "config"),
+        ('{"a":' * DEPTH + "null" + "}" * DEPTH, "config"),
+        ('[{"a":' * (DEPTH // 2) + '"\\ud800"' + "}]" * (DEPTH // 2), "lore"),
+    ],
+)
 def test_a_skipped_value_a_million_levels_deep(skipped, where):
     if where == "config":
         config = '{"x":' + skipped + "," + CONFIG[1:]
@@ -185,11 +202,14 @@ def test_a_skipped_value_a_million_levels_deep(skipped, where):
         json.loads(skipped)
 
 
-@pytest.mark.parametrize(("opened", "message"), [
-    ("[" * DEPTH, "EOF while parsing a list"),
-    ('{"a":' * DEPTH, "EOF while parsing a value"),
-    ("[" * DEPTH + "}", "expected value"),  # a "}" where a value must start
-])
+@pytest.mark.parametrize(
+    ("opened", "message"),
+    [
+        ("[" * DEPTH, "EOF while parsing a list"),
+        ('{"a":' * DEPTH, "EOF while parsing a value"),
+        ("[" * DEPTH + "}", "expected value"),  # a "}" where a value must start
+    ],
+)
 def test_an_unclosed_value_a_million_levels_deep_fails_at_its_end(opened, message):
     config = '{"x":' + opened
     with pytest.raises(ValueError) as raised:
@@ -197,21 +217,25 @@ def test_an_unclosed_value_a_million_levels_deep_fails_at_its_end(opened, messag
     assert str(raised.value) == f"serialization failed: {message} at line 1 column {len(config)}"
 
 
-TRUNCATED = re.compile(r"serialization failed: (EOF while parsing (?:a value|a list|an object|a string)|"
-                       r"invalid number) at line (\d+) column (\d+)")
+TRUNCATED = re.compile(
+    r"serialization failed: (EOF while parsing (?:a value|a list|an object|a string)|"
+    r"invalid number) at line (\d+) column (\d+)"
+)
 
 # Both forms, escapes, non-ASCII text, skipped values of every kind, and line breaks.
-FULL_LORE = ('{\n  "id": "Tide\\u0020Lore", "note": [1, -2.5e+3, {"a": null, "b": [true, false, "\\ud800"]}],\r\n'
-             '  "title": "Tid\\u00e9s \\ud83d\\ude00 ü",\n  "blocks": [\n'
-             '    {"id": "b1", "content": "  hello world ", "x": 0.5E-7},\n'
-             '    ["b2", "sec\\"ond\\n\\/"]\n  ]\n}\n')
-FULL_CONFIG = '[0.75, 3, 42]'
+FULL_LORE = (
+    '{\n  "id": "Tide\\u0020Lore", "note": [1, -2.5e+3, {"a": null, "b": [true, false, "\\ud800"]}],\r\n'
+    '  "title": "Tid\\u00e9s \\ud83d\\ude00 ü",\n  "blocks": [\n'
+    '    {"id": "b1", "content": "  hello world ", "x": 0.5E-7},\n'
+    '    ["b2", "sec\\"ond\\n\\/"]\n  ]\n}\n'
+)
+FULL_CONFIG = "[0.75, 3, 42]"
 FULL_CONFIG_OBJECT = '{"temperature": 1.5e-1, "max_candidates": 3, "x": "y", "seed": 42}'
 
 
 def _end_position(text):
     line = text.count("\n") + 1
-    return line, len(text[text.rfind("\n") + 1:].encode())
+    return line, len(text[text.rfind("\n") + 1 :].encode())
 
 
 @pytest.mark.parametrize("role", ["lore", "config", "config object"])

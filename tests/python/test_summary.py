@@ -17,8 +17,11 @@ def lore(contents, title="T"):
 @pytest.mark.parametrize(
     ("lore_json", "sentence"),
     [
-        ('{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
-         '{"id":"b2","content":"second"}]}', "Tides contains 2 block(s) and 3 word(s)."),
+        (
+            '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
+            '{"id":"b2","content":"second"}]}',
+            "Tides contains 2 block(s) and 3 word(s).",
+        ),
         ('["l","Tides",[["b1","word"]]]', "Tides contains 1 block(s) and 1 word(s)."),
         (lore(["a  b", "\xa0", "d e f"]), "T contains 3 block(s) and 5 word(s)."),  # never across blocks
         (lore(["x"], title="  Saga  "), "  Saga   contains 1 block(s) and 1 word(s)."),
@@ -31,9 +34,19 @@ def test_sentences(lore_json, sentence):
 
 @pytest.mark.parametrize(
     ("content", "words"),
-    [("don't well-known a,b", 3), ("a\xa0b", 2), ("one\ttwo\nthree\x0bfour\x0cfive\rsix", 6),
-     ("x\u2028y\u205fz\u1680w\x85v", 5), ("\u3000x\u3000", 1), ("a\u200bb", 1), ("a\x1fb\x1cd", 1), ("a  b", 2),
-     ("\xa0", 0), ("\x0b", 0), ("\u3000", 0)],
+    [
+        ("don't well-known a,b", 3),
+        ("a\xa0b", 2),
+        ("one\ttwo\nthree\x0bfour\x0cfive\rsix", 6),
+        ("x\u2028y\u205fz\u1680w\x85v", 5),
+        ("\u3000x\u3000", 1),
+        ("a\u200bb", 1),
+        ("a\x1fb\x1cd", 1),
+        ("a  b", 2),
+        ("\xa0", 0),
+        ("\x0b", 0),
+        ("\u3000", 0),
+    ],
 )
 def test_word_counts(content, words):
     assert summarise(lore([content])) == f"T contains 1 block(s) and {words} word(s)."

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/error.hpp"
-#include "quillforge/json/string_scan.hpp"
 #include "quillforge/result.hpp"
 
 namespace qf::json {
@@ -58,7 +58,7 @@ public:
         return kEnd;
     }
     // Consumes the byte that peek() returned.
-    void bump() noexcept { ++index_; }
+    void consume_peeked() noexcept { ++index_; }
 
     // Reads a string whose opening quotation mark was consumed. The view points
     // into the text when the string holds no escape, else into the scratch
@@ -141,7 +141,7 @@ public:
     Result<void, JsonError> close_record_array();
     // The closing step before a record reports its own error: skips whitespace and
     // consumes `closer` if it follows. Anything else it finds is not reported.
-    void settle(char closer) noexcept;
+    void consume_if_next(char closer) noexcept;
 
     // Skips one value of any kind and depth with a full syntax test and no
     // recursion; the nesting budget does not apply inside.

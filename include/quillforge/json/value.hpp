@@ -43,8 +43,8 @@ class JsonValue {
 public:
     // The alternatives, in this order: null, boolean, unsigned integer, negative
     // integer, float, string, array, object.
-    using Storage = std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double,
-                                 std::string, JsonArray, JsonObject>;
+    using Storage =
+        std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double, std::string, JsonArray, JsonObject>;
 
     JsonValue() = default;
     JsonValue(std::nullptr_t) {}

@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "boundary.hpp"
+#include "python/boundary.hpp"
 #include "quillforge/invariant.hpp"
 
 namespace {
 
-using qf::py::Outcome;
+using qf::py::NewRefOrError;
 using qf::py::PendingError;
 
 class Boundary : public ::testing::Test {
@@ -40,7 +40,7 @@ protected:
 };
 
 TEST_F(Boundary, SuccessReturnsTheObject) {
-    PyObject* result = qf::py::call_boundary([]() -> Outcome { return PyLong_FromLong(7); });
+    PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { return PyLong_FromLong(7); });
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(PyLong_AsLong(result), 7);
     Py_DECREF(result);
@@ -48,16 +48,16 @@ TEST_F(Boundary, SuccessReturnsTheObject) {
 
 TEST_F(Boundary, PendingErrorIsRaised) {
     PyObject* result = qf::py::call_boundary(
-        []() -> Outcome { return qf::fail(PendingError::of(PyExc_ValueError, "validation failed: x")); });
+        []() -> NewRefOrError { return qf::fail(PendingError::of(PyExc_ValueError, "validation failed: x")); });
     EXPECT_EQ(result, nullptr);
     EXPECT_EQ(raised(), std::make_pair(std::string("ValueError"), std::string("validation failed: x")));
 }
 
 TEST_F(Boundary, FetchWithNothingSetIsSystemError) {
-    PyObject* result = qf::py::call_boundary([]() -> Outcome { return qf::fail(PendingError::fetch()); });
+    PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { return qf::fail(PendingError::fetch()); });
     EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(raised(), std::make_pair(std::string("SystemError"),
-                                       std::string("attempted to fetch exception but none was set")));
+    EXPECT_EQ(raised(),
+              std::make_pair(std::string("SystemError"), std::string("attempted to fetch exception but none was set")));
 }
 
 TEST_F(Boundary, InternalFailuresBecomePanicException) {
@@ -66,13 +66,12 @@ TEST_F(Boundary, InternalFailuresBecomePanicException) {
         std::string message;
     };
     const Case cases[] = {
-        {[] { qf::invariant_failed("could not append __name__ to __all__"); },
-         "could not append __name__ to __all__"},
+        {[] { qf::invariant_failed("could not append __name__ to __all__"); }, "could not append __name__ to __all__"},
         {[] { throw std::runtime_error("broken"); }, "broken"},
         {[] { throw 42; }, "native code panicked without a message"},
     };
     for (const Case& c : cases) {
-        PyObject* result = qf::py::call_boundary([&]() -> Outcome {
+        PyObject* result = qf::py::call_boundary([&]() -> NewRefOrError {
             c.body();
             return Py_NewRef(Py_None);
         });
@@ -94,7 +93,7 @@ TEST_F(Boundary, PanicExceptionIsABaseExceptionCreatedOnce) {
     EXPECT_EQ(text.front(), '\n');
     EXPECT_EQ(text.back(), '\n');
     // The one-element argument tuple holds the message.
-    PyObject* result = qf::py::call_boundary([]() -> Outcome { qf::invariant_failed("boom"); });
+    PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { qf::invariant_failed("boom"); });
     EXPECT_EQ(result, nullptr);
     PyObject* exception = PyErr_GetRaisedException();
     PyObject* args = PyObject_GetAttrString(exception, "args");
@@ -105,7 +104,7 @@ TEST_F(Boundary, PanicExceptionIsABaseExceptionCreatedOnce) {
 }
 
 TEST_F(Boundary, OutOfMemoryIsMemoryError) {
-    PyObject* result = qf::py::call_boundary([]() -> Outcome { throw std::bad_alloc(); });
+    PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { throw std::bad_alloc(); });
     EXPECT_EQ(result, nullptr);
     EXPECT_EQ(raised().first, "MemoryError");
 }

@@ -13,9 +13,7 @@
 
 namespace qf::json::detail {
 
-inline bool is_string_stop(unsigned char byte) noexcept {
-    return byte == '"' || byte == '\\' || byte < 0x20;
-}
+inline bool is_string_stop(unsigned char byte) noexcept { return byte == '"' || byte == '\\' || byte < 0x20; }
 
 inline const char* find_string_stop_bytewise(const char* p, const char* end) noexcept {
     while (p != end && !is_string_stop(static_cast<unsigned char>(*p))) {
@@ -34,8 +32,7 @@ inline std::uint64_t word_stop_hits(const char* p) noexcept {
     std::memcpy(&word, p, sizeof word);
     const std::uint64_t quote = word ^ (kOnes * '"');
     const std::uint64_t backslash = word ^ (kOnes * '\\');
-    return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((word - kOnes * 0x20) & ~word)) &
-           kHighs;
+    return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((word - kOnes * 0x20) & ~word)) & kHighs;
 }
 
 // Eight bytes at a time in a 64-bit word.

@@ -1,0 +1,390 @@
+"""Many lores at once: one candidate per line of JSON Lines text.
+
+Each line of the input holds one lore's JSON text (object or array form). Every
+non-blank line gives one result, in input order: the candidate's JSON text, or
+the error that the line met. Blank lines (nothing but ASCII whitespace) are
+skipped but still counted, so line numbers are those of the input. A line's end
+(``\\n`` or ``\\r\\n``) is not part of the lore's text: an error position never
+counts it.
+
+>>> from quillforge.batch import generate_lines
+>>> config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+>>> lines = ['{"id":"l","title":"T","blocks":[["b","hi"]]}', "", '{"id":"l"}']
+>>> for result in generate_lines(lines, config):
+...     print(type(result).__name__, result.line)
+Candidate 1
+LineError 3
+>>> result.message
+'serialization failed: missing field `title` at line 1 column 10'
+
+``generate_file`` does the same from a file into a file, writing one candidate
+per line; it is what ``quillforge batch`` runs.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import os
+import queue
+import threading
+from collections import deque
+from collections.abc import Callable, Generator, Iterable, Iterator
+from concurrent.futures import Future, ThreadPoolExecutor
+from dataclasses import dataclass, field
+from typing import BinaryIO, NamedTuple
+
+from quillforge._native import generate_candidate_json
+from quillforge._output import AtomicOutput
+
+__all__ = [
+    "Candidate",
+    "FileReport",
+    "LineError",
+    "LineResult",
+    "check_config",
+    "generate_file",
+    "generate_lines",
+    "run_file",
+    "usable_jobs",
+]
+
+# A chunk of lines is the unit of work, of writing and of progress: about this
+# many bytes, or one line when a line is longer.
+CHUNK_BYTES = 1 << 20
+# The module releases the interpreter lock only for lores this long or longer;
+# shorter ones gain nothing from another thread, so they are run in the
+# consuming thread and never queued.
+THREADED_LINE_BYTES = 32 << 10
+# Chunks in flight per worker: enough to keep each busy, few enough that memory
+# stays bounded by the window, whatever the file's size.
+CHUNKS_PER_JOB = 2
+
+_BLANK = b" \t\n\r\x0b\x0c"
+_PROBE_LORE = '{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}'
+
+
+class Candidate(NamedTuple):
+    """A line that gave a candidate: its 1-based line number and the candidate's JSON text."""
+
+    line: int
+    text: str
+
+
+class LineError(NamedTuple):
+    """A line that gave no candidate: its 1-based line number and why.
+
+    ``message`` is the engine's own text ("serialization failed: ..." or
+    "validation failed: ..."), or "not valid UTF-8 (...)" for a line of bytes
+    that is not UTF-8.
+    """
+
+    line: int
+    message: str
+
+
+LineResult = Candidate | LineError
+
+
+@dataclass(slots=True)
+class FileReport:
+    """What one run over a file did."""
+
+    lines: int = 0  # non-blank lines read and answered (written or failed)
+    written: int = 0  # candidates written
+    failed: int = 0
+    last_line: int = 0  # the input line after which the output stops
+    stopped_early: bool = False  # fail_fast stopped at a failed line
+    errors: list[LineError] = field(default_factory=list)
+
+
+def check_config(config_json: str) -> None:
+    """Raises the engine's ValueError when `config_json` would fail every line.
+
+    A configuration that does not decode, or breaks a rule, makes every lore
+    fail; checking it once spares a message per line.
+    """
+    generate_candidate_json(_PROBE_LORE, config_json)
+
+
+def usable_jobs(jobs: int) -> int:
+    """The number of worker threads worth starting for `jobs` (0: one per usable core)."""
+    try:
+        cores = len(os.sched_getaffinity(0))
+    except AttributeError:  # not on Linux
+        cores = os.cpu_count() or 1
+    return cores if jobs <= 0 else max(1, min(jobs, cores))
+
+
+# ---------------------------------------------------------------- lines to results
+
+_Line = tuple[int, bytes | str]
+
+
+def _strip_end(raw: bytes | str) -> bytes | str:
+    if isinstance(raw, bytes):
+        return raw.removesuffix(b"\n").removesuffix(b"\r")
+    return raw.removesuffix("\n").removesuffix("\r")
+
+
+def _is_blank(raw: bytes | str) -> bool:
+    if isinstance(raw, bytes):
+        return not raw.strip(_BLANK)
+    return not raw.strip(" \t\n\r\x0b\x0c")
+
+
+# A line's answer inside the batch: the candidate's text, or its error.
+_Answer = str | LineError
+
+
+def _answer(number: int, raw: bytes | str, config_json: str) -> _Answer:
+    if isinstance(raw, bytes):
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError as error:
+            return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
+    else:
+        text = raw
+    try:
+        return generate_candidate_json(text, config_json)
+    except ValueError as error:  # the engine's message; a lone surrogate's UnicodeEncodeError too
+        return LineError(number, str(error))
+
+
+def _answer_chunk(chunk: list[_Line], config_json: str) -> list[_Answer]:
+    return [_answer(number, raw, config_json) for number, raw in chunk]
+
+
+@dataclass(slots=True)
+class _Chunk:
+    lines: list[_Line]
+    size: int  # bytes (or characters) of its lines
+    read: int  # input consumed up to its end, blank lines included
+
+
+def _chunks(lines: Iterable[bytes | str], first_line: int) -> Iterator[_Chunk]:
+    chunk: list[_Line] = []
+    size = read = 0
+    for number, raw in enumerate(lines, start=first_line):
+        read += len(raw)
+        if _is_blank(raw):
+            continue
+        stripped = _strip_end(raw)
+        chunk.append((number, stripped))
+        size += len(stripped)
+        if size >= CHUNK_BYTES:
+            yield _Chunk(chunk, size, read)
+            chunk, size = [], 0
+    if chunk:
+        yield _Chunk(chunk, size, read)
+
+
+def _done(value: list[_Answer]) -> Future[list[_Answer]]:
+    future: Future[list[_Answer]] = Future()
+    future.set_result(value)
+    return future
+
+
+def _answered_chunks(chunks: Iterator[_Chunk], config_json: str, jobs: int) -> Generator[tuple[_Chunk, list[_Answer]]]:
+    """Each chunk with its results, in input order. With several jobs, chunks of
+    long lines go to worker threads while short ones are answered here."""
+    workers = usable_jobs(jobs)
+    if workers == 1:
+        for chunk in chunks:
+            yield chunk, _answer_chunk(chunk.lines, config_json)
+        return
+    pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="quillforge-batch")
+    pending: deque[tuple[_Chunk, Future[list[_Answer]]]] = deque()
+    try:
+        for chunk in chunks:
+            if chunk.size >= THREADED_LINE_BYTES * len(chunk.lines):
+                pending.append((chunk, pool.submit(_answer_chunk, chunk.lines, config_json)))
+            else:
+                pending.append((chunk, _done(_answer_chunk(chunk.lines, config_json))))
+            while len(pending) > workers * CHUNKS_PER_JOB or (pending and pending[0][1].done()):
+                ready, future = pending.popleft()
+                yield ready, future.result()
+        while pending:
+            ready, future = pending.popleft()
+            yield ready, future.result()
+    finally:
+        # Whatever ends the run (the consumer stopping, an interrupt), nothing
+        # waits for work that is no longer wanted.
+        pool.shutdown(wait=False, cancel_futures=True)
+
+
+def generate_lines(
+    lines: Iterable[bytes | str], config_json: str, *, jobs: int = 1, first_line: int = 1
+) -> Iterator[LineResult]:
+    """One result per non-blank line, in input order.
+
+    `lines` holds one lore per item (str, or bytes in UTF-8), with or without
+    its line end; `first_line` is the number of the first item. `jobs` worker
+    threads (0: one per core) answer long lines (32 KB and more) in parallel;
+    shorter lines are answered in the calling thread, where more threads would
+    only wait for the interpreter lock. Stopping the iteration stops the work.
+    """
+    for chunk, answers in _answered_chunks(_chunks(lines, first_line), config_json, jobs):
+        for (number, _raw), answer in zip(chunk.lines, answers, strict=False):
+            yield Candidate(number, answer) if isinstance(answer, str) else answer
+
+
+# ---------------------------------------------------------------- files
+
+
+ProgressCallback = Callable[[int, FileReport], None]  # (input bytes read, report so far)
+ErrorCallback = Callable[[LineError], None]
+
+
+class _Writer(threading.Thread):
+    """Writes the answered chunks in order and counts them in the report.
+
+    A signal handler raises only in the main thread, so a chunk written here is
+    never cut short by one, and the report always says exactly where the output
+    ends: after an interruption the main thread lets this thread finish the
+    chunk in hand, then reads the report."""
+
+    def __init__(
+        self,
+        out: BinaryIO,
+        report: FileReport,
+        on_error: ErrorCallback | None,
+        on_progress: ProgressCallback | None,
+    ) -> None:
+        super().__init__(name="quillforge-writer", daemon=True)
+        self.out = out
+        self.report = report
+        self.on_error = on_error
+        self.on_progress = on_progress
+        self.chunks: queue.Queue[tuple[_Chunk, list[_Answer]] | None] = queue.Queue(maxsize=2)
+        self.stopping = threading.Event()
+        self.failure: BaseException | None = None
+
+    def run(self) -> None:
+        try:
+            while not self.stopping.is_set():
+                item = self.chunks.get()
+                if item is None:
+                    return
+                self._write(*item)
+        except BaseException as failure:  # handed to the main thread
+            self.failure = failure
+
+    def _write(self, chunk: _Chunk, answers: list[_Answer]) -> None:
+        texts = [answer for answer in answers if isinstance(answer, str)]
+        if texts:
+            texts.append("")
+            self.out.write("\n".join(texts).encode("utf-8"))
+        report = self.report
+        report.lines += len(answers)
+        report.written += len(texts) - (1 if texts else 0)
+        report.last_line = chunk.lines[len(answers) - 1][0]
+        if len(texts) != len(answers) + (1 if texts else 0):
+            for answer in answers:
+                if isinstance(answer, LineError):
+                    report.failed += 1
+                    if self.on_error is None:
+                        report.errors.append(answer)
+                    else:
+                        self.on_error(answer)
+        if self.on_progress is not None:
+            self.on_progress(chunk.read, report)
+
+    def put(self, item: tuple[_Chunk, list[_Answer]] | None) -> None:
+        while True:
+            self.raise_failure()
+            try:
+                self.chunks.put(item, timeout=0.05)
+                return
+            except queue.Full:
+                continue
+
+    def raise_failure(self) -> None:
+        if self.failure is not None:
+            raise self.failure
+
+    def finish(self) -> None:
+        self.put(None)
+        self.join()
+        self.raise_failure()
+
+    def abandon(self) -> None:
+        """Stops after the chunk in hand; waits a little for it (a reader that
+        stopped reading could hold it for ever)."""
+        self.stopping.set()
+        with contextlib.suppress(queue.Full):
+            self.chunks.put_nowait(None)
+        self.join(timeout=2.0)
+
+
+def run_file(
+    lines: Iterable[bytes],
+    out: BinaryIO,
+    config_json: str,
+    report: FileReport,
+    *,
+    jobs: int = 1,
+    fail_fast: bool = False,
+    on_error: ErrorCallback | None = None,
+    on_progress: ProgressCallback | None = None,
+) -> FileReport:
+    """The loop behind `generate_file` and the command line: answers `lines` and
+    writes the candidates to `out`, a chunk at a time, keeping `report` up to date
+    after each chunk written, so that a caller that is interrupted knows where the
+    output stops. `on_error` and `on_progress` are called from the thread that
+    writes."""
+    writer = _Writer(out, report, on_error, on_progress)
+    writer.start()
+    try:
+        with contextlib.closing(_answered_chunks(_chunks(lines, 1), config_json, jobs)) as answered:
+            for chunk, answers in answered:
+                if fail_fast:
+                    first = next((i for i, answer in enumerate(answers) if isinstance(answer, LineError)), None)
+                    if first is not None:
+                        writer.put((chunk, answers[: first + 1]))
+                        report.stopped_early = True
+                        break
+                writer.put((chunk, answers))
+    except BaseException:
+        writer.abandon()
+        raise
+    writer.finish()
+    return report
+
+
+def generate_file(
+    source: str | os.PathLike[str] | BinaryIO,
+    destination: str | os.PathLike[str] | BinaryIO,
+    config_json: str,
+    *,
+    jobs: int = 1,
+    fail_fast: bool = False,
+    on_error: ErrorCallback | None = None,
+    on_progress: ProgressCallback | None = None,
+) -> FileReport:
+    """Writes one candidate per line of `source` into `destination`, in input order.
+
+    `source` and `destination` are paths or binary files. A destination path is
+    written through a temporary file in its folder and replaced only when the
+    run succeeds, so it never holds half a run. Lines that fail are not written:
+    each goes to `on_error`, or into the report's `errors` when there is none.
+    `fail_fast` stops at the first failed line. Raises the engine's ValueError
+    up front when the configuration would fail every line, OSError when a file
+    cannot be used.
+    """
+    check_config(config_json)
+    report = FileReport()
+    with contextlib.ExitStack() as stack:
+        lines: Iterable[bytes] = (
+            stack.enter_context(open(source, "rb")) if isinstance(source, (str, os.PathLike)) else source
+        )
+        if isinstance(destination, (str, os.PathLike)):
+            atomic = stack.enter_context(AtomicOutput(os.fspath(destination)))
+            out = atomic.stream
+        else:
+            atomic, out = None, destination
+        run_file(
+            lines, out, config_json, report, jobs=jobs, fail_fast=fail_fast, on_error=on_error, on_progress=on_progress
+        )
+        if atomic is not None:
+            atomic.commit()
+    return report

@@ -1,0 +1,2 @@
+// The engine must not see Python: this include has to fail.
+#include <Python.h>

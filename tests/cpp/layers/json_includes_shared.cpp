@@ -1,0 +1,4 @@
+// What the JSON layer may see: its own headers and the shared ones. Has to build.
+#include "quillforge/invariant.hpp"
+#include "quillforge/json/reader.hpp"
+#include "quillforge/result.hpp"

@@ -1,0 +1,74 @@
+"""The public batch API: the same answers as line-by-line calls, numbered as the input is."""
+
+from __future__ import annotations
+
+import io
+import json
+from pathlib import Path
+
+import pytest
+
+import quillforge
+from quillforge.batch import Candidate, LineError, check_config, generate_file, generate_lines
+
+from support import CONFIG, lore_line
+
+
+def _expected(line: str) -> str:
+    return quillforge.generate_candidate_json(line, CONFIG)
+
+
+@pytest.mark.parametrize("as_bytes", [False, True])
+def test_lines_give_results_in_order_numbered_as_the_input(as_bytes: bool) -> None:
+    good = [lore_line(i) for i in range(3)]
+    lines = [good[0] + "\n", "  \t\r\n", '{"id":"x",\r\n', good[1] + "\r\n", "\n", '{"id":"x"\n', good[2]]
+    items = [line.encode() for line in lines] if as_bytes else lines
+    assert list(generate_lines(items, CONFIG, first_line=10)) == [
+        Candidate(10, _expected(good[0])),
+        # A line's end is not part of its text: the error is at the end of what precedes it.
+        LineError(12, "serialization failed: EOF while parsing a value at line 1 column 10"),
+        Candidate(13, _expected(good[1])),
+        LineError(15, "serialization failed: EOF while parsing an object at line 1 column 9"),
+        Candidate(16, _expected(good[2])),
+    ]
+
+
+def test_bytes_that_are_not_utf8_and_strs_with_lone_surrogates_are_line_errors() -> None:
+    results = list(generate_lines([b'{"id":"\xff"}', '{"id":"\ud800"}'], CONFIG))
+    assert results[0] == LineError(1, "not valid UTF-8 (byte 0xff at offset 7)")
+    assert isinstance(results[1], LineError) and "surrogates not allowed" in results[1].message
+
+
+def test_threads_answer_long_lines_exactly_as_one_thread() -> None:
+    # Long enough for the worker threads; a bad line among them.
+    lines = [json.dumps({"id": f"l{i}", "title": "t", "blocks": [["b", f"{i} " * 20_000]]}) for i in range(40)]
+    lines[7] = lines[7][:-1]
+    assert list(generate_lines(lines, CONFIG, jobs=2)) == list(generate_lines(lines, CONFIG))
+
+
+def test_a_configuration_that_fails_every_line_is_refused_up_front(tmp_path: Path) -> None:
+    with pytest.raises(ValueError, match=r"^validation failed: LabConfig\.temperature must be between 0\.0 and 2\.0$"):
+        check_config('{"temperature":3,"max_candidates":3,"seed":1}')
+    with pytest.raises(ValueError, match=r"^serialization failed: missing field `seed`"):
+        generate_file(io.BytesIO(), tmp_path / "out.jsonl", '{"temperature":0.7,"max_candidates":3}')
+    assert not (tmp_path / "out.jsonl").exists()
+
+
+def test_a_file_into_a_file(tmp_path: Path) -> None:
+    lines = [lore_line(0), "[]", lore_line(1)]
+    (tmp_path / "in.jsonl").write_text("\n".join(lines), encoding="utf-8")
+    report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG)
+    assert (tmp_path / "out.jsonl").read_text(encoding="utf-8") == f"{_expected(lines[0])}\n{_expected(lines[2])}\n"
+    assert (report.lines, report.written, report.failed, report.last_line, report.stopped_early) == (3, 2, 1, 3, False)
+    assert report.errors == [
+        LineError(
+            2,
+            "serialization failed: invalid length 0, expected struct NarrativeLore with 3 elements at line 1 column 2",
+        )
+    ]
+    out = io.BytesIO()
+    seen: list[LineError] = []
+    report = generate_file(io.BytesIO("\n".join(lines).encode()), out, CONFIG, fail_fast=True, on_error=seen.append)
+    assert out.getvalue().decode() == _expected(lines[0]) + "\n"
+    assert (report.lines, report.written, report.failed, report.stopped_early, report.errors) == (2, 1, 1, True, [])
+    assert [error.line for error in seen] == [2]

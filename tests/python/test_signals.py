@@ -1,0 +1,103 @@
+"""`quillforge batch --jobs 2` stopped by a signal: it exits at once with the
+signal's code, says after which line the output stops, keeps exactly those
+candidates, and leaves no process or file behind."""
+
+from __future__ import annotations
+
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+import quillforge
+
+from support import CONFIG, lore_line
+
+pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/io"), reason="reads /proc")
+
+STOPPED = re.compile(
+    r"quillforge: interrupted: the output stops after line (\d+) of \S+(; the ([\d,]+) candidates "
+    r"written are in (\S+))?\n"
+)
+LINES = 40_000
+
+
+@pytest.fixture(scope="module")
+def lores(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, list[str]]:
+    lines = [lore_line(i) for i in range(LINES)]
+    path = tmp_path_factory.mktemp("signals") / "lores.jsonl"
+    path.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    return path, [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
+
+
+def _start(*args: str) -> subprocess.Popen[bytes]:
+    return subprocess.Popen(
+        [sys.executable, "-m", "quillforge", "batch", *args, "--jobs", "2"],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        start_new_session=True,
+        bufsize=0,
+    )
+
+
+def _stop(process: subprocess.Popen[bytes], signum: int) -> tuple[float, bytes, str]:
+    """Signals the whole process group; returns the seconds it took to exit and its output."""
+    sent = time.monotonic()
+    os.killpg(process.pid, signum)
+    out, err = process.communicate(timeout=30)
+    took = time.monotonic() - sent
+    with pytest.raises(ProcessLookupError):  # nothing of the group is left
+        os.killpg(process.pid, 0)
+    return took, out, err.decode()
+
+
+def _written(pid: int) -> int:
+    with open(f"/proc/{pid}/io") as io:
+        return int(re.search(r"^wchar: (\d+)", io.read(), re.M).group(1))  # type: ignore[union-attr]
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_a_stopped_batch_to_stdout_ends_after_the_line_it_names(lores: tuple[Path, list[str]], signum: int) -> None:
+    path, expected = lores
+    process = _start(str(path))
+    assert process.stdout is not None
+    received = b""
+    while len(received) < 200_000:  # the run is under way (unbuffered: communicate() reads the rest)
+        received += process.stdout.read(200_000 - len(received)) or b""
+    took, rest, err = _stop(process, signum)
+    stopped = STOPPED.fullmatch(err)
+    assert stopped and process.returncode == 128 + signum, (process.returncode, err)
+    assert took < 5
+    assert (received + rest).decode().splitlines() == expected[: int(stopped.group(1))]
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+def test_a_stopped_batch_keeps_a_partial_file_that_says_so(
+    lores: tuple[Path, list[str]], tmp_path: Path, signum: int
+) -> None:
+    path, expected = lores
+    out = tmp_path / "out.jsonl"
+    process = _start(str(path), "-o", str(out))
+    while _written(process.pid) < 1_000_000 and process.poll() is None:
+        time.sleep(0.005)
+    took, _, err = _stop(process, signum)
+    stopped = STOPPED.fullmatch(err)
+    assert stopped and stopped.group(4) == f"{out}.partial" and process.returncode == 128 + signum, err
+    assert took < 5
+    kept = (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8").splitlines()
+    assert kept == expected[: int(stopped.group(1))] and len(kept) == int(stopped.group(3).replace(",", ""))
+    assert sorted(os.listdir(tmp_path)) == ["out.jsonl.partial"]
+
+
+def test_a_killed_batch_leaves_no_file(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+    path, _ = lores
+    process = _start(str(path), "-o", str(tmp_path / "out.jsonl"))
+    while _written(process.pid) < 1_000_000 and process.poll() is None:
+        time.sleep(0.005)
+    _stop(process, signal.SIGKILL)
+    assert os.listdir(tmp_path) == []
