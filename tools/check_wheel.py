@@ -30,19 +30,36 @@ TARGET_TAG = "manylinux_2_17_x86_64"
 PACKAGE = "quillforge"
 REQUIRED = ("__init__.py", "py.typed", "_native.pyi")
 # Build and tool-chain leftovers that have no business in an installed package.
-FORBIDDEN_SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp", ".inc", ".in", ".a", ".o", ".obj",
-                      ".lib", ".cmake", ".pyc", ".map", ".ninja", ".log"}
+FORBIDDEN_SUFFIXES = {
+    ".c",
+    ".cc",
+    ".cpp",
+    ".cxx",
+    ".h",
+    ".hh",
+    ".hpp",
+    ".inc",
+    ".in",
+    ".a",
+    ".o",
+    ".obj",
+    ".lib",
+    ".cmake",
+    ".pyc",
+    ".map",
+    ".ninja",
+    ".log",
+}
 FORBIDDEN_PARTS = {"__pycache__", "CMakeFiles", "CMakeLists.txt", "tests", "include", "zig"}
 # The libraries every manylinux system has; the C++ runtime is not one of them
 # here on purpose: the module carries its own, statically.
-SYSTEM_LIBRARIES = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1",
-                    "ld-linux-x86-64.so.2"}
+SYSTEM_LIBRARIES = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "ld-linux-x86-64.so.2"}
 
 # Instructions past baseline x86-64 (SSE2): SSE3 to SSE4.2, POPCNT, LZCNT,
 # BMI1/2, MOVBE, ADX. AVX and later are recognised by their VEX/EVEX "v" forms
 # and their registers. TZCNT is left out: it is REP BSF, which baseline code
 # uses on purpose (older CPUs run it as BSF).
-NEWER = set("""
+NEWER_WORDS = """
     addsubpd addsubps haddpd haddps hsubpd hsubps lddqu movddup movshdup movsldup
     pshufb palignr pabsb pabsw pabsd phaddw phaddd phaddsw phsubw phsubd phsubsw pmaddubsw pmulhrsw
     psignb psignw psignd
@@ -52,13 +69,29 @@ NEWER = set("""
     roundsd roundss roundpd roundps dppd dpps insertps extractps mpsadbw phminposuw movntdqa
     pcmpestri pcmpestrm pcmpistri pcmpistrm pcmpgtq crc32 crc32b crc32w crc32l crc32q
     popcnt lzcnt andn bextr blsi blsmsk blsr bzhi mulx pdep pext rorx sarx shlx shrx movbe adcx adox
-""".split())
+"""
+NEWER = set(NEWER_WORDS.split())
 WIDE_REGISTER = re.compile(r"%(?:[yz]mm\d+|k[0-7])\b")
 # System instructions that also start with "v" but are not vector code.
-NOT_VECTOR = {"verr", "verw", "vmcall", "vmlaunch", "vmresume", "vmxoff", "vmxon", "vmread", "vmwrite",
-              "vmptrld", "vmptrst", "vmclear", "vmfunc"}
-INSTRUCTION = re.compile(r"^\s*[0-9a-f]+:\t(?:(?:data16|lock|rep[nez]*|notrack|bnd|cs|ds|ss|es|fs|gs)\s+)*"
-                         r"([a-z][a-z0-9.]*)\s*(.*)$")
+NOT_VECTOR = {
+    "verr",
+    "verw",
+    "vmcall",
+    "vmlaunch",
+    "vmresume",
+    "vmxoff",
+    "vmxon",
+    "vmread",
+    "vmwrite",
+    "vmptrld",
+    "vmptrst",
+    "vmclear",
+    "vmfunc",
+}
+INSTRUCTION = re.compile(
+    r"^\s*[0-9a-f]+:\t(?:(?:data16|lock|rep[nez]*|notrack|bnd|cs|ds|ss|es|fs|gs)\s+)*"
+    r"([a-z][a-z0-9.]*)\s*(.*)$"
+)
 FUNCTION = re.compile(r"^[0-9a-f]+ <(.+)>:$")
 
 
@@ -149,14 +182,16 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
             problems.append(f"{name}: build or tool-chain leftover")
         elif name.endswith((".so", ".pyd", ".dylib")) and name != f"{PACKAGE}/_native{ext_suffix}":
             problems.append(f"{name}: an extension module other than {PACKAGE}/_native{ext_suffix}")
-    for required in [f"{PACKAGE}/{name}" for name in REQUIRED] + [
+    required = [f"{PACKAGE}/{name}" for name in REQUIRED]
+    required += [
         f"{PACKAGE}/_native{ext_suffix}",
         f"{info}licenses/LICENSE",
         f"{info}METADATA",
         f"{info}entry_points.txt",
-    ]:
-        if required not in names:
-            problems.append(f"{required}: missing")
+    ]
+    for name in required:
+        if name not in names:
+            problems.append(f"{name}: missing")
     return problems
 
 
@@ -202,14 +237,26 @@ def main() -> None:
     shown = run(TOOLS / "auditwheel", "show", args.wheel)
     print(shown.strip() + "\n")
     tag = re.search(r'platform\s+tag:\s+"([^"]+)"', " ".join(shown.split()))
-    report(f"auditwheel: consistent with {TARGET_TAG}, tagged so",
-           [] if tag and tag.group(1) == TARGET_TAG and TARGET_TAG in args.wheel.name
-           else [f"auditwheel says {tag.group(1) if tag else '?'}; file {args.wheel.name}"])
+    report(
+        f"auditwheel: consistent with {TARGET_TAG}, tagged so",
+        []
+        if tag and tag.group(1) == TARGET_TAG and TARGET_TAG in args.wheel.name
+        else [f"auditwheel says {tag.group(1) if tag else '?'}; file {args.wheel.name}"],
+    )
     run(TOOLS / "twine", "check", "--strict", args.wheel, args.sdist)
     report("twine check --strict (wheel and sdist)", [])
     # W102: the extension module is built, so it is not in the package's source tree.
-    run(TOOLS / "check-wheel-contents", "--no-config", "--toplevel", PACKAGE, "--package", ROOT / "src" / PACKAGE,
-        "--ignore", "W102", args.wheel)
+    run(
+        TOOLS / "check-wheel-contents",
+        "--no-config",
+        "--toplevel",
+        PACKAGE,
+        "--package",
+        ROOT / "src" / PACKAGE,
+        "--ignore",
+        "W102",
+        args.wheel,
+    )
     report("check-wheel-contents", [])
 
     with zipfile.ZipFile(args.wheel) as wheel:
@@ -219,35 +266,53 @@ def main() -> None:
         metadata = wheel.read(info + "METADATA").decode()
         with tempfile.TemporaryDirectory() as scratch:
             module = Path(wheel.extract(f"{PACKAGE}/_native{ext_suffix}", scratch))
-            exported = [line.split()[0] for line in run("nm", "-D", "--defined-only", "--format=posix",
-                                                        module).splitlines()]
+            exported = [
+                line.split()[0] for line in run("nm", "-D", "--defined-only", "--format=posix", module).splitlines()
+            ]
             needed = re.findall(r"\(NEEDED\).*\[(.+)\]", run("readelf", "-d", module))
             shipped_text = text_section(module)
-    report(f"wheel contents: {len(names)} files, the package, its stubs and py.typed, one module, no leftovers",
-           wheel_content_problems(names, version, ext_suffix))
+    report(
+        f"wheel contents: {len(names)} files, the package, its stubs and py.typed, one module, no leftovers",
+        wheel_content_problems(names, version, ext_suffix),
+    )
     header, _, description = metadata.partition("\n\n")
     fields = dict(line.split(": ", 1) for line in header.splitlines() if ": " in line)
-    report("metadata 2.4 with a license expression; no relative link in the long description",
-           [f"{key}: {fields.get(key)!r}, expected {want!r}"
-            for key, want in (("Metadata-Version", "2.4"), ("License-Expression", "MIT"),
-                              ("License-File", "LICENSE")) if fields.get(key) != want]
-           + [f"relative link in the long description: {link}" for link in relative_links(description)])
-    report("exports: PyInit__native only (nm -D)",
-           [] if exported == ["PyInit__native"] else [f"exported: {exported}"])
-    report("needs only the system's C libraries (readelf -d), no C++ runtime",
-           [f"needs {library}" for library in needed if library not in SYSTEM_LIBRARIES])
+    report(
+        "metadata 2.4 with a license expression; no relative link in the long description",
+        [
+            f"{key}: {fields.get(key)!r}, expected {want!r}"
+            for key, want in (("Metadata-Version", "2.4"), ("License-Expression", "MIT"), ("License-File", "LICENSE"))
+            if fields.get(key) != want
+        ]
+        + [f"relative link in the long description: {link}" for link in relative_links(description)],
+    )
+    report("exports: PyInit__native only (nm -D)", [] if exported == ["PyInit__native"] else [f"exported: {exported}"])
+    report(
+        "needs only the system's C libraries (readelf -d), no C++ runtime",
+        [f"needs {library}" for library in needed if library not in SYSTEM_LIBRARIES],
+    )
 
-    report("the build tree's module has the code the wheel ships (.text identical)",
-           [] if text_section(args.module_build) == shipped_text else [f"{args.module_build} differs"])
-    sources = {str(path): path.read_text(encoding="utf-8", errors="replace")
-               for folder in ("src", "include") for path in (ROOT / folder).rglob("*.[ch]pp")}
+    report(
+        "the build tree's module has the code the wheel ships (.text identical)",
+        [] if text_section(args.module_build) == shipped_text else [f"{args.module_build} differs"],
+    )
+    sources = {
+        str(path): path.read_text(encoding="utf-8", errors="replace")
+        for folder in ("src", "include")
+        for path in (ROOT / folder).rglob("*.[ch]pp")
+    }
     allowed = opted_in_functions(sources)
     past = functions_past_baseline(run("objdump", "-d", "-C", "--no-show-raw-insn", args.module_build))
-    strays = {function: used for function, used in past.items()
-              if not any(re.search(rf"\b{re.escape(name)}\b", function) for name in allowed)}
-    report(f"baseline x86-64: {len(past)} function(s) use newer instructions, all of them opted in "
-           f"({', '.join(sorted(allowed)) or 'none in the sources'})",
-           [f"{function}: {' '.join(sorted(used))}" for function, used in sorted(strays.items())])
+    strays = {
+        function: used
+        for function, used in past.items()
+        if not any(re.search(rf"\b{re.escape(name)}\b", function) for name in allowed)
+    }
+    report(
+        f"baseline x86-64: {len(past)} function(s) use newer instructions, all of them opted in "
+        f"({', '.join(sorted(allowed)) or 'none in the sources'})",
+        [f"{function}: {' '.join(sorted(used))}" for function, used in sorted(strays.items())],
+    )
 
 
 if __name__ == "__main__":

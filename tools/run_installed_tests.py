@@ -37,8 +37,11 @@ def main() -> int:
     import quillforge._native
 
     problems = installed_wheel_problems(
-        quillforge._native.__file__, sysconfig.get_path("platlib"),
-        importlib.metadata.distribution("quillforge").read_text("WHEEL") or "", args.tag)
+        quillforge._native.__file__,
+        sysconfig.get_path("platlib"),
+        importlib.metadata.distribution("quillforge").read_text("WHEEL") or "",
+        args.tag,
+    )
     if problems:
         print("\n".join(problems), file=sys.stderr)
         return 1

@@ -7,15 +7,23 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 
-import check_wheel  # noqa: E402
-import run_installed_tests  # noqa: E402
+import check_wheel
+import run_installed_tests
 
 SUFFIX = ".cpython-313-x86_64-linux-gnu.so"
 INFO = "quillforge-0.2.0.dist-info/"
 GOOD_WHEEL = [
-    "quillforge/__init__.py", "quillforge/cli.py", "quillforge/py.typed", "quillforge/_native.pyi",
-    "quillforge/data/example_lore.json", f"quillforge/_native{SUFFIX}",
-    f"{INFO}METADATA", f"{INFO}WHEEL", f"{INFO}RECORD", f"{INFO}entry_points.txt", f"{INFO}licenses/LICENSE",
+    "quillforge/__init__.py",
+    "quillforge/cli.py",
+    "quillforge/py.typed",
+    "quillforge/_native.pyi",
+    "quillforge/data/example_lore.json",
+    f"quillforge/_native{SUFFIX}",
+    f"{INFO}METADATA",
+    f"{INFO}WHEEL",
+    f"{INFO}RECORD",
+    f"{INFO}entry_points.txt",
+    f"{INFO}licenses/LICENSE",
 ]
 
 
@@ -75,9 +83,12 @@ def test_functions_past_baseline_are_named_with_what_they_use() -> None:
         ('[[gnu::target("avx2")]] inline auto sum(int x) -> int { return x; }', {"sum"}),
         ('int late(int x) __attribute__((target("sse4.2")));', {"late"}),
         ('__attribute__((target_clones("avx2", "default"))) int cloned(int x) { return x; }', {"cloned"}),
-        ('#define QF_AVX2 __attribute__((target("avx2,bmi2")))\n'
-         'QF_AVX2 std::size_t measure_avx2(std::string_view s) { return s.size(); }\n'
-         'QF_AVX2 static void transcode_avx2(char* out, const char* in);', {"measure_avx2", "transcode_avx2"}),
+        (
+            '#define QF_AVX2 __attribute__((target("avx2,bmi2")))\n'
+            "QF_AVX2 std::size_t measure_avx2(std::string_view s) { return s.size(); }\n"
+            "QF_AVX2 static void transcode_avx2(char* out, const char* in);",
+            {"measure_avx2", "transcode_avx2"},
+        ),
         ("static int plain(int x) { return x; }\n#define QF_HOT __attribute__((hot))\nQF_HOT int hot(int x);", set()),
     ],
 )
@@ -92,19 +103,32 @@ def test_functions_that_opt_in_to_newer_instructions(source: str, names: set[str
         (lambda names: [n for n in names if not n.endswith("py.typed")], ["quillforge/py.typed: missing"]),
         (lambda names: [n for n in names if not n.endswith(".pyi")], ["quillforge/_native.pyi: missing"]),
         (lambda names: [n for n in names if "LICENSE" not in n], [f"{INFO}licenses/LICENSE: missing"]),
-        (lambda names: [n for n in names if not n.endswith(SUFFIX)],
-         [f"quillforge/_native{SUFFIX}: missing"]),
-        (lambda names: names + ["quillforge/module.cpp"], ["quillforge/module.cpp: build or tool-chain leftover"]),
-        (lambda names: names + ["quillforge/__pycache__/cli.cpython-313.pyc"],
-         ["quillforge/__pycache__/cli.cpython-313.pyc: build or tool-chain leftover"]),
-        (lambda names: names + ["quillforge/include/c++/v1/vector"],
-         ["quillforge/include/c++/v1/vector: build or tool-chain leftover"]),
-        (lambda names: names + ["quillforge/libqf_engine.a"], ["quillforge/libqf_engine.a: build or tool-chain leftover"]),
-        (lambda names: names + ["quillforge/_extra.so"],
-         [f"quillforge/_extra.so: an extension module other than quillforge/_native{SUFFIX}"]),
-        (lambda names: names + ["tests/test_module.py"], ["tests/test_module.py: outside the package and its dist-info"]),
-        (lambda names: names + ["quillforge.libs/libstdc++.so.6"],
-         ["quillforge.libs/libstdc++.so.6: outside the package and its dist-info"]),
+        (lambda names: [n for n in names if not n.endswith(SUFFIX)], [f"quillforge/_native{SUFFIX}: missing"]),
+        (lambda names: [*names, "quillforge/module.cpp"], ["quillforge/module.cpp: build or tool-chain leftover"]),
+        (
+            lambda names: [*names, "quillforge/__pycache__/cli.cpython-313.pyc"],
+            ["quillforge/__pycache__/cli.cpython-313.pyc: build or tool-chain leftover"],
+        ),
+        (
+            lambda names: [*names, "quillforge/include/c++/v1/vector"],
+            ["quillforge/include/c++/v1/vector: build or tool-chain leftover"],
+        ),
+        (
+            lambda names: [*names, "quillforge/libqf_engine.a"],
+            ["quillforge/libqf_engine.a: build or tool-chain leftover"],
+        ),
+        (
+            lambda names: [*names, "quillforge/_extra.so"],
+            [f"quillforge/_extra.so: an extension module other than quillforge/_native{SUFFIX}"],
+        ),
+        (
+            lambda names: [*names, "tests/test_module.py"],
+            ["tests/test_module.py: outside the package and its dist-info"],
+        ),
+        (
+            lambda names: [*names, "quillforge.libs/libstdc++.so.6"],
+            ["quillforge.libs/libstdc++.so.6: outside the package and its dist-info"],
+        ),
     ],
 )
 def test_wheel_contents(change, problems: list[str]) -> None:
