@@ -29,6 +29,8 @@
 #include <immintrin.h>
 #endif
 
+#include <cpuid.h>
+
 #include <array>
 #include <cstring>
 
@@ -681,23 +683,46 @@ const Kernels kAvx512 = {"avx512",
                          transcode_avx512<std::uint16_t>,
                          transcode_avx512<std::uint32_t>};
 
+// What the CPU and the OS allow, asked with CPUID and XGETBV directly rather
+// than __builtin_cpu_supports: the compiler runtime of zig (which builds the
+// manylinux wheel) leaves that one's feature bits at zero.
+struct CpuSupport {
+    bool avx2 = false;    // with BMI1 and POPCNT, and the OS saving the ymm registers
+    bool avx512 = false;  // F, BW, VL and VBMI, and the OS saving the zmm and mask registers
+};
+
+CpuSupport cpu_support() noexcept {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid_count(1, 0, &eax, &ebx, &ecx, &edx) == 0) {
+        return {};
+    }
+    const bool popcnt = (ecx >> 23) & 1;
+    if (((ecx >> 27) & 1) == 0) {  // no OSXSAVE: no XGETBV, no wide registers
+        return {};
+    }
+    unsigned xcr0 = 0, xcr0_high = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) {
+        return {};
+    }
+    CpuSupport support;
+    support.avx2 = (xcr0 & 0x06) == 0x06 && ((ebx >> 5) & 1) && ((ebx >> 3) & 1) && popcnt;
+    support.avx512 = support.avx2 && (xcr0 & 0xE6) == 0xE6 && ((ebx >> 16) & 1) && ((ebx >> 30) & 1) &&
+                     ((ebx >> 31) & 1) && ((ecx >> 1) & 1);
+    return support;
+}
+
 }  // namespace
 
 const Kernels* x86_kernels(Isa isa) noexcept {
-    __builtin_cpu_init();
+    static const CpuSupport support = cpu_support();
     switch (isa) {
     case Isa::Sse2:
         return &kSse2;
     case Isa::Avx2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt")
-                   ? &kAvx2
-                   : nullptr;
+        return support.avx2 ? &kAvx2 : nullptr;
     case Isa::Avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                       __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-                       x86_kernels(Isa::Avx2) != nullptr
-                   ? &kAvx512
-                   : nullptr;
+        return support.avx512 ? &kAvx512 : nullptr;
     case Isa::Portable:
         break;
     }

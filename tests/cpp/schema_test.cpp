@@ -5,6 +5,7 @@
 #include "engine/schema_bundle.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/json/writer.hpp"
+#include "quillforge/version.hpp"
 
 namespace {
 
@@ -42,7 +43,9 @@ TEST(SchemaBundle, ExactText) {
         EXPECT_EQ(kDocuments[i].size(), sizes[i]);
     }
     const std::string expected =
-        R"({"$schema":"https://json-schema.org/draft/2020-12/schema","package":"quillforge","version":"0.2.0",)"
+        R"({"$schema":"https://json-schema.org/draft/2020-12/schema","package":"quillforge","version":")" +
+        std::string(qf::kVersion) +
+        R"(",)"
         R"("model_order":["NarrativeBlock","NarrativeLore","LabConfig","HybridCandidate"],)"
         R"("field_order":{"NarrativeBlock":["id","content"],"NarrativeLore":["id","title","blocks"],)"
         R"("LabConfig":["temperature","max_candidates","seed"],"HybridCandidate":["id","block","score","rationale"]},)"
@@ -53,7 +56,7 @@ TEST(SchemaBundle, ExactText) {
     auto second = qf::schema_bundle_json();
     ASSERT_TRUE(first && second);
     EXPECT_EQ(*first, expected);
-    EXPECT_EQ(first->size(), 1827u);
+    EXPECT_EQ(first->size(), 1822u + qf::kVersion.size());
     EXPECT_EQ(*first, *second);
     EXPECT_EQ(text_of(qf::detail::schema_bundle()), expected);
 }

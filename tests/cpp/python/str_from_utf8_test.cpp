@@ -180,6 +180,20 @@ TEST_F(StrFromUtf8, RunsEveryImplementationThisCpuHas) {
     EXPECT_STREQ(utf8::kernels().name, kernels_.back()->name);
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The wide implementations are chosen with CPUID; GCC's and clang's runtimes
+// see the same CPU (zig's, which builds the wheel, does not, hence CPUID).
+TEST(Kernels, ChosenAsTheCompilerRuntimeSeesTheCpu) {
+    __builtin_cpu_init();
+    const bool avx2 =
+        __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
+    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+    EXPECT_EQ(utf8::kernels_for(utf8::Isa::Avx2) != nullptr, avx2);
+    EXPECT_EQ(utf8::kernels_for(utf8::Isa::Avx512) != nullptr, avx512);
+}
+#endif
+
 TEST_F(StrFromUtf8, EachEdgeCharacterAtEveryOffsetAndLength) {
     // One edge character in ASCII text, at every offset across the 16-, 32-
     // and 64-byte blocks and the read-ahead, in texts whose ends fall on

@@ -1,0 +1,319 @@
+#!/usr/bin/env python3
+"""Checks a built manylinux wheel and sdist before anyone installs them.
+
+    check_wheel.py WHEEL SDIST --module-build BUILT_SO
+
+Runs auditwheel, twine and check-wheel-contents (from this interpreter's
+environment), then checks what those do not: the wheel holds the package and
+its one extension module and nothing else, the module exports only its init
+function and needs no C++ runtime, its machine code is baseline x86-64 outside
+the functions that opt in with a target attribute, and the long description
+has no relative links (dead on a package index). BUILT_SO is the unstripped
+module in the build tree, whose symbols name the functions; its code must be
+the code that the wheel ships. Exits 1 on the first failed group of checks.
+"""
+
+from __future__ import annotations
+
+import argparse
+import re
+import subprocess
+import sys
+import sysconfig
+import tempfile
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+TOOLS = Path(sys.executable).parent
+TARGET_TAG = "manylinux_2_17_x86_64"
+PACKAGE = "quillforge"
+REQUIRED = ("__init__.py", "py.typed", "_native.pyi")
+# Build and tool-chain leftovers that have no business in an installed package.
+FORBIDDEN_SUFFIXES = {
+    ".c",
+    ".cc",
+    ".cpp",
+    ".cxx",
+    ".h",
+    ".hh",
+    ".hpp",
+    ".inc",
+    ".in",
+    ".a",
+    ".o",
+    ".obj",
+    ".lib",
+    ".cmake",
+    ".pyc",
+    ".map",
+    ".ninja",
+    ".log",
+}
+FORBIDDEN_PARTS = {"__pycache__", "CMakeFiles", "CMakeLists.txt", "tests", "include", "zig"}
+# The libraries every manylinux system has; the C++ runtime is not one of them
+# here on purpose: the module carries its own, statically.
+SYSTEM_LIBRARIES = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "ld-linux-x86-64.so.2"}
+
+# Instructions past baseline x86-64 (SSE2): SSE3 to SSE4.2, POPCNT, LZCNT,
+# BMI1/2, MOVBE, ADX. AVX and later are recognised by their VEX/EVEX "v" forms
+# and their registers. TZCNT is left out: it is REP BSF, which baseline code
+# uses on purpose (older CPUs run it as BSF).
+NEWER_WORDS = """
+    addsubpd addsubps haddpd haddps hsubpd hsubps lddqu movddup movshdup movsldup
+    pshufb palignr pabsb pabsw pabsd phaddw phaddd phaddsw phsubw phsubd phsubsw pmaddubsw pmulhrsw
+    psignb psignw psignd
+    blendpd blendps blendvpd blendvps pblendw pblendvb ptest pminsb pminsd pminuw pminud pmaxsb pmaxsd
+    pmaxuw pmaxud pmovsxbw pmovsxbd pmovsxbq pmovsxwd pmovsxwq pmovsxdq pmovzxbw pmovzxbd pmovzxbq
+    pmovzxwd pmovzxwq pmovzxdq pinsrb pinsrd pinsrq pextrb pextrd pextrq pmulld pmuldq pcmpeqq packusdw
+    roundsd roundss roundpd roundps dppd dpps insertps extractps mpsadbw phminposuw movntdqa
+    pcmpestri pcmpestrm pcmpistri pcmpistrm pcmpgtq crc32 crc32b crc32w crc32l crc32q
+    popcnt lzcnt andn bextr blsi blsmsk blsr bzhi mulx pdep pext rorx sarx shlx shrx movbe adcx adox
+"""
+NEWER = set(NEWER_WORDS.split())
+WIDE_REGISTER = re.compile(r"%(?:[yz]mm\d+|k[0-7])\b")
+# System instructions that also start with "v" but are not vector code.
+NOT_VECTOR = {
+    "verr",
+    "verw",
+    "vmcall",
+    "vmlaunch",
+    "vmresume",
+    "vmxoff",
+    "vmxon",
+    "vmread",
+    "vmwrite",
+    "vmptrld",
+    "vmptrst",
+    "vmclear",
+    "vmfunc",
+}
+INSTRUCTION = re.compile(
+    r"^\s*[0-9a-f]+:\t(?:(?:data16|lock|rep[nez]*|notrack|bnd|cs|ds|ss|es|fs|gs)\s+)*"
+    r"([a-z][a-z0-9.]*)\s*(.*)$"
+)
+FUNCTION = re.compile(r"^[0-9a-f]+ <(.+)>:$")
+
+
+def is_newer_than_baseline(mnemonic: str, operands: str) -> bool:
+    """Whether one disassembled instruction (AT&T syntax) needs more than SSE2."""
+    base = mnemonic.split(".")[0]
+    if base in NEWER or WIDE_REGISTER.search(operands):
+        return True
+    return base.startswith("v") and base not in NOT_VECTOR
+
+
+def functions_past_baseline(disassembly: str) -> dict[str, set[str]]:
+    """Function name -> the newer-than-baseline mnemonics it uses, from objdump -d -C."""
+    found: dict[str, set[str]] = {}
+    function = "?"
+    for line in disassembly.splitlines():
+        start = FUNCTION.match(line)
+        if start:
+            function = start.group(1)
+            continue
+        instruction = INSTRUCTION.match(line)
+        if instruction and is_newer_than_baseline(*instruction.groups()):
+            found.setdefault(function, set()).add(instruction.group(1))
+    return found
+
+
+TARGET_ATTRIBUTE = re.compile(r"__attribute__\s*\(\(\s*target(?:_clones)?\s*\(|\[\[\s*gnu::target(?:_clones)?\s*\(")
+MACRO = re.compile(r"^\s*#\s*define\s+([A-Za-z_]\w*)\s+(.*)$", re.MULTILINE)
+IDENTIFIER = re.compile(r"[A-Za-z_]\w*")
+
+
+def opted_in_functions(sources: dict[str, str]) -> set[str]:
+    """Names of the functions that ask for newer instructions with a target
+    attribute, written out or through a macro that expands to one."""
+    markers = [TARGET_ATTRIBUTE]
+    for text in sources.values():
+        for name, body in MACRO.findall(text):
+            if TARGET_ATTRIBUTE.search(body):
+                markers.append(re.compile(rf"\b{name}\b"))
+    names: set[str] = set()
+    for text in sources.values():
+        code = MACRO.sub("", text)
+        for marker in markers:
+            for match in marker.finditer(code):
+                names.update(_declared_name(code, match.start(), match.end()))
+    return names
+
+
+def _declared_name(code: str, start: int, end: int) -> list[str]:
+    """The function that the attribute (or macro) between start and end
+    belongs to: the declarator after it (`ATTR int f(...)`), else the one
+    before it (`int f(...) ATTR;`)."""
+    head = re.match(r"[^;{}()]*?([A-Za-z_]\w*)\s*\(", code[_attribute_end(code, start, end) :])
+    if head:
+        return [head.group(1)]
+    before = code[:start].rstrip()
+    depth = 0
+    for i in range(len(before) - 1, -1, -1):
+        depth += {")": 1, "(": -1}.get(before[i], 0)
+        if depth == 0:
+            return IDENTIFIER.findall(before[:i])[-1:] if before.endswith(")") else []
+    return []
+
+
+def _attribute_end(code: str, start: int, end: int) -> int:
+    """Where a written-out attribute starting at start closes; a macro's name ends at end."""
+    if code.startswith("[[", start):
+        return code.index("]]", end) + 2
+    if not code.startswith("__attribute__", start):
+        return end
+    depth = 0
+    for i in range(code.index("(", start), len(code)):
+        depth += {"(": 1, ")": -1}.get(code[i], 0)
+        if depth == 0:
+            return i + 1
+    return len(code)
+
+
+def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> list[str]:
+    """What is missing from or does not belong in a wheel holding these files."""
+    problems = []
+    info = f"{PACKAGE}-{version}.dist-info/"
+    for name in names:
+        parts = name.split("/")
+        if not (name.startswith(PACKAGE + "/") or name.startswith(info)):
+            problems.append(f"{name}: outside the package and its dist-info")
+        elif FORBIDDEN_PARTS.intersection(parts) or Path(name).suffix in FORBIDDEN_SUFFIXES:
+            problems.append(f"{name}: build or tool-chain leftover")
+        elif name.endswith((".so", ".pyd", ".dylib")) and name != f"{PACKAGE}/_native{ext_suffix}":
+            problems.append(f"{name}: an extension module other than {PACKAGE}/_native{ext_suffix}")
+    required = [f"{PACKAGE}/{name}" for name in REQUIRED]
+    required += [
+        f"{PACKAGE}/_native{ext_suffix}",
+        f"{info}licenses/LICENSE",
+        f"{info}METADATA",
+        f"{info}entry_points.txt",
+    ]
+    for name in required:
+        if name not in names:
+            problems.append(f"{name}: missing")
+    return problems
+
+
+MARKDOWN_LINK = re.compile(r"\]\(\s*<?([^)\s>]+)")
+
+
+def relative_links(markdown: str) -> list[str]:
+    """Links that resolve only next to the source (not on the package index)."""
+    return [link for link in MARKDOWN_LINK.findall(markdown) if not re.match(r"(https?:|mailto:|#)", link)]
+
+
+def run(*command: str | Path) -> str:
+    result = subprocess.run([str(part) for part in command], capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit(f"{' '.join(map(str, command))} failed:\n{result.stdout}{result.stderr}")
+    return result.stdout + result.stderr
+
+
+def text_section(library: Path) -> bytes:
+    with tempfile.TemporaryDirectory() as scratch:
+        out = Path(scratch) / "text"
+        run("objcopy", "-O", "binary", "--only-section=.text", library, out)
+        return out.read_bytes()
+
+
+def report(title: str, problems: list[str]) -> None:
+    if problems:
+        print(f"FAILED  {title}")
+        for problem in problems:
+            print(f"    {problem}")
+        sys.exit(1)
+    print(f"ok      {title}")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("wheel", type=Path)
+    parser.add_argument("sdist", type=Path)
+    parser.add_argument("--module-build", type=Path, required=True, help="the unstripped module in the build tree")
+    args = parser.parse_args()
+    ext_suffix = sysconfig.get_config_var("EXT_SUFFIX")
+
+    shown = run(TOOLS / "auditwheel", "show", args.wheel)
+    print(shown.strip() + "\n")
+    tag = re.search(r'platform\s+tag:\s+"([^"]+)"', " ".join(shown.split()))
+    report(
+        f"auditwheel: consistent with {TARGET_TAG}, tagged so",
+        []
+        if tag and tag.group(1) == TARGET_TAG and TARGET_TAG in args.wheel.name
+        else [f"auditwheel says {tag.group(1) if tag else '?'}; file {args.wheel.name}"],
+    )
+    run(TOOLS / "twine", "check", "--strict", args.wheel, args.sdist)
+    report("twine check --strict (wheel and sdist)", [])
+    # W102: the extension module is built, so it is not in the package's source tree.
+    run(
+        TOOLS / "check-wheel-contents",
+        "--no-config",
+        "--toplevel",
+        PACKAGE,
+        "--package",
+        ROOT / "src" / PACKAGE,
+        "--ignore",
+        "W102",
+        args.wheel,
+    )
+    report("check-wheel-contents", [])
+
+    with zipfile.ZipFile(args.wheel) as wheel:
+        names = [name for name in wheel.namelist() if not name.endswith("/")]
+        version = args.wheel.name.split("-")[1]
+        info = f"{PACKAGE}-{version}.dist-info/"
+        metadata = wheel.read(info + "METADATA").decode()
+        with tempfile.TemporaryDirectory() as scratch:
+            module = Path(wheel.extract(f"{PACKAGE}/_native{ext_suffix}", scratch))
+            exported = [
+                line.split()[0] for line in run("nm", "-D", "--defined-only", "--format=posix", module).splitlines()
+            ]
+            needed = re.findall(r"\(NEEDED\).*\[(.+)\]", run("readelf", "-d", module))
+            shipped_text = text_section(module)
+    report(
+        f"wheel contents: {len(names)} files, the package, its stubs and py.typed, one module, no leftovers",
+        wheel_content_problems(names, version, ext_suffix),
+    )
+    header, _, description = metadata.partition("\n\n")
+    fields = dict(line.split(": ", 1) for line in header.splitlines() if ": " in line)
+    report(
+        "metadata 2.4 with a license expression; no relative link in the long description",
+        [
+            f"{key}: {fields.get(key)!r}, expected {want!r}"
+            for key, want in (("Metadata-Version", "2.4"), ("License-Expression", "MIT"), ("License-File", "LICENSE"))
+            if fields.get(key) != want
+        ]
+        + [f"relative link in the long description: {link}" for link in relative_links(description)],
+    )
+    report("exports: PyInit__native only (nm -D)", [] if exported == ["PyInit__native"] else [f"exported: {exported}"])
+    report(
+        "needs only the system's C libraries (readelf -d), no C++ runtime",
+        [f"needs {library}" for library in needed if library not in SYSTEM_LIBRARIES],
+    )
+
+    report(
+        "the build tree's module has the code the wheel ships (.text identical)",
+        [] if text_section(args.module_build) == shipped_text else [f"{args.module_build} differs"],
+    )
+    sources = {
+        str(path): path.read_text(encoding="utf-8", errors="replace")
+        for folder in ("src", "include")
+        for path in (ROOT / folder).rglob("*.[ch]pp")
+    }
+    allowed = opted_in_functions(sources)
+    past = functions_past_baseline(run("objdump", "-d", "-C", "--no-show-raw-insn", args.module_build))
+    strays = {
+        function: used
+        for function, used in past.items()
+        if not any(re.search(rf"\b{re.escape(name)}\b", function) for name in allowed)
+    }
+    report(
+        f"baseline x86-64: {len(past)} function(s) use newer instructions, all of them opted in "
+        f"({', '.join(sorted(allowed)) or 'none in the sources'})",
+        [f"{function}: {' '.join(sorted(used))}" for function, used in sorted(strays.items())],
+    )
+
+
+if __name__ == "__main__":
+    main()
