@@ -28,10 +28,11 @@ import os
 import queue
 import threading
 from collections import deque
-from collections.abc import Callable, Generator, Iterable, Iterator
+from collections.abc import Callable, Generator, Iterable, Iterator, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import BinaryIO, NamedTuple
+from itertools import repeat
+from typing import BinaryIO, NamedTuple, Protocol
 
 from quillforge._native import generate_candidate_json
 from quillforge._output import AtomicOutput
@@ -41,6 +42,7 @@ __all__ = [
     "FileReport",
     "LineError",
     "LineResult",
+    "Readable",
     "check_config",
     "generate_file",
     "generate_lines",
@@ -59,7 +61,8 @@ THREADED_LINE_BYTES = 32 << 10
 # stays bounded by the window, whatever the file's size.
 CHUNKS_PER_JOB = 2
 
-_BLANK = b" \t\n\r\x0b\x0c"
+_BLANK = " \t\n\r\x0b\x0c"
+_BLANK_BYTES = _BLANK.encode()
 _PROBE_LORE = '{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}'
 
 
@@ -117,89 +120,157 @@ def usable_jobs(jobs: int) -> int:
 
 # ---------------------------------------------------------------- lines to results
 
-_Line = tuple[int, bytes | str]
-
-
-def _strip_end(raw: bytes | str) -> bytes | str:
-    if isinstance(raw, bytes):
-        return raw.removesuffix(b"\n").removesuffix(b"\r")
-    return raw.removesuffix("\n").removesuffix("\r")
-
-
-def _is_blank(raw: bytes | str) -> bool:
-    if isinstance(raw, bytes):
-        return not raw.strip(_BLANK)
-    return not raw.strip(" \t\n\r\x0b\x0c")
-
-
-# A line's answer inside the batch: the candidate's text, or its error.
-_Answer = str | LineError
-
-
-def _answer(number: int, raw: bytes | str, config_json: str) -> _Answer:
-    if isinstance(raw, bytes):
-        try:
-            text = raw.decode("utf-8")
-        except UnicodeDecodeError as error:
-            return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
-    else:
-        text = raw
-    try:
-        return generate_candidate_json(text, config_json)
-    except ValueError as error:  # the engine's message; a lone surrogate's UnicodeEncodeError too
-        return LineError(number, str(error))
-
-
-def _answer_chunk(chunk: list[_Line], config_json: str) -> list[_Answer]:
-    return [_answer(number, raw, config_json) for number, raw in chunk]
+# A chunk of lines is the unit of work: its text is decoded, split and answered
+# by a few calls that each run over the whole chunk, so the batch adds little to
+# the engine's own time per line.
 
 
 @dataclass(slots=True)
 class _Chunk:
-    lines: list[_Line]
-    size: int  # bytes (or characters) of its lines
-    read: int  # input consumed up to its end, blank lines included
+    first: int  # the number of its first line
+    last: int  # the number of its last line
+    texts: list[str]  # its non-blank lines, without their ends
+    numbers: list[int] | None  # their line numbers; None when they are first, first + 1, ...
+    unreadable: list[LineError]  # its lines that are not UTF-8
+    size: int  # bytes or characters of its lines
+    read: int  # input consumed up to its end
+
+    def number(self, index: int) -> int:
+        return self.first + index if self.numbers is None else self.numbers[index]
 
 
-def _chunks(lines: Iterable[bytes | str], first_line: int) -> Iterator[_Chunk]:
-    chunk: list[_Line] = []
+def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
+    return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
+
+
+def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int) -> _Chunk:
+    """A chunk whose lines need looking at one by one: blank lines, line ends
+    with a carriage return, bytes that may not be UTF-8."""
+    texts: list[str] = []
+    numbers: list[int] = []
+    unreadable: list[LineError] = []
+    for number, raw in enumerate(raws, start=first):
+        if isinstance(raw, bytes):
+            try:
+                text = raw.decode("utf-8")
+            except UnicodeDecodeError as error:
+                if raw.strip(_BLANK_BYTES):
+                    unreadable.append(_not_utf8(number, raw, error))
+                continue
+        else:
+            text = raw
+        text = text.removesuffix("\n").removesuffix("\r")  # the line's end is not part of its text
+        if text.strip(_BLANK):
+            texts.append(text)
+            numbers.append(number)
+    return _Chunk(first, first + len(raws) - 1, texts, numbers, unreadable, size, read)
+
+
+def _chunk_of_block(block: bytes, first: int, read: int) -> _Chunk:
+    """The chunk of a block of whole lines read from a file."""
+    try:
+        text = block.decode("utf-8")
+    except UnicodeDecodeError:
+        return _line_by_line(_split_at_feeds(block), first, len(block), read)
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()  # after the block's last line end
+    # A blank line is empty or starts with whitespace, so it sorts before "!";
+    # "\r" ends the lines of CRLF files. Both are found at C speed.
+    if b"\r" in block or min(lines, default="") < "!":
+        return _line_by_line(lines, first, len(block), read)
+    return _Chunk(first, first + len(lines) - 1, lines, None, [], len(block), read)
+
+
+def _split_at_feeds(block: bytes) -> list[bytes]:
+    # The line end is "\n" alone: a "\r" elsewhere belongs to its line.
+    lines = block.split(b"\n")
+    if lines[-1] == b"":
+        lines.pop()
+    return lines
+
+
+class Readable(Protocol):
+    """What the batch reads a file through: a binary file, or anything with these."""
+
+    def read(self, size: int = -1, /) -> bytes: ...
+    def readline(self, size: int = -1, /) -> bytes: ...
+
+
+def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
+    read = 0
+    # From a pipe, what has arrived: its lines are answered as they come.
+    seekable = getattr(stream, "seekable", None)
+    take = stream.read if seekable is None or seekable() else getattr(stream, "read1", stream.read)
+    while block := take(CHUNK_BYTES):
+        if not block.endswith(b"\n"):
+            block += stream.readline()  # the rest of its last line
+        read += len(block)
+        chunk = _chunk_of_block(block, first_line, read)
+        first_line = chunk.last + 1
+        yield chunk
+
+
+def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int) -> Iterator[_Chunk]:
+    raws: list[bytes | str] = []
     size = read = 0
-    for number, raw in enumerate(lines, start=first_line):
-        read += len(raw)
-        if _is_blank(raw):
-            continue
-        stripped = _strip_end(raw)
-        chunk.append((number, stripped))
-        size += len(stripped)
+    for raw in lines:
+        raws.append(raw)
+        size += len(raw)
         if size >= CHUNK_BYTES:
-            yield _Chunk(chunk, size, read)
-            chunk, size = [], 0
-    if chunk:
-        yield _Chunk(chunk, size, read)
+            read += size
+            yield _line_by_line(raws, first_line, size, read)
+            first_line += len(raws)
+            raws, size = [], 0
+    if raws:
+        yield _line_by_line(raws, first_line, size, read + size)
 
 
-def _done(value: list[_Answer]) -> Future[list[_Answer]]:
-    future: Future[list[_Answer]] = Future()
+@dataclass(slots=True)
+class _Answers:
+    texts: list[str]  # the candidates, in line order
+    errors: list[LineError]  # in line order
+    stop: int | None = None  # with fail_fast: the line of the first error, which ends the run
+
+
+def _answer(chunk: _Chunk, config_json: str) -> _Answers:
+    answers: list[str | LineError] = []
+    results = map(generate_candidate_json, chunk.texts, repeat(config_json))
+    while True:
+        try:
+            answers.extend(results)  # on a failure the list keeps the answers before it
+            break
+        except ValueError as error:  # the engine's message; a lone surrogate's UnicodeEncodeError too
+            answers.append(LineError(chunk.number(len(answers)), str(error)))
+    errors = [answer for answer in answers if type(answer) is LineError]
+    if not errors and not chunk.unreadable:
+        return _Answers(answers, [])  # type: ignore[arg-type]
+    texts = [answer for answer in answers if type(answer) is str]
+    return _Answers(texts, sorted(errors + chunk.unreadable))
+
+
+def _done(value: _Answers) -> Future[_Answers]:
+    future: Future[_Answers] = Future()
     future.set_result(value)
     return future
 
 
-def _answered_chunks(chunks: Iterator[_Chunk], config_json: str, jobs: int) -> Generator[tuple[_Chunk, list[_Answer]]]:
-    """Each chunk with its results, in input order. With several jobs, chunks of
+def _answered(chunks: Iterator[_Chunk], config_json: str, jobs: int) -> Generator[tuple[_Chunk, _Answers]]:
+    """Each chunk with its answers, in input order. With several jobs, chunks of
     long lines go to worker threads while short ones are answered here."""
     workers = usable_jobs(jobs)
     if workers == 1:
         for chunk in chunks:
-            yield chunk, _answer_chunk(chunk.lines, config_json)
+            yield chunk, _answer(chunk, config_json)
         return
     pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="quillforge-batch")
-    pending: deque[tuple[_Chunk, Future[list[_Answer]]]] = deque()
+    pending: deque[tuple[_Chunk, Future[_Answers]]] = deque()
     try:
         for chunk in chunks:
-            if chunk.size >= THREADED_LINE_BYTES * len(chunk.lines):
-                pending.append((chunk, pool.submit(_answer_chunk, chunk.lines, config_json)))
+            if chunk.size >= THREADED_LINE_BYTES * len(chunk.texts):
+                pending.append((chunk, pool.submit(_answer, chunk, config_json)))
             else:
-                pending.append((chunk, _done(_answer_chunk(chunk.lines, config_json))))
+                pending.append((chunk, _done(_answer(chunk, config_json))))
             while len(pending) > workers * CHUNKS_PER_JOB or (pending and pending[0][1].done()):
                 ready, future = pending.popleft()
                 yield ready, future.result()
@@ -223,9 +294,14 @@ def generate_lines(
     shorter lines are answered in the calling thread, where more threads would
     only wait for the interpreter lock. Stopping the iteration stops the work.
     """
-    for chunk, answers in _answered_chunks(_chunks(lines, first_line), config_json, jobs):
-        for (number, _raw), answer in zip(chunk.lines, answers, strict=False):
-            yield Candidate(number, answer) if isinstance(answer, str) else answer
+    for chunk, answers in _answered(_chunks_of_lines(lines, first_line), config_json, jobs):
+        numbers = [chunk.number(index) for index in range(len(chunk.texts))]
+        numbers.extend(error.line for error in chunk.unreadable)
+        candidates = iter(answers.texts)
+        errors = {error.line: error for error in answers.errors}
+        for number in sorted(numbers):
+            error = errors.get(number)
+            yield error if error is not None else Candidate(number, next(candidates))
 
 
 # ---------------------------------------------------------------- files
@@ -255,7 +331,7 @@ class _Writer(threading.Thread):
         self.report = report
         self.on_error = on_error
         self.on_progress = on_progress
-        self.chunks: queue.Queue[tuple[_Chunk, list[_Answer]] | None] = queue.Queue(maxsize=2)
+        self.chunks: queue.Queue[tuple[_Chunk, _Answers] | None] = queue.Queue(maxsize=2)
         self.stopping = threading.Event()
         self.failure: BaseException | None = None
 
@@ -269,27 +345,25 @@ class _Writer(threading.Thread):
         except BaseException as failure:  # handed to the main thread
             self.failure = failure
 
-    def _write(self, chunk: _Chunk, answers: list[_Answer]) -> None:
-        texts = [answer for answer in answers if isinstance(answer, str)]
-        if texts:
-            texts.append("")
-            self.out.write("\n".join(texts).encode("utf-8"))
+    def _write(self, chunk: _Chunk, answers: _Answers) -> None:
+        if answers.texts:
+            answers.texts.append("")
+            self.out.write("\n".join(answers.texts).encode("utf-8"))
+            answers.texts.pop()
         report = self.report
-        report.lines += len(answers)
-        report.written += len(texts) - (1 if texts else 0)
-        report.last_line = chunk.lines[len(answers) - 1][0]
-        if len(texts) != len(answers) + (1 if texts else 0):
-            for answer in answers:
-                if isinstance(answer, LineError):
-                    report.failed += 1
-                    if self.on_error is None:
-                        report.errors.append(answer)
-                    else:
-                        self.on_error(answer)
+        report.lines += len(answers.texts) + len(answers.errors)
+        report.written += len(answers.texts)
+        report.failed += len(answers.errors)
+        report.last_line = chunk.last if answers.stop is None else answers.stop
+        for error in answers.errors:
+            if self.on_error is None:
+                report.errors.append(error)
+            else:
+                self.on_error(error)
         if self.on_progress is not None:
             self.on_progress(chunk.read, report)
 
-    def put(self, item: tuple[_Chunk, list[_Answer]] | None) -> None:
+    def put(self, item: tuple[_Chunk, _Answers] | None) -> None:
         while True:
             self.raise_failure()
             try:
@@ -316,8 +390,16 @@ class _Writer(threading.Thread):
         self.join(timeout=2.0)
 
 
+def _up_to_first_error(chunk: _Chunk, answers: _Answers) -> _Answers:
+    """With fail_fast: the answers of the lines up to the first that failed."""
+    stop = answers.errors[0].line
+    before = sum(1 for index in range(len(chunk.texts)) if chunk.number(index) < stop)
+    good_before = before - sum(1 for error in chunk.unreadable if error.line < stop)
+    return _Answers(answers.texts[:good_before], answers.errors[:1], stop)
+
+
 def run_file(
-    lines: Iterable[bytes],
+    source: Readable,
     out: BinaryIO,
     config_json: str,
     report: FileReport,
@@ -327,22 +409,21 @@ def run_file(
     on_error: ErrorCallback | None = None,
     on_progress: ProgressCallback | None = None,
 ) -> FileReport:
-    """The loop behind `generate_file` and the command line: answers `lines` and
-    writes the candidates to `out`, a chunk at a time, keeping `report` up to date
-    after each chunk written, so that a caller that is interrupted knows where the
-    output stops. `on_error` and `on_progress` are called from the thread that
-    writes."""
+    """The loop behind `generate_file` and the command line: answers the lines of
+    `source` (a binary file) and writes the candidates to `out`, a
+    chunk at a time, keeping `report` up to date after each chunk written, so
+    that a caller that is interrupted knows where the output stops. `on_error`
+    and `on_progress` are called from the thread that writes."""
+    chunks = _chunks_of_stream(source, 1)
     writer = _Writer(out, report, on_error, on_progress)
     writer.start()
     try:
-        with contextlib.closing(_answered_chunks(_chunks(lines, 1), config_json, jobs)) as answered:
+        with contextlib.closing(_answered(chunks, config_json, jobs)) as answered:
             for chunk, answers in answered:
-                if fail_fast:
-                    first = next((i for i, answer in enumerate(answers) if isinstance(answer, LineError)), None)
-                    if first is not None:
-                        writer.put((chunk, answers[: first + 1]))
-                        report.stopped_early = True
-                        break
+                if fail_fast and answers.errors:
+                    writer.put((chunk, _up_to_first_error(chunk, answers)))
+                    report.stopped_early = True
+                    break
                 writer.put((chunk, answers))
     except BaseException:
         writer.abandon()
@@ -374,9 +455,7 @@ def generate_file(
     check_config(config_json)
     report = FileReport()
     with contextlib.ExitStack() as stack:
-        lines: Iterable[bytes] = (
-            stack.enter_context(open(source, "rb")) if isinstance(source, (str, os.PathLike)) else source
-        )
+        lines: BinaryIO = stack.enter_context(open(source, "rb")) if isinstance(source, (str, os.PathLike)) else source
         if isinstance(destination, (str, os.PathLike)):
             atomic = stack.enter_context(AtomicOutput(os.fspath(destination)))
             out = atomic.stream

@@ -128,10 +128,28 @@ def read_text(path: str) -> str:
     return _decode(data, name)
 
 
-def _lines_of(stream: BinaryIO, name: str) -> Iterator[bytes]:
-    """The lines of an input, its read errors made one-line messages."""
-    with _reading(name):
-        yield from stream
+class _Input:
+    """A binary input whose read errors end the command with one-line messages."""
+
+    def __init__(self, stream: BinaryIO, name: str) -> None:
+        self.stream = stream
+        self.name = name
+
+    def read(self, size: int = -1, /) -> bytes:
+        with _reading(self.name):
+            return self.stream.read(size)
+
+    def read1(self, size: int = -1, /) -> bytes:
+        read1: Callable[[int], bytes] = getattr(self.stream, "read1", self.stream.read)
+        with _reading(self.name):
+            return read1(size)
+
+    def readline(self, size: int = -1, /) -> bytes:
+        with _reading(self.name):
+            return self.stream.readline(size)
+
+    def seekable(self) -> bool:
+        return self.stream.seekable()
 
 
 # ---------------------------------------------------------------- output
@@ -382,7 +400,7 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch
 
     def run(out: BinaryIO) -> None:
         batch.run_file(
-            _lines_of(stream, name),
+            _Input(stream, name),
             out,
             config.text,
             report,

@@ -245,6 +245,7 @@ def test_batch_equals_line_by_line_calls(big_batch: tuple[Path, list[str]], tmp_
 
 def test_batch_reports_bad_lines_by_input_and_line_and_goes_on(tmp_path: Path) -> None:
     good = [lore_line(i) for i in range(5)]
+    good[3] = good[3].replace(",", ",\r", 1)  # a carriage return inside a line is JSON whitespace
     lines = [good[0], '{"id":"x"', good[1], "", good[2], '{"id":" ","title":"t","blocks":[]}\r', good[3]]
     (tmp_path / "in").mkdir()
     (tmp_path / "in" / "a.jsonl").write_bytes("\n".join(lines).encode() + b"\n\xff\xfe\n" + good[4].encode())

@@ -1,7 +1,9 @@
-"""The README's examples run as written, so they cannot drift from the code."""
+"""The documentation's examples run as written, and the API page is what its
+generator makes of the docstrings, so neither can drift from the code."""
 
 from __future__ import annotations
 
+import ast
 import doctest
 import os
 import re
@@ -11,25 +13,46 @@ from pathlib import Path
 
 import pytest
 
-README = Path(__file__).resolve().parents[2] / "README.md"
+import quillforge
+from quillforge import _native
+
+ROOT = Path(__file__).resolve().parents[2]
+README = ROOT / "README.md"
+DOCUMENTS = [README, *sorted((ROOT / "docs").glob("*.md"))]
 LORE = (
     '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
     '{"id":"b2","content":"second"}]}'
 )
 
 
-def _blocks(language: str) -> list[str]:
-    return re.findall(rf"```{language}\n(.*?)```", README.read_text(encoding="utf-8"), re.DOTALL)
+def _blocks(language: str, document: Path = README) -> list[str]:
+    return re.findall(rf"```{language}\n(.*?)```", document.read_text(encoding="utf-8"), re.DOTALL)
 
 
-def test_python_examples() -> None:
-    text = "\n".join(_blocks("python"))
-    parser = doctest.DocTestParser()
-    test = parser.get_doctest(text, {}, "README.md", str(README), 0)
-    assert test.examples, "the README has Python examples"
+def _run_examples(text: str, name: str, globs: dict[str, object]) -> int:
+    test = doctest.DocTestParser().get_doctest(text, globs, name, name, 0)
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     runner.run(test)
     assert runner.failures == 0
+    return len(test.examples)
+
+
+@pytest.mark.parametrize("document", DOCUMENTS, ids=lambda path: path.name)
+def test_python_examples(document: Path) -> None:
+    _run_examples("\n".join(_blocks("python", document)), document.name, {})
+
+
+def test_the_stubs_examples_and_the_api_page() -> None:
+    stub = Path(_native.__file__).with_name("_native.pyi")
+    docstrings = [
+        ast.get_docstring(node) or ""
+        for node in ast.walk(ast.parse(stub.read_text(encoding="utf-8")))
+        if isinstance(node, ast.FunctionDef)
+    ]
+    assert _run_examples("\n".join(docstrings), "_native.pyi", dict(vars(quillforge))) > 0
+    generator = ROOT / "tools" / "gen_api_docs.py"
+    done = subprocess.run([sys.executable, str(generator), "--check"], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
 
 
 def _console_examples() -> list[tuple[str, str]]:
