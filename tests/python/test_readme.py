@@ -7,6 +7,7 @@ import ast
 import doctest
 import os
 import re
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -19,10 +20,6 @@ from quillforge import _native
 ROOT = Path(__file__).resolve().parents[2]
 README = ROOT / "README.md"
 DOCUMENTS = [README, *sorted((ROOT / "docs").glob("*.md"))]
-LORE = (
-    '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
-    '{"id":"b2","content":"second"}]}'
-)
 
 
 def _blocks(language: str, document: Path = README) -> list[str]:
@@ -37,8 +34,16 @@ def _run_examples(text: str, name: str, globs: dict[str, object]) -> int:
     return len(test.examples)
 
 
+@pytest.fixture
+def examples_here(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> Path:
+    """A working folder holding a copy of examples/, as the documents' examples expect."""
+    shutil.copytree(ROOT / "examples", tmp_path / "examples")
+    monkeypatch.chdir(tmp_path)
+    return tmp_path
+
+
 @pytest.mark.parametrize("document", DOCUMENTS, ids=lambda path: path.name)
-def test_python_examples(document: Path) -> None:
+def test_python_examples(document: Path, examples_here: Path) -> None:
     _run_examples("\n".join(_blocks("python", document)), document.name, {})
 
 
@@ -65,8 +70,7 @@ def _console_examples() -> list[tuple[str, str]]:
 
 
 @pytest.mark.parametrize(("command", "output"), _console_examples())
-def test_console_examples(tmp_path: Path, command: str, output: str) -> None:
-    (tmp_path / "lore.json").write_text(LORE, encoding="utf-8")
+def test_console_examples(examples_here: Path, command: str, output: str) -> None:
     env = dict(os.environ, PATH=f"{Path(sys.executable).parent}{os.pathsep}{os.environ['PATH']}")
-    completed = subprocess.run(command, shell=True, cwd=tmp_path, env=env, capture_output=True, text=True)
+    completed = subprocess.run(command, shell=True, cwd=examples_here, env=env, capture_output=True, text=True)
     assert (completed.returncode, completed.stdout, completed.stderr) == (0, output, "")
