@@ -139,10 +139,7 @@ private:
     // A piece while nothing but White_Space has been read: its spaces are
     // not written; from its first other byte on it is written as usual.
     void lead(const char* p, std::size_t size) noexcept {
-        std::size_t first = 0;
-        while (first < size && p[first] == ' ') {
-            ++first;
-        }
+        const std::size_t first = leading_spaces(p, size);
         if (first == size) {
             return;
         }
@@ -156,6 +153,16 @@ private:
             keep_ = cursor_ + (std::bit_width(visible) - first);
         }
         cursor_ += size - first;
+    }
+
+    // Out of line and given no `this`, so that the writer's state stays in
+    // registers through the loop.
+    [[gnu::noinline]] static std::size_t leading_spaces(const char* p, std::size_t size) noexcept {
+        std::size_t first = 0;
+        while (first < size && p[first] == ' ') {
+            ++first;
+        }
+        return first;
     }
 
     // The written text's White_Space from `p` on: spaces, the escapes of the

@@ -183,15 +183,13 @@ Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t in
     return decode_member(reader, out.*std::get<I>(Binding<Record>::members), out);
 }
 
+// The members of an object from the reader's position on, up to its "}":
+// `given` holds the fields already read, `first` whether none was.
 template <class Record>
-Result<void, JsonError> decode_object(Reader& reader, Record& out) {
+Result<void, JsonError> decode_members(Reader& reader, Record& out, std::uint32_t given, bool first) {
     using B = Binding<Record>;
     const RecordInfo& info = B::info;
-    if (auto entered = reader.enter(); !entered) {
-        return entered;
-    }
-    std::uint32_t given = 0;
-    for (bool first = true;; first = false) {
+    for (;; first = false) {
         auto more = reader.next_key(first);
         if (!more) {
             return pass_error<void>(std::move(more));
@@ -228,6 +226,14 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
         return fail(missing_field(reader, info, given));
     }
     return {};
+}
+
+template <class Record>
+Result<void, JsonError> decode_object(Reader& reader, Record& out) {
+    if (auto entered = reader.enter(); !entered) {
+        return entered;
+    }
+    return decode_members(reader, out, 0, true);
 }
 
 template <class Record>

@@ -60,6 +60,12 @@ public:
     }
     // Consumes the byte that peek() returned.
     void consume_peeked() noexcept { ++index_; }
+    // True when the text goes on with exactly `bytes` (no whitespace skipped).
+    bool next_is(std::string_view bytes) const noexcept {
+        return text_.size() - index_ >= bytes.size() && text_.compare(index_, bytes.size(), bytes) == 0;
+    }
+    // Consumes `size` bytes that next_is() found.
+    void consume(std::size_t size) noexcept { index_ += size; }
 
     // Reads a string whose opening quotation mark was consumed. The view points
     // into the text when the string holds no escape, else into the scratch
