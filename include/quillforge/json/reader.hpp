@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -66,6 +67,18 @@ public:
     }
     // Consumes `size` bytes that next_is() found.
     void consume(std::size_t size) noexcept { index_ += size; }
+    // After a key's opening quotation mark: when the key is exactly `plain` (a
+    // name without stop bytes) written as it is, consumes it with its closing
+    // quotation mark, as read_string would have, and returns true.
+    bool consume_key(std::string_view plain) noexcept {
+        const std::size_t size = plain.size();
+        if (text_.size() - index_ <= size || text_[index_ + size] != '"' ||
+            std::memcmp(text_.data() + index_, plain.data(), size) != 0) {
+            return false;
+        }
+        index_ += size + 1;
+        return true;
+    }
 
     // Reads a string whose opening quotation mark was consumed. The view points
     // into the text when the string holds no escape, else into the scratch
