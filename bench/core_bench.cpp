@@ -281,4 +281,19 @@ void BM_Example(benchmark::State& state) {
 }
 BENCHMARK(BM_Example)->Name("GenerateCandidateJson/example");
 
+// The same into stack storage lent to the Output, as the binding runs small calls.
+void BM_ExampleLent(benchmark::State& state) {
+    const std::string_view lore = qf::bench::kExampleLore;
+    char storage[4096];
+    for (auto _ : state) {
+        qf::json::Output out(storage, sizeof storage);
+        auto done = qf::generate_candidate_json(lore, qf::bench::kExampleConfig, out);
+        benchmark::DoNotOptimize(done);
+        benchmark::DoNotOptimize(storage);
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * (lore.size() + sizeof qf::bench::kExampleConfig - 1)));
+}
+BENCHMARK(BM_ExampleLent)->Name("GenerateCandidateJson/example/lent");
+
 }  // namespace

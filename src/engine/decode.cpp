@@ -1,4 +1,5 @@
 // decode_lore and decode_config: one whole text, one record.
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -189,11 +190,42 @@ Result<NarrativeLore, json::JsonError> decode_lore(std::string_view text) {
     return detail::decode_record_text<NarrativeLore>(text);
 }
 
+namespace {
+
+// The last configuration text that this thread decoded, with its record: most
+// callers pass the same configuration with every call, and get its record
+// back after one comparison. Per thread, so it needs no lock; of fixed size,
+// so it never grows; and only a text that decoded is kept, so decoding is
+// what finds every error.
+struct LastConfig {
+    static constexpr std::size_t kMaxText = 120;
+    std::size_t size = 0;  // 0 while there is none
+    char text[kMaxText];
+    LabConfig config;
+};
+thread_local LastConfig last_config;
+
+}  // namespace
+
 Result<LabConfig, json::JsonError> decode_config(std::string_view text) {
-    if (LabConfig config; detail::decode_compact_config(text, config)) {
-        return config;
+    LastConfig& last = last_config;
+    if (text.size() == last.size && text.size() != 0 && std::memcmp(text.data(), last.text, text.size()) == 0) {
+        return last.config;
     }
-    return detail::decode_config_by_tokens(text);
+    LabConfig config;
+    if (!detail::decode_compact_config(text, config)) {
+        auto decoded = detail::decode_config_by_tokens(text);
+        if (!decoded) {
+            return decoded;
+        }
+        config = *decoded;
+    }
+    if (text.size() <= LastConfig::kMaxText) {
+        std::memcpy(last.text, text.data(), text.size());
+        last.size = text.size();
+        last.config = config;
+    }
+    return config;
 }
 
 }  // namespace qf

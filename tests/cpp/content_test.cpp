@@ -213,9 +213,13 @@ TEST(WriteEscaped, ScanAgreesWithTheBytewiseWriter) {
         }
         std::string scanned = "x";
         std::string bytewise = "x";
+        qf::json::Output output;  // short texts take their own path into an Output
+        output.push_back('x');
         qf::json::write_escaped(scanned, text);
+        qf::json::write_escaped(output, text);
         qf::json::write_escaped_bytewise(bytewise, text);
         ASSERT_EQ(scanned, bytewise) << testing::PrintToString(text);
+        ASSERT_EQ(output.view(), bytewise) << testing::PrintToString(text);
     }
 }
 
