@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto by_tokens = qf::detail::decode_config_by_tokens(text);
     QF_FUZZ_CHECK(config.has_value() == by_tokens.has_value(), "the compact look and the token steps agree");
     if (config) {
-        QF_FUZZ_CHECK(std::bit_cast<std::uint64_t>(config->temperature) ==
-                              std::bit_cast<std::uint64_t>(by_tokens->temperature) &&
-                          config->max_candidates == by_tokens->max_candidates && config->seed == by_tokens->seed,
-                      "the compact look reads the values the token steps read");
+        QF_FUZZ_CHECK(
+            std::bit_cast<std::uint64_t>(config->temperature) == std::bit_cast<std::uint64_t>(by_tokens->temperature) &&
+                config->max_candidates == by_tokens->max_candidates && config->seed == by_tokens->seed,
+            "the compact look reads the values the token steps read");
     } else {
         QF_FUZZ_CHECK(config.error().display() == by_tokens.error().display(), config.error().display().c_str());
     }

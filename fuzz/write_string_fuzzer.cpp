@@ -16,10 +16,10 @@
 #include "engine/content_writer.hpp"
 #include "engine/unicode_text.hpp"
 #include "fuzz_check.hpp"
-#include "quillforge/validation.hpp"
 #include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
+#include "quillforge/validation.hpp"
 
 namespace {
 
