@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/candidate_score.hpp"
+#include "engine/content_writer.hpp"
 #include "engine/unicode_text.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
@@ -255,6 +256,81 @@ void BM_EngineVsChain(benchmark::State& state) {
     state.counters["ratio"] = std::chrono::duration<double>(chain) / std::chrono::duration<double>(engine);
 }
 BENCHMARK(BM_EngineVsChain)
+    ->ArgNames({"flavour", "bytes"})
+    ->Args({0, 10 << 20})
+    ->Args({1, 10 << 20})
+    ->Args({2, 10 << 20});
+
+// The limit of the content loop alone: the same hash over the same bytes, with
+// each content's string walked by the one-pass content writer straight from
+// its place in the lore's text (found beforehand) and each block id hashed, but
+// none of the JSON structure read. Against the bare chain as above; what this
+// loses to the chain is the loop's own, the rest of EngineVsChain's gap is
+// the structure between contents.
+void BM_ContentLoopVsChain(benchmark::State& state) {
+    const Workload& w = workload_of(state);
+    struct Block {
+        std::string_view id;
+        std::size_t content;  // offset of the content's first byte in the text
+    };
+    std::vector<Block> blocks;
+    constexpr std::string_view kContent = R"(","content":")";
+    for (std::size_t at = w.json.find(kContent); at != std::string::npos; at = w.json.find(kContent, at + 1)) {
+        const std::size_t id_start = w.json.rfind('"', at - 1) + 1;
+        blocks.push_back({std::string_view(w.json).substr(id_start, at - id_start), at + kContent.size()});
+    }
+    std::string storage(w.json.size() + qf::kCandidateTextRoom, '\0');
+    using Clock = std::chrono::steady_clock;
+    Clock::duration chain{};
+    Clock::duration loop{};
+    std::uint64_t sink = 0;
+    const auto run_chain = [&] {
+        const auto start = Clock::now();
+        std::uint64_t hash = 0xcbf29ce484222325u ^ 42u;
+        for (const char c : w.hashed) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+        }
+        benchmark::DoNotOptimize(hash);
+        sink += hash;
+        chain += Clock::now() - start;
+    };
+    const auto run_loop = [&] {
+        const auto start = Clock::now();
+        std::uint64_t hash = 0xcbf29ce484222325u ^ 42u;
+        hash = qf::detail::fnv1a(hash, w.lore.id.data(), w.lore.id.size());
+        hash = qf::detail::fnv1a(hash, w.lore.title.data(), w.lore.title.size());
+        char* out = storage.data();
+        for (const Block& block : blocks) {
+            hash = qf::detail::fnv1a(hash, block.id.data(), block.id.size());
+            qf::json::Reader reader(std::string_view(w.json).substr(block.content));
+            qf::detail::ContentWriter writer(hash, out);
+            if (!reader.read_string_pieces(writer)) {
+                state.SkipWithError("a content did not read");
+                return;
+            }
+            out = writer.finish();
+            *out++ = ' ';
+            hash = writer.hash();
+        }
+        benchmark::DoNotOptimize(hash);
+        sink += hash + static_cast<std::uint64_t>(out - storage.data());
+        loop += Clock::now() - start;
+    };
+    bool chain_first = true;
+    for (auto _ : state) {
+        if (chain_first) {
+            run_chain();
+            run_loop();
+        } else {
+            run_loop();
+            run_chain();
+        }
+        chain_first = !chain_first;
+    }
+    benchmark::DoNotOptimize(sink);
+    state.counters["ratio"] = std::chrono::duration<double>(chain) / std::chrono::duration<double>(loop);
+}
+BENCHMARK(BM_ContentLoopVsChain)
     ->ArgNames({"flavour", "bytes"})
     ->Args({0, 10 << 20})
     ->Args({1, 10 << 20})
