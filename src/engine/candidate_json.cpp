@@ -155,8 +155,10 @@ struct CandidateStream {
         return is_blank(text);
     }
 
-    // A content read after its block's id: written as it is read.
-    Result<void, JsonError> stream_content(Reader& reader, bool& blank) {
+    // A content read after its block's id: written as it is read. The hash
+    // goes on from `state`, which a caller may have carried past the id in a
+    // register instead of through `hash`.
+    Result<void, JsonError> stream_content(Reader& reader, bool& blank, std::uint64_t state) {
         if (reader.peek() != '"') [[unlikely]] {
             return fail(unexpected_field(reader, FieldType::Text));
         }
@@ -166,7 +168,7 @@ struct CandidateStream {
         }
         // The escaped text is no longer than the string's rest, nor that than the lore's rest.
         const std::size_t rest = reader.text().size() - reader.index();
-        ContentWriter writer(hash.value(), out.room(rest + ContentWriter::kPieceBytes));
+        ContentWriter writer(state, out.room(rest + ContentWriter::kPieceBytes));
         if (auto read = reader.read_string_pieces(writer); !read) {
             return read;
         }
@@ -218,7 +220,7 @@ Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& blo
         block.content_waits = true;
         return block.waiting.decode(reader, block);
     }
-    return block.lore.stream_content(reader, block.content_blank);
+    return block.lore.stream_content(reader, block.content_blank, block.lore.hash.value());
 }
 
 // A block in the usual compact layout, `{"id":"...","content":"..."}`, is read
@@ -234,18 +236,24 @@ Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
         return entered;
     }
     reader.consume(kOpen.size() - 1);
-    if (auto id = block.id.decode(reader, block); !id) {
-        return id;
+    // The id as StreamedId reads it, its hash carried straight into the content's.
+    CandidateStream& lore = block.lore;
+    auto id = read_text(reader);
+    if (!id) {
+        return pass_error<void>(std::move(id));
     }
-    std::uint32_t given = 1;
-    if (reader.next_is(kThenContent)) {
-        reader.consume(kThenContent.size());
-        if (auto content = block.content.decode(reader, block); !content) {
-            return content;
-        }
-        given = 3;
+    block.id_blank = is_blank(*id);
+    block.id_read = true;
+    const std::uint64_t after_id = fnv1a(lore.hash.value(), id->data(), id->size());
+    if (!reader.next_is(kThenContent)) {
+        lore.hash.resume(after_id);
+        return decode_members(reader, block, 1, false);
     }
-    return decode_members(reader, block, given, false);
+    reader.consume(kThenContent.size());
+    if (auto content = lore.stream_content(reader, block.content_blank, after_id); !content) {
+        return content;
+    }
+    return decode_members(reader, block, 3, false);
 }
 
 Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& lore) {
