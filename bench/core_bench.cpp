@@ -3,12 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <chrono>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/candidate_score.hpp"
+#include "engine/content_writer.hpp"
 #include "engine/unicode_text.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
@@ -30,13 +32,18 @@ const Workload& workload(Flavour flavour, std::size_t size) {
     return it->second;
 }
 
-const Workload& workload_of(const benchmark::State& state) {
-    return workload(state.range(0) == 0 ? Flavour::Ascii : Flavour::Mixed, static_cast<std::size_t>(state.range(1)));
+Flavour flavour_of(std::int64_t arg) {
+    return arg == 0 ? Flavour::Ascii : arg == 1 ? Flavour::Mixed : Flavour::Escaped;
 }
 
+const Workload& workload_of(const benchmark::State& state) {
+    return workload(flavour_of(state.range(0)), static_cast<std::size_t>(state.range(1)));
+}
+
+// Flavour 0 is ASCII, 1 mixed, 2 escape-heavy.
 void sizes(benchmark::internal::Benchmark* bench) {
-    bench->ArgNames({"mixed", "bytes"});
-    for (int flavour : {0, 1}) {
+    bench->ArgNames({"flavour", "bytes"});
+    for (int flavour : {0, 1, 2}) {
         for (std::int64_t size : {std::int64_t{1} << 10, std::int64_t{1} << 20, std::int64_t{10} << 20}) {
             bench->Args({flavour, size});
         }
@@ -201,6 +208,134 @@ void BM_GenerateCandidateJson(benchmark::State& state) {
 }
 BENCHMARK(BM_GenerateCandidateJson)->Apply(sizes);
 
+// The engine against its limit, side by side: each round times the bare
+// seeded FNV-1a chain over exactly the bytes the candidate hash reads, then
+// generate_candidate_json into storage lent to it (as the binding lends a str's;
+// touched once beforehand, so that page faults are not counted), in alternating
+// order. `ratio` is the chain's time over the engine's: 1.0 is the limit.
+void BM_EngineVsChain(benchmark::State& state) {
+    const Workload& w = workload_of(state);
+    std::string storage(w.json.size() + qf::kCandidateTextRoom, '\0');
+    using Clock = std::chrono::steady_clock;
+    Clock::duration chain{};
+    Clock::duration engine{};
+    std::uint64_t sink = 0;
+    const auto run_chain = [&] {
+        const auto start = Clock::now();
+        std::uint64_t hash = 0xcbf29ce484222325u ^ 42u;
+        for (const char c : w.hashed) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+        }
+        benchmark::DoNotOptimize(hash);
+        sink += hash;
+        chain += Clock::now() - start;
+    };
+    const auto run_engine = [&] {
+        const auto start = Clock::now();
+        qf::json::Output out(storage.data(), storage.size());
+        auto done = qf::generate_candidate_json(w.json, qf::bench::kExampleConfig, out);
+        benchmark::DoNotOptimize(done);
+        sink += out.size();
+        engine += Clock::now() - start;
+    };
+    bool chain_first = true;
+    for (auto _ : state) {
+        if (chain_first) {
+            run_chain();
+            run_engine();
+        } else {
+            run_engine();
+            run_chain();
+        }
+        chain_first = !chain_first;
+    }
+    benchmark::DoNotOptimize(sink);
+    const auto rounds = static_cast<double>(state.iterations());
+    state.counters["chain_us"] = std::chrono::duration<double, std::micro>(chain).count() / rounds;
+    state.counters["engine_us"] = std::chrono::duration<double, std::micro>(engine).count() / rounds;
+    state.counters["ratio"] = std::chrono::duration<double>(chain) / std::chrono::duration<double>(engine);
+}
+BENCHMARK(BM_EngineVsChain)
+    ->ArgNames({"flavour", "bytes"})
+    ->Args({0, 10 << 20})
+    ->Args({1, 10 << 20})
+    ->Args({2, 10 << 20});
+
+// The limit of the content loop alone: the same hash over the same bytes, with
+// each content's string walked by the one-pass content writer straight from
+// its place in the lore's text (found beforehand) and each block id hashed, but
+// none of the JSON structure read. Against the bare chain as above; what this
+// loses to the chain is the loop's own, the rest of EngineVsChain's gap is
+// the structure between contents.
+void BM_ContentLoopVsChain(benchmark::State& state) {
+    const Workload& w = workload_of(state);
+    struct Block {
+        std::string_view id;
+        std::size_t content;  // offset of the content's first byte in the text
+    };
+    std::vector<Block> blocks;
+    constexpr std::string_view kContent = R"(","content":")";
+    for (std::size_t at = w.json.find(kContent); at != std::string::npos; at = w.json.find(kContent, at + 1)) {
+        const std::size_t id_start = w.json.rfind('"', at - 1) + 1;
+        blocks.push_back({std::string_view(w.json).substr(id_start, at - id_start), at + kContent.size()});
+    }
+    std::string storage(w.json.size() + qf::kCandidateTextRoom, '\0');
+    using Clock = std::chrono::steady_clock;
+    Clock::duration chain{};
+    Clock::duration loop{};
+    std::uint64_t sink = 0;
+    const auto run_chain = [&] {
+        const auto start = Clock::now();
+        std::uint64_t hash = 0xcbf29ce484222325u ^ 42u;
+        for (const char c : w.hashed) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+        }
+        benchmark::DoNotOptimize(hash);
+        sink += hash;
+        chain += Clock::now() - start;
+    };
+    const auto run_loop = [&] {
+        const auto start = Clock::now();
+        std::uint64_t hash = 0xcbf29ce484222325u ^ 42u;
+        hash = qf::detail::fnv1a(hash, w.lore.id.data(), w.lore.id.size());
+        hash = qf::detail::fnv1a(hash, w.lore.title.data(), w.lore.title.size());
+        char* out = storage.data();
+        for (const Block& block : blocks) {
+            hash = qf::detail::fnv1a(hash, block.id.data(), block.id.size());
+            qf::json::Reader reader(std::string_view(w.json).substr(block.content));
+            qf::detail::ContentWriter writer(hash, out);
+            if (!reader.read_string_pieces(writer)) {
+                state.SkipWithError("a content did not read");
+                return;
+            }
+            out = writer.finish();
+            *out++ = ' ';
+            hash = writer.hash();
+        }
+        benchmark::DoNotOptimize(hash);
+        sink += hash + static_cast<std::uint64_t>(out - storage.data());
+        loop += Clock::now() - start;
+    };
+    bool chain_first = true;
+    for (auto _ : state) {
+        if (chain_first) {
+            run_chain();
+            run_loop();
+        } else {
+            run_loop();
+            run_chain();
+        }
+        chain_first = !chain_first;
+    }
+    benchmark::DoNotOptimize(sink);
+    state.counters["ratio"] = std::chrono::duration<double>(chain) / std::chrono::duration<double>(loop);
+}
+BENCHMARK(BM_ContentLoopVsChain)
+    ->ArgNames({"flavour", "bytes"})
+    ->Args({0, 10 << 20})
+    ->Args({1, 10 << 20})
+    ->Args({2, 10 << 20});
+
 void BM_RenderLoreSummaryJson(benchmark::State& state) {
     const std::string& text = workload_of(state).json;
     for (auto _ : state) {
@@ -221,5 +356,20 @@ void BM_Example(benchmark::State& state) {
         static_cast<std::int64_t>(state.iterations() * (lore.size() + sizeof qf::bench::kExampleConfig - 1)));
 }
 BENCHMARK(BM_Example)->Name("GenerateCandidateJson/example");
+
+// The same into stack storage lent to the Output, as the binding runs small calls.
+void BM_ExampleLent(benchmark::State& state) {
+    const std::string_view lore = qf::bench::kExampleLore;
+    char storage[4096];
+    for (auto _ : state) {
+        qf::json::Output out(storage, sizeof storage);
+        auto done = qf::generate_candidate_json(lore, qf::bench::kExampleConfig, out);
+        benchmark::DoNotOptimize(done);
+        benchmark::DoNotOptimize(storage);
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * (lore.size() + sizeof qf::bench::kExampleConfig - 1)));
+}
+BENCHMARK(BM_ExampleLent)->Name("GenerateCandidateJson/example/lent");
 
 }  // namespace

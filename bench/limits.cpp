@@ -25,11 +25,13 @@ char* release(std::string&& text, std::size_t* size) {
 extern "C" {
 
 // The workload's JSON text and its hashed bytes, each in a malloc'd buffer that
-// qf_bench_free releases. `flavour` is 0 for ASCII, 1 for mixed.
+// qf_bench_free releases. `flavour` is 0 for ASCII, 1 for mixed, 2 for escape-heavy.
 [[gnu::visibility("default")]] int qf_bench_workload(int flavour, std::size_t size, char** json, std::size_t* json_size,
                                                      char** hashed, std::size_t* hashed_size) {
-    auto workload =
-        qf::bench::make_workload(flavour == 0 ? qf::bench::Flavour::Ascii : qf::bench::Flavour::Mixed, size);
+    const auto kind = flavour == 0   ? qf::bench::Flavour::Ascii
+                      : flavour == 1 ? qf::bench::Flavour::Mixed
+                                     : qf::bench::Flavour::Escaped;
+    auto workload = qf::bench::make_workload(kind, size);
     *json = release(std::move(workload.json), json_size);
     *hashed = release(std::move(workload.hashed), hashed_size);
     return *json != nullptr && *hashed != nullptr ? 0 : -1;

@@ -77,6 +77,14 @@ std::string make_content(Random& random, Flavour flavour) {
         append_sentence(content, random, flavour, 2 + random.below(6));
         content.append("\" she said.");
     }
+    // Dialogue and layout as many real texts have them: one to four escapes in
+    // every content, anywhere in it.
+    if (flavour == Flavour::Escaped) {
+        constexpr std::string_view kEscaped[] = {"\n", "\"", "\t", "\\", "\n\n"};
+        for (std::size_t i = 1 + random.below(4); i > 0; --i) {
+            content.insert(random.below(content.size() + 1), kEscaped[random.below(std::size(kEscaped))]);
+        }
+    }
     if (padded) {
         content.push_back(' ');
     }
@@ -86,7 +94,8 @@ std::string make_content(Random& random, Flavour flavour) {
 }  // namespace
 
 Workload make_workload(Flavour flavour, std::size_t size) {
-    Random random(0x51ED0000u + size * 2 + (flavour == Flavour::Mixed ? 1 : 0));
+    Random random(0x51ED0000u + size * 2 + (flavour == Flavour::Mixed ? 1 : 0) +
+                  (flavour == Flavour::Escaped ? 0x1000000u : 0));
     Workload workload;
     NarrativeLore& lore = workload.lore;
     lore.id = flavour == Flavour::Mixed ? "Saga of the Fjörð 🌊" : "Saga of the Northern Tide";

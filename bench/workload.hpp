@@ -10,8 +10,9 @@
 namespace qf::bench {
 
 enum class Flavour {
-    Ascii,  // ASCII prose
-    Mixed,  // prose with non-ASCII letters, emoji, and escapes in about one string in ten
+    Ascii,    // ASCII prose
+    Mixed,    // prose with non-ASCII letters, emoji, and escapes in about one string in ten
+    Escaped,  // ASCII prose in which every content holds escapes (quotes, line breaks, tabs, backslashes)
 };
 
 struct Workload {

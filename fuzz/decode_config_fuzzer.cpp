@@ -1,10 +1,13 @@
 // decode_config on any bytes: it must fail cleanly or give a configuration
 // with a finite temperature whose fields, written back as JSON, decode to the
 // same values (the temperature exactly where the reader's steps are exact).
+// Its look for the compact form must give what the token steps give.
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
 
+#include "engine/decode_record.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/json/writer.hpp"
@@ -12,6 +15,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = qf::fuzz::as_text(data, size);
     auto config = qf::decode_config(text);
+    auto by_tokens = qf::detail::decode_config_by_tokens(text);
+    QF_FUZZ_CHECK(config.has_value() == by_tokens.has_value(), "the compact look and the token steps agree");
+    if (config) {
+        QF_FUZZ_CHECK(
+            std::bit_cast<std::uint64_t>(config->temperature) == std::bit_cast<std::uint64_t>(by_tokens->temperature) &&
+                config->max_candidates == by_tokens->max_candidates && config->seed == by_tokens->seed,
+            "the compact look reads the values the token steps read");
+    } else {
+        QF_FUZZ_CHECK(config.error().display() == by_tokens.error().display(), config.error().display().c_str());
+    }
     if (!config) {
         qf::fuzz::check_decode_error(config.error(), text);
         return 0;

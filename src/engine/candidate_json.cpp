@@ -1,14 +1,17 @@
 // Candidate generation from JSON texts to JSON text. The lore is read once: as
 // each block is decoded its bytes go through the hash and its trimmed content
 // is appended to the output text, so the merged content is never built apart
-// from the output. The hash and the output begin with the lore's id and title;
-// blocks that come before those are kept (views into the text, copies of the
-// escaped ones) until both are known.
+// from the output. A content read after its block's id is written while it is
+// read, in one loop with the hash (content_writer.hpp). The hash and the
+// output begin with the lore's id and title; blocks that come before those are
+// kept (views into the text, copies of the escaped ones) until both are known,
+// and so is a content that comes before its block's id.
 #include <functional>
 #include <vector>
 
 #include "candidate_score.hpp"
 #include "candidate_text.hpp"
+#include "content_writer.hpp"
 #include "decode_record.hpp"
 #include "lore_facts.hpp"
 #include "quillforge/codec.hpp"
@@ -56,12 +59,41 @@ struct StableText {
     [[gnu::noinline]] void keep(std::string_view text) { decoded.assign(text); }
 };
 
-struct StreamBlock {
+// A block read before the lore's id or title.
+struct EarlyBlock {
     StableText id;
     StableText content;
 };
 
 struct CandidateStream;
+struct StreamBlock;
+
+// A block's id once the text has started: hashed at once, only its blank test kept.
+struct StreamedId {
+    static constexpr FieldType kFieldType = FieldType::Text;
+    Result<void, JsonError> decode(Reader& reader, StreamBlock& block);
+};
+
+// A block's content once the text has started: written as it is read when
+// the block's id came first, else kept until the block ends.
+struct StreamedContent {
+    static constexpr FieldType kFieldType = FieldType::Text;
+    Result<void, JsonError> decode(Reader& reader, StreamBlock& block);
+};
+
+struct StreamBlock {
+    StreamedId id;
+    StreamedContent content;
+
+    CandidateStream& lore;
+    bool id_read = false;
+    bool id_blank = false;
+    bool content_blank = false;
+    bool content_waits = false;  // read before the id: in `waiting` until the block ends
+    StableText waiting;
+
+    explicit StreamBlock(CandidateStream& lore_) : lore(lore_) {}
+};
 
 // The lore's blocks, handed to the stream as they are read.
 struct StreamedBlocks {
@@ -82,7 +114,7 @@ struct CandidateStream {
     LoreFacts facts;
     json::Output& out;  // the candidate's text up to the merged content's last piece
     bool started = false;
-    std::vector<StreamBlock> early_blocks;  // read before the id or the title
+    std::vector<EarlyBlock> early_blocks;  // read before the id or the title
 
     CandidateStream(std::size_t lore_size_, std::uint64_t seed_, json::Output& out_)
         : lore_size(lore_size_), seed(seed_), hash(seed_), out(out_) {}
@@ -106,29 +138,54 @@ struct CandidateStream {
         started = true;
     }
 
-    void add(const StreamBlock& block) {
-        const std::string_view content = block.content.text();
-        hash.update(block.id.text());
-        hash.update(content);
-        facts.add_block(is_blank(block.id.text()), is_blank(content));
-        if (facts.blocks > 1) {
+    // A whole content that was kept: hashed, tested, trimmed and written; true when blank.
+    bool add_content(const StableText& content) {
+        const std::string_view text = content.text();
+        hash.update(text);
+        if (facts.blocks != 0) {
             out.push_back(' ');
         }
-        const std::string_view piece = trim_white_space(content);
+        const std::string_view piece = trim_white_space(text);
         // A string read straight from the text holds nothing that needs an escape.
-        if (block.content.escaped) {
+        if (content.escaped) {
             json::write_escaped(out, piece);
         } else {
             out.append(piece);
         }
+        return is_blank(text);
+    }
+
+    // A content read after its block's id: written as it is read. The hash
+    // goes on from `state`, which a caller may have carried past the id in a
+    // register instead of through `hash`.
+    Result<void, JsonError> stream_content(Reader& reader, bool& blank, std::uint64_t state) {
+        if (reader.peek() != '"') [[unlikely]] {
+            return fail(unexpected_field(reader, FieldType::Text));
+        }
+        reader.consume_peeked();
+        if (facts.blocks != 0) {
+            out.push_back(' ');
+        }
+        // The escaped text is no longer than the string's rest, nor that than the lore's rest.
+        const std::size_t rest = reader.text().size() - reader.index();
+        ContentWriter writer(state, out.room(rest + ContentWriter::kPieceBytes));
+        if (auto read = reader.read_string_pieces(writer); !read) {
+            return read;
+        }
+        out.advance_to(writer.finish());
+        hash.resume(writer.hash());
+        blank = writer.blank();
+        return {};
     }
 
     // After the whole lore was read: the blocks that waited for the id and the title.
     void add_early_blocks() {
         if (!started) {
             start();
-            for (const StreamBlock& block : early_blocks) {
-                add(block);
+            for (const EarlyBlock& block : early_blocks) {
+                hash.update(block.id.text());
+                const bool id_blank = is_blank(block.id.text());
+                facts.add_block(id_blank, add_content(block.content));
             }
         }
     }
@@ -138,7 +195,7 @@ struct CandidateStream {
         static constexpr auto kBeforeScore = "\"}" + json_key(kHybridCandidateInfo, "score");
         static constexpr auto kBeforeRationale = json_key(kHybridCandidateInfo, "rationale") + "\"";
         out.append(kBeforeScore.text());
-        json::write_f64(out, candidate_score(hash.value(), temperature));
+        json::write_millionths(out, candidate_score_millionths(hash.value(), temperature));
         out.append(kBeforeRationale.text());
         append_rationale(out, facts.blocks, title.text(), seed, [](json::Output& text, std::string_view title) {
             json::write_escaped(text, title);
@@ -147,17 +204,114 @@ struct CandidateStream {
     }
 };
 
+Result<void, JsonError> StreamedId::decode(Reader& reader, StreamBlock& block) {
+    auto read = read_text(reader);
+    if (!read) {
+        return pass_error<void>(std::move(read));
+    }
+    block.lore.hash.update(*read);
+    block.id_blank = is_blank(*read);
+    block.id_read = true;
+    return {};
+}
+
+Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& block) {
+    if (!block.id_read) [[unlikely]] {
+        block.content_waits = true;
+        return block.waiting.decode(reader, block);
+    }
+    return block.lore.stream_content(reader, block.content_blank, block.lore.hash.value());
+}
+
+// A block in the usual compact layout, `{"id":"...","content":"..."}`, is read
+// with one look at each run of fixed bytes instead of token by token, so that
+// the little work between two contents stays in the shadow of the hash chain.
+// The looks consume only what the token steps would have read without an
+// error, and the steps take over wherever the layout differs, so errors and
+// their positions are the steps' own.
+Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
+    static constexpr std::string_view kOpen = R"({"id":)";
+    static constexpr std::string_view kThenContent = R"(,"content":)";
+    if (auto entered = reader.enter(); !entered) {
+        return entered;
+    }
+    reader.consume(kOpen.size() - 1);
+    // The id as StreamedId reads it, its hash carried straight into the content's.
+    CandidateStream& lore = block.lore;
+    auto id = read_text(reader);
+    if (!id) {
+        return pass_error<void>(std::move(id));
+    }
+    block.id_blank = is_blank(*id);
+    block.id_read = true;
+    const std::uint64_t after_id = fnv1a(lore.hash.value(), id->data(), id->size());
+    if (!reader.next_is(kThenContent)) {
+        lore.hash.resume(after_id);
+        return decode_members(reader, block, 1, false);
+    }
+    reader.consume(kThenContent.size());
+    if (auto content = lore.stream_content(reader, block.content_blank, after_id); !content) {
+        return content;
+    }
+    return decode_members(reader, block, 3, false);
+}
+
 Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& lore) {
-    StreamBlock block;
     // In the usual order the id and the title are known: the text starts here.
     if (lore.id.given && lore.title.given) {
         lore.start();
-        return decode_each(reader, block, [&](const StreamBlock& decoded) { lore.add(decoded); });
+        StreamBlock block(lore);
+        const auto take = [&](StreamBlock& decoded) {
+            if (decoded.content_waits) [[unlikely]] {
+                decoded.content_blank = lore.add_content(decoded.waiting);
+                decoded.content_waits = false;
+            }
+            lore.facts.add_block(decoded.id_blank, decoded.content_blank);
+            decoded.id_read = false;
+        };
+        // decode_each, with the compact layout's blocks read at one look.
+        if (reader.peek() != '[') {
+            return fail(reader.unexpected(expected_description(FieldType::RecordList)));
+        }
+        if (auto entered = reader.enter(); !entered) {
+            return entered;
+        }
+        for (bool first = true;; first = false) {
+            if (!first && reader.next_is(R"(,{"id":)")) {
+                reader.consume(1);
+            } else if (!(first && reader.next_is(R"({"id":)"))) {
+                auto more = reader.next_element(first);
+                if (!more) {
+                    return pass_error<void>(std::move(more));
+                }
+                if (!*more) {
+                    break;
+                }
+                if (auto decoded = decode_record(reader, block); !decoded) {
+                    return decoded;
+                }
+                take(block);
+                continue;
+            }
+            if (auto decoded = stream_block(reader, block); !decoded) {
+                return decoded;
+            }
+            take(block);
+        }
+        reader.leave();
+        return {};
     }
-    return decode_each(reader, block, [&](const StreamBlock& decoded) { lore.early_blocks.push_back(decoded); });
+    EarlyBlock block;
+    return decode_each(reader, block, [&](const EarlyBlock& decoded) { lore.early_blocks.push_back(decoded); });
 }
 
 }  // namespace
+
+template <>
+struct Binding<EarlyBlock> {
+    static constexpr const RecordInfo& info = kNarrativeBlockInfo;
+    static constexpr auto members = std::make_tuple(&EarlyBlock::id, &EarlyBlock::content);
+};
 
 template <>
 struct Binding<StreamBlock> {

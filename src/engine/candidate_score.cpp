@@ -5,15 +5,6 @@
 
 namespace qf::detail {
 
-void SeededFnv1a::update(std::string_view bytes) noexcept {
-    constexpr std::uint64_t kPrime = 0x100000001b3;
-    std::uint64_t state = state_;
-    for (const char c : bytes) {
-        state = (state ^ static_cast<unsigned char>(c)) * kPrime;
-    }
-    state_ = state;
-}
-
 std::uint64_t candidate_hash(const NarrativeLore& lore, std::uint64_t seed) noexcept {
     SeededFnv1a hash(seed);
     hash.update(lore.id);
@@ -28,12 +19,27 @@ std::uint64_t candidate_hash(const NarrativeLore& lore, std::uint64_t seed) noex
 // Every step is rounded to double before the next. No multiply feeds an add,
 // so there is nothing a compiler could fuse; the divisions by powers of ten are
 // not exact reciprocals and stay divisions without -ffast-math.
-double candidate_score(std::uint64_t hash, double temperature) noexcept {
+namespace {
+
+double capped_fraction(std::uint64_t hash, double temperature) noexcept {
     const double fraction = static_cast<double>(hash % 10000) / 10000.0;
     const double factor = temperature / 10.0 + 1.0;
-    const double capped = std::min(factor * fraction, 1.0);
+    return std::min(factor * fraction, 1.0);
+}
+
+}  // namespace
+
+double candidate_score(std::uint64_t hash, double temperature) noexcept {
     // std::round breaks ties away from zero.
-    return std::round(capped * 1000000.0) / 1000000.0;
+    return std::round(capped_fraction(hash, temperature) * 1000000.0) / 1000000.0;
+}
+
+std::uint32_t candidate_score_millionths(std::uint64_t hash, double temperature) noexcept {
+    // The temperature is checked (0 to 2) before a score is made, so the
+    // rounded value is a whole number from 0 to 1e6; the clamp only keeps the
+    // conversion defined for any input.
+    const double rounded = std::round(capped_fraction(hash, temperature) * 1000000.0);
+    return rounded >= 0.0 && rounded <= 1000000.0 ? static_cast<std::uint32_t>(rounded) : 0;
 }
 
 }  // namespace qf::detail

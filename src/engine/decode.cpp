@@ -1,4 +1,9 @@
 // decode_lore and decode_config: one whole text, one record.
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "candidate_text.hpp"
 #include "decode_record.hpp"
 #include "quillforge/codec.hpp"
 
@@ -129,7 +134,55 @@ Result<Record, json::JsonError> decode_record_text(std::string_view text) {
     return record;
 }
 
+// A configuration in its usual compact form, {"temperature":...,
+// "max_candidates":...,"seed":...} and nothing after it, read with one look at
+// each run of fixed bytes and the same number steps as the token steps would
+// take. False for anything else, errors included: the token steps then read
+// the text from its start, and report what they find.
+bool decode_compact_config(std::string_view text, LabConfig& out) {
+    static constexpr auto kTemperature = json_key(kLabConfigInfo, "temperature");
+    static constexpr auto kMaxCandidates = json_key(kLabConfigInfo, "max_candidates");
+    static constexpr auto kSeed = json_key(kLabConfigInfo, "seed");
+    Reader reader(text);
+    const auto number_after = [&](std::string_view key) -> std::optional<json::Number> {
+        if (!reader.next_is(key)) {
+            return std::nullopt;
+        }
+        reader.consume(key.size());
+        if (!starts_number(reader.peek())) {
+            return std::nullopt;
+        }
+        auto number = reader.read_number();
+        return number ? std::optional<json::Number>(*number) : std::nullopt;
+    };
+    const auto temperature = number_after(kTemperature.text());
+    if (!temperature) {
+        return false;
+    }
+    const auto max_candidates = number_after(kMaxCandidates.text());
+    if (!max_candidates || max_candidates->kind != json::Number::Kind::Unsigned ||
+        max_candidates->unsigned_value > std::numeric_limits<std::uint32_t>::max()) {
+        return false;
+    }
+    const auto seed = number_after(kSeed.text());
+    if (!seed || seed->kind != json::Number::Kind::Unsigned || !reader.next_is("}")) {
+        return false;
+    }
+    reader.consume(1);
+    if (!reader.finish()) {
+        return false;
+    }
+    out.temperature = temperature->to_double();
+    out.max_candidates = static_cast<std::uint32_t>(max_candidates->unsigned_value);
+    out.seed = seed->unsigned_value;
+    return true;
+}
+
 }  // namespace
+
+Result<LabConfig, json::JsonError> decode_config_by_tokens(std::string_view text) {
+    return decode_record_text<LabConfig>(text);
+}
 
 }  // namespace detail
 
@@ -137,8 +190,42 @@ Result<NarrativeLore, json::JsonError> decode_lore(std::string_view text) {
     return detail::decode_record_text<NarrativeLore>(text);
 }
 
+namespace {
+
+// The last configuration text that this thread decoded, with its record: most
+// callers pass the same configuration with every call, and get its record
+// back after one comparison. Per thread, so it needs no lock; of fixed size,
+// so it never grows; and only a text that decoded is kept, so decoding is
+// what finds every error.
+struct LastConfig {
+    static constexpr std::size_t kMaxText = 120;
+    std::size_t size = 0;  // 0 while there is none
+    char text[kMaxText];
+    LabConfig config;
+};
+thread_local LastConfig last_config;
+
+}  // namespace
+
 Result<LabConfig, json::JsonError> decode_config(std::string_view text) {
-    return detail::decode_record_text<LabConfig>(text);
+    LastConfig& last = last_config;
+    if (text.size() == last.size && text.size() != 0 && std::memcmp(text.data(), last.text, text.size()) == 0) {
+        return last.config;
+    }
+    LabConfig config;
+    if (!detail::decode_compact_config(text, config)) {
+        auto decoded = detail::decode_config_by_tokens(text);
+        if (!decoded) {
+            return decoded;
+        }
+        config = *decoded;
+    }
+    if (text.size() <= LastConfig::kMaxText) {
+        std::memcpy(last.text, text.data(), text.size());
+        last.size = text.size();
+        last.config = config;
+    }
+    return config;
 }
 
 }  // namespace qf

@@ -3,6 +3,7 @@
 // only ties each declared field, by position, to its member.
 #pragma once
 
+#include <bit>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -183,15 +184,28 @@ Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t in
     return decode_member(reader, out.*std::get<I>(Binding<Record>::members), out);
 }
 
+// Consumes the plain key of field `field` (see Reader::consume_key), its name
+// a constant, so that the comparison is a few loads.
+template <class Record, std::size_t I = 0>
+bool consume_field_key(Reader& reader, int field) {
+    if constexpr (I < Binding<Record>::info.fields.size()) {
+        if (field == static_cast<int>(I)) {
+            constexpr std::string_view name = Binding<Record>::info.fields[I].name;
+            return reader.consume_key(name);
+        }
+        return consume_field_key<Record, I + 1>(reader, field);
+    } else {
+        return false;
+    }
+}
+
+// The members of an object from the reader's position on, up to its "}":
+// `given` holds the fields already read, `first` whether none was.
 template <class Record>
-Result<void, JsonError> decode_object(Reader& reader, Record& out) {
+Result<void, JsonError> decode_members(Reader& reader, Record& out, std::uint32_t given, bool first) {
     using B = Binding<Record>;
     const RecordInfo& info = B::info;
-    if (auto entered = reader.enter(); !entered) {
-        return entered;
-    }
-    std::uint32_t given = 0;
-    for (bool first = true;; first = false) {
+    for (;; first = false) {
         auto more = reader.next_key(first);
         if (!more) {
             return pass_error<void>(std::move(more));
@@ -199,14 +213,19 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
         if (!*more) {
             break;
         }
-        auto key = reader.read_string();
-        if (!key) {
-            return pass_error<void>(std::move(key));
-        }
-        const int field = match_field(info, *key);
-        if (field >= 0 && (given & (1u << field)) != 0) {
-            reader.consume_if_next('}');
-            return fail(field_error(reader, "duplicate field `", info.fields[field].name));
+        // Keys mostly come in declared order: the first field not yet given is
+        // tried at one look, before the key is read and matched.
+        int field = std::countr_one(given);
+        if (!consume_field_key<Record>(reader, field)) {
+            auto key = reader.read_string();
+            if (!key) {
+                return pass_error<void>(std::move(key));
+            }
+            field = match_field(info, *key);
+            if (field >= 0 && (given & (1u << field)) != 0) {
+                reader.consume_if_next('}');
+                return fail(field_error(reader, "duplicate field `", info.fields[field].name));
+            }
         }
         if (auto colon = reader.read_colon(); !colon) {
             return colon;
@@ -228,6 +247,14 @@ Result<void, JsonError> decode_object(Reader& reader, Record& out) {
         return fail(missing_field(reader, info, given));
     }
     return {};
+}
+
+template <class Record>
+Result<void, JsonError> decode_object(Reader& reader, Record& out) {
+    if (auto entered = reader.enter(); !entered) {
+        return entered;
+    }
+    return decode_members(reader, out, 0, true);
 }
 
 template <class Record>
@@ -268,6 +295,9 @@ Result<void, JsonError> decode_record(Reader& reader, Record& out) {
         return fail(unexpected_record(reader, Binding<Record>::info));
     }
 }
+
+// decode_config without its look for the compact form: the reference for it.
+Result<LabConfig, JsonError> decode_config_by_tokens(std::string_view text);
 
 // Reads the whole text as one record; only whitespace may follow it.
 template <class Record>

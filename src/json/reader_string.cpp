@@ -23,30 +23,6 @@ int hex_value(char c) noexcept {
     return -1;
 }
 
-// The escape character after a backslash for the one-letter escapes, 0 otherwise.
-char simple_escape(char letter) noexcept {
-    switch (letter) {
-    case '"':
-        return '"';
-    case '\\':
-        return '\\';
-    case '/':
-        return '/';
-    case 'b':
-        return '\b';
-    case 'f':
-        return '\f';
-    case 'n':
-        return '\n';
-    case 'r':
-        return '\r';
-    case 't':
-        return '\t';
-    default:
-        return 0;
-    }
-}
-
 void append_utf8(std::string& out, std::uint32_t code_point) {
     if (code_point < 0x80) {
         out.push_back(static_cast<char>(code_point));
@@ -135,7 +111,7 @@ Result<void, JsonError> Reader::decode_escape(std::size_t backslash, std::size_t
     }
     const char letter = text_[at];
     if (letter != 'u') {
-        const char decoded = simple_escape(letter);
+        const char decoded = Reader::simple_escape(letter);
         if (decoded == 0) {
             return failure_at<void>(kInvalidEscape, at + 1);
         }
@@ -186,6 +162,18 @@ Result<void, JsonError> Reader::decode_escape(std::size_t backslash, std::size_t
     return {};
 }
 
+Result<void, JsonError> Reader::stray_stop(std::size_t offset) const {
+    if (offset == text_.size()) {
+        return failure_at_end<void>(kEofString);
+    }
+    return failure_at<void>(kControlCharacter, offset + 1);
+}
+
+Result<void, JsonError> Reader::decode_escape_alone(std::size_t backslash, std::size_t& next) {
+    scratch_.clear();
+    return decode_escape(backslash, next);
+}
+
 // Tested, not decoded: a control byte is reported before itself, and the code
 // units of \u escapes are not examined.
 Result<void, JsonError> Reader::skip_string() {
@@ -217,7 +205,7 @@ Result<void, JsonError> Reader::skip_string() {
                 return failure_at<void>(kInvalidEscape, at + 5);
             }
             index_ = at + 5;
-        } else if (simple_escape(text_[at]) != 0) {
+        } else if (Reader::simple_escape(text_[at]) != 0) {
             index_ = at + 1;
         } else {
             return failure_at<void>(kInvalidEscape, at + 1);

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "engine/decode_record.hpp"
 #include "quillforge/codec.hpp"
 
 namespace {
@@ -54,6 +58,76 @@ TEST(DecodeConfig, AcceptedForms) {
     expect_config(R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":"\ud800"})", 0.7, 1, 1);
     expect_config(R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":"\udc00\ud800x"})", 0.7, 1, 1);
     expect_config("{\"temperature\":0.7,\"max_candidates\":1,\"seed\":1}\n   ", 0.7, 1, 1);
+}
+
+// decode_config reads the compact form at one look per run of fixed bytes;
+// every text near that form must give what the token steps give.
+TEST(DecodeConfig, CompactFormAgreesWithTheTokenSteps) {
+    const std::string_view texts[] = {
+        R"({"temperature":0.7,"max_candidates":3,"seed":42})",
+        R"({"temperature":-0.0,"max_candidates":0,"seed":0})",
+        R"({"temperature":2,"max_candidates":4294967295,"seed":18446744073709551615})",
+        R"({"temperature":2,"max_candidates":4294967296,"seed":1})",
+        R"({"temperature":2,"max_candidates":1,"seed":18446744073709551616})",
+        R"({"temperature":2,"max_candidates":-1,"seed":1})",
+        R"({"temperature":2,"max_candidates":1.0,"seed":1})",
+        R"({"temperature":2,"max_candidates":1,"seed":1e3})",
+        R"({"temperature":2,"max_candidates":1,"seed":-5})",
+        R"({"temperature":1e999,"max_candidates":1,"seed":1})",
+        R"({"temperature":01,"max_candidates":1,"seed":1})",
+        R"({"temperature":"0.7","max_candidates":1,"seed":1})",
+        R"({"temperature": 0.7,"max_candidates":1,"seed":1})",
+        R"({"temperature":0.7 ,"max_candidates":1,"seed":1})",
+        R"({"temperature":0.7,"max_candidates":1,"seed":1 })",
+        R"({"temperature":0.7,"max_candidates":1,"seed":1} )",
+        R"({"temperature":0.7,"max_candidates":1,"seed":1}x)",
+        R"({"temperature":0.7,"max_candidates":1,"seed":1,"x":2})",
+        R"({"temperature":0.7,"max_candidates":1,"seed":1,"seed":2})",
+        R"({"temperature":0.7,"max_candidates":1,"seed":1)",
+        R"({"temperature":0.7,"max_candidates":1,"seed":)",
+        R"({"temperature":0.7,"max_candidates":1,"seed")",
+        R"({"temperature":-,"max_candidates":1,"seed":1})",
+        R"({"temperature":0.7,"seed":1,"max_candidates":1})",
+        R"({"temperature":0.7})",
+    };
+    const auto outcome = [](const qf::Result<qf::LabConfig, qf::json::JsonError>& config) {
+        return config ? std::to_string(std::bit_cast<std::uint64_t>(config->temperature)) + " " +
+                            std::to_string(config->max_candidates) + " " + std::to_string(config->seed)
+                      : config.error().display();
+    };
+    for (std::string_view text : texts) {
+        EXPECT_EQ(outcome(qf::decode_config(text)), outcome(qf::detail::decode_config_by_tokens(text))) << text;
+    }
+}
+
+// decode_config keeps the last text each thread decoded: a text that differs in
+// any byte, or fails, must still be decoded, in every thread on its own.
+TEST(DecodeConfig, LastTextKeptPerThread) {
+    const std::string base = R"({"temperature":0.7,"max_candidates":3,"seed":42})";
+    for (int round = 0; round < 2; ++round) {
+        expect_config(base, 0.7, 3, 42);
+        std::string changed = base;
+        changed[changed.size() - 2] = '3';
+        expect_config(changed, 0.7, 3, 43);
+        EXPECT_EQ(config_error(base.substr(0, base.size() - 1)), "EOF while parsing an object at line 1 column 47");
+        expect_config(base + " ", 0.7, 3, 42);
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (std::uint64_t t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &wrong] {
+            for (std::uint64_t i = 0; i < 2000; ++i) {
+                const std::uint64_t seed = t * 10 + i % 3;
+                auto config =
+                    qf::decode_config(R"({"temperature":1.5,"max_candidates":9,"seed":)" + std::to_string(seed) + "}");
+                wrong += !config || config->seed != seed || config->temperature != 1.5 ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(DecodeConfig, Errors) {

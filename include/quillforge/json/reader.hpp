@@ -4,8 +4,10 @@
 // Line and column are computed only when an error is built.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -59,6 +61,24 @@ public:
     }
     // Consumes the byte that peek() returned.
     void consume_peeked() noexcept { ++index_; }
+    // True when the text goes on with exactly `bytes` (no whitespace skipped).
+    bool next_is(std::string_view bytes) const noexcept {
+        return text_.size() - index_ >= bytes.size() && text_.compare(index_, bytes.size(), bytes) == 0;
+    }
+    // Consumes `size` bytes that next_is() found.
+    void consume(std::size_t size) noexcept { index_ += size; }
+    // After a key's opening quotation mark: when the key is exactly `plain` (a
+    // name without stop bytes) written as it is, consumes it with its closing
+    // quotation mark, as read_string would have, and returns true.
+    bool consume_key(std::string_view plain) noexcept {
+        const std::size_t size = plain.size();
+        if (text_.size() - index_ <= size || text_[index_ + size] != '"' ||
+            std::memcmp(text_.data() + index_, plain.data(), size) != 0) {
+            return false;
+        }
+        index_ += size + 1;
+        return true;
+    }
 
     // Reads a string whose opening quotation mark was consumed. The view points
     // into the text when the string holds no escape, else into the scratch
@@ -73,6 +93,22 @@ public:
         }
         return read_string_slowly();
     }
+
+    // How many bytes of a string the reader hands over at a time (below).
+    static constexpr std::size_t kPieceBytes = 16;
+
+    // Reads a string whose opening quotation mark was consumed, handing what it
+    // stands for to `visitor` in order, without gathering it anywhere:
+    //   visitor.piece(p, n): the first n (at most kPieceBytes) of the
+    //     kPieceBytes readable bytes at p are the string's next bytes, as
+    //     written (no quotation mark, backslash or control byte among them);
+    //   visitor.tail(p, n): the same for n bytes past which nothing is readable
+    //     (the last bytes of the text);
+    //   visitor.escape(raw, decoded): an escape as written, and its bytes.
+    // Errors and their positions are read_string's; after one, the visitor has
+    // seen a part of the string. Inline, so that the visitor lives in registers.
+    template <class Visitor>
+    [[gnu::always_inline]] Result<void, JsonError> read_string_pieces(Visitor& visitor);
 
     // Reads a number at its "-" or first digit.
     Result<Number, JsonError> read_number();
@@ -187,6 +223,37 @@ private:
     [[gnu::cold, gnu::noinline]] Result<bool, JsonError> key_error(bool first, bool comma) const;
     [[gnu::cold, gnu::noinline]] Result<void, JsonError> colon_error() const;
 
+    // The one-letter escapes' bytes ('/' for "\/"), 0 for any other letter.
+    static constexpr char simple_escape(char letter) noexcept {
+        switch (letter) {
+        case '"':
+            return '"';
+        case '\\':
+            return '\\';
+        case '/':
+            return '/';
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        default:
+            return 0;
+        }
+    }
+
+    // The cold and the long steps of read_string_pieces, out of line: a stop
+    // byte that is neither a quotation mark nor a backslash, the end of the
+    // text inside a string, and an escape other than the one-letter ones
+    // (decoded into the scratch buffer; `next` becomes the offset after it).
+    [[gnu::cold, gnu::noinline]] Result<void, JsonError> stray_stop(std::size_t offset) const;
+    [[gnu::noinline]] Result<void, JsonError> decode_escape_alone(std::size_t backslash, std::size_t& next);
+
     // A string that the inline first look did not settle: long, escaped or wrong.
     Result<std::string_view, JsonError> read_string_slowly();
     Result<std::string_view, JsonError> read_string_escaped(std::size_t start, std::size_t stop);
@@ -201,5 +268,58 @@ private:
     std::uint8_t budget_ = kNestingBudget;
     std::string scratch_;  // decoded strings; the bracket stack while skipping
 };
+
+template <class Visitor>
+inline Result<void, JsonError> Reader::read_string_pieces(Visitor& visitor) {
+    const char* const data = text_.data();
+    const char* const end = data + text_.size();
+    const char* p = data + index_;
+    for (;;) {
+        const char* stop = nullptr;
+        if (end - p >= static_cast<std::ptrdiff_t>(kPieceBytes)) {
+#if defined(__SSE2__)
+            const auto mask =
+                static_cast<unsigned>(detail::string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+            const std::size_t plain = mask == 0 ? kPieceBytes : static_cast<std::size_t>(std::countr_zero(mask));
+#else
+            const auto plain = static_cast<std::size_t>(detail::find_string_stop_bytewise(p, p + kPieceBytes) - p);
+#endif
+            if (plain == kPieceBytes) [[likely]] {
+                visitor.piece(p, kPieceBytes);
+                p += kPieceBytes;
+                continue;
+            }
+            visitor.piece(p, plain);
+            stop = p + plain;
+        } else {
+            stop = detail::find_string_stop_bytewise(p, end);
+            visitor.tail(p, static_cast<std::size_t>(stop - p));
+            if (stop == end) {
+                return stray_stop(text_.size());
+            }
+        }
+        if (*stop == '"') {
+            index_ = static_cast<std::size_t>(stop - data) + 1;
+            return {};
+        }
+        if (*stop != '\\') [[unlikely]] {
+            return stray_stop(static_cast<std::size_t>(stop - data));
+        }
+        if (end - stop >= 2) {
+            if (const char decoded = simple_escape(stop[1]); decoded != 0) [[likely]] {
+                visitor.escape(std::string_view(stop, 2), std::string_view(&decoded, 1));
+                p = stop + 2;
+                continue;
+            }
+        }
+        std::size_t next = 0;
+        if (auto escape = decode_escape_alone(static_cast<std::size_t>(stop - data), next); !escape) {
+            return escape;
+        }
+        visitor.escape(std::string_view(stop, static_cast<std::size_t>(data + next - stop)),
+                       std::string_view(scratch_));
+        p = data + next;
+    }
+}
 
 }  // namespace qf::json
