@@ -1,0 +1,317 @@
+"""Many JSON Lines files at once, on a Dask cluster.
+
+``generate_files`` writes, for each input, the file that ``quillforge batch
+INPUTS -o OUTPUT_DIR`` writes: the candidates of the good lines, one per line,
+in input order, under the input's file name. The work is cut into shards (byte
+ranges of a file that start and end at line boundaries); each shard is one task,
+run on a worker through the public batch API, which writes the shard's
+candidates to a part file. The process that calls ``generate_files`` then joins
+each input's parts, in order, into its output.
+
+    >>> from quillforge.dask import generate_files
+    >>> summary = generate_files("lores/*.jsonl", config_json, "out")  # doctest: +SKIP
+    >>> for done in summary.inputs:  # doctest: +SKIP
+    ...     print(done.source, done.lines, done.written, done.failed)
+
+The workers must see the inputs and `output_dir` under the same paths as the
+caller (one machine, or a shared file system). Needs the ``dask`` extra:
+``pip install 'quillforge[dask]'``.
+
+A task writes its part through a temporary file that is renamed into place, and
+a shard's part is the same bytes whoever writes it. So when a worker dies mid-task
+and Dask runs the task again elsewhere (up to its
+``distributed.scheduler.allowed-failures`` times), the part holds the shard once:
+no line is lost or written twice. The outputs are replaced atomically too, and
+the parts are removed once joined, or when the run fails.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import glob
+import os
+import shutil
+import stat
+import tempfile
+import uuid
+from collections.abc import Iterable, Iterator
+from dataclasses import dataclass, field
+from typing import BinaryIO, NamedTuple
+
+# distributed is typed, but some of its entry points (Client, LocalCluster,
+# gather, cancel) carry no annotations: their calls are marked below.
+try:
+    import distributed
+except ImportError as missing:  # pragma: no cover - depends on the installation
+    raise ImportError("quillforge.dask needs the dask extra: pip install 'quillforge[dask]'") from missing
+
+from quillforge._output import AtomicOutput
+from quillforge.batch import Candidate, LineError, check_config, generate_lines, usable_jobs
+
+__all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
+
+# A file longer than this is cut into shards of about this many bytes: big
+# enough that a task's overhead (a few milliseconds) is lost in its work, small
+# enough that two workers share even a single file evenly.
+SHARD_BYTES = 4 << 20
+# Candidates written to a part at a time, to keep a task's memory bounded.
+_WRITE_LINES = 4096
+_SCAN_BYTES = 64 << 10
+
+Path = str | os.PathLike[str]
+
+
+@dataclass(frozen=True, slots=True)
+class InputSummary:
+    """What was done with one input: the counts that ``quillforge batch`` reports for it."""
+
+    source: str
+    destination: str
+    lines: int  # non-blank lines answered (written or failed)
+    written: int
+    failed: int
+    errors: list[LineError] = field(default_factory=list)  # numbered as the input's lines
+
+
+@dataclass(frozen=True, slots=True)
+class Summary:
+    """One `InputSummary` per input, in the order of the inputs."""
+
+    inputs: list[InputSummary]
+
+    @property
+    def lines(self) -> int:
+        return sum(done.lines for done in self.inputs)
+
+    @property
+    def written(self) -> int:
+        return sum(done.written for done in self.inputs)
+
+    @property
+    def failed(self) -> int:
+        return sum(done.failed for done in self.inputs)
+
+
+class _ShardResult(NamedTuple):
+    """A task's answer. `errors` are numbered from the shard's first line; the
+    caller renumbers them, knowing from `read` how many lines the shards before
+    held."""
+
+    read: int  # lines in the shard, blank ones included
+    lines: int
+    written: int
+    errors: list[LineError]
+
+
+# ---------------------------------------------------------------- the task
+
+
+def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -> _ShardResult:
+    """Answers the lines of `source` in bytes [start, end) and writes their
+    candidates to `part`, replacing it whole: a rerun writes the same bytes."""
+    with open(source, "rb") as file:
+        file.seek(start)
+        data = file.read(end - start)
+    if len(data) != end - start:
+        raise OSError(f"{source}: shorter than when the run started")
+    # Split on "\n" alone, as reading the file by lines does; a lone "\r" stays in its line.
+    lines = data.split(b"\n")
+    if lines[-1] == b"":
+        lines.pop()
+    del data
+    answered = written = 0
+    errors: list[LineError] = []
+    with AtomicOutput(part) as output:
+        texts: list[str] = []
+        for result in generate_lines(lines, config_json):
+            answered += 1
+            if isinstance(result, Candidate):
+                texts.append(result.text)
+                if len(texts) == _WRITE_LINES:
+                    written += _write(output.stream, texts)
+            else:
+                errors.append(result)
+        written += _write(output.stream, texts)
+        output.commit()
+    return _ShardResult(len(lines), answered, written, errors)
+
+
+def _write(out: BinaryIO, texts: list[str]) -> int:
+    """Writes `texts` one a line, as the command does, and empties the list."""
+    count = len(texts)
+    if count:
+        texts.append("")
+        out.write("\n".join(texts).encode("utf-8"))
+        texts.clear()
+    return count
+
+
+# ---------------------------------------------------------------- planning
+
+
+def _sources(inputs: Path | Iterable[Path]) -> list[str]:
+    if isinstance(inputs, (str, os.PathLike)):
+        pattern = os.fspath(inputs)
+        if not glob.has_magic(pattern):
+            return [pattern]
+        found = sorted(glob.glob(pattern))
+        if not found:
+            raise FileNotFoundError(f"{pattern}: no file matches")
+        return found
+    return [os.fspath(path) for path in inputs]
+
+
+def _next_line_start(file: BinaryIO, position: int, size: int) -> int:
+    """The first offset at or after `position` (> 0) that starts a line, or `size`."""
+    if position >= size:
+        return size
+    file.seek(position - 1)
+    while block := file.read(_SCAN_BYTES):
+        found = block.find(b"\n")
+        if found >= 0:
+            return min(file.tell() - len(block) + found + 1, size)
+    return size
+
+
+def _shard_ranges(source: str, shard_bytes: int) -> list[tuple[int, int]]:
+    with open(source, "rb") as file:
+        info = os.fstat(file.fileno())
+        if not stat.S_ISREG(info.st_mode):
+            raise OSError(f"{source}: not a regular file")
+        ranges = []
+        start = 0
+        while start < info.st_size:
+            end = _next_line_start(file, start + shard_bytes, info.st_size)
+            ranges.append((start, end))
+            start = end
+    return ranges
+
+
+def _destinations(sources: list[str], output_dir: str) -> list[str]:
+    names = [os.path.basename(source) for source in sources]
+    if len(set(names)) != len(names):
+        raise ValueError("two inputs have the same file name; their outputs would collide")
+    destinations = [os.path.join(output_dir, name) for name in names]
+    for source, destination in zip(sources, destinations, strict=True):
+        with contextlib.suppress(FileNotFoundError):
+            if os.path.samefile(source, destination):
+                raise ValueError(f"{destination}: is also the input {source}; choose another output")
+    return destinations
+
+
+# ---------------------------------------------------------------- the run
+
+
+@contextlib.contextmanager
+def _connected(client: distributed.Client | None) -> Iterator[distributed.Client]:
+    """The client given, else the current one, else a local cluster of one
+    single-threaded worker process per core, closed on the way out."""
+    if client is None:
+        with contextlib.suppress(ValueError):
+            client = distributed.default_client()  # type: ignore[no-untyped-call]
+    if client is not None:
+        yield client
+        return
+    with (
+        distributed.LocalCluster(  # type: ignore[no-untyped-call]
+            n_workers=usable_jobs(0),
+            threads_per_worker=1,  # the module holds the interpreter lock for small lores
+            processes=True,
+            host="127.0.0.1",
+            dashboard_address=None,
+        ) as cluster,
+        distributed.Client(cluster, set_as_default=False) as own,  # type: ignore[no-untyped-call]
+    ):
+        yield own
+
+
+def _join(parts: list[str], destination: str) -> None:
+    with AtomicOutput(destination) as output:
+        for part in parts:
+            with open(part, "rb") as file:
+                shutil.copyfileobj(file, output.stream, 1 << 20)
+        output.commit()
+    for part in parts:
+        os.unlink(part)
+
+
+def generate_files(
+    inputs: Path | Iterable[Path],
+    config_json: str,
+    output_dir: Path,
+    *,
+    client: distributed.Client | None = None,
+    shard_bytes: int = SHARD_BYTES,
+) -> Summary:
+    """Writes one output per input into `output_dir`, with the input's file name
+    and the bytes that ``quillforge batch INPUTS -o OUTPUT_DIR`` writes.
+
+    `inputs` is a list of paths, or one path or glob pattern (its matches taken
+    in sorted order). Files longer than `shard_bytes` are cut into shards at
+    line boundaries, each a task of its own. `client` is the Dask client to run
+    on; without one, the current client is used, or a local cluster is started
+    for the run and closed after it.
+
+    Lines that fail are not written: they are counted in the summary, with their
+    messages and input line numbers, and raise nothing. Raises the engine's
+    ValueError up front when the configuration would fail every line,
+    ValueError when two inputs share a file name or an output is its input, and
+    OSError when a file cannot be used.
+    """
+    if shard_bytes < 1:
+        raise ValueError("shard_bytes must be at least 1")
+    check_config(config_json)
+    sources = _sources(inputs)
+    folder = os.fspath(output_dir)
+    os.makedirs(folder, exist_ok=True)
+    destinations = _destinations(sources, folder)
+    plans = [_shard_ranges(source, shard_bytes) for source in sources]
+
+    run = uuid.uuid4().hex
+    with _connected(client) as dask_client:
+        parts_dir = tempfile.mkdtemp(prefix=".quillforge-", suffix=".parts", dir=folder)
+        futures: list[list[distributed.Future[_ShardResult]]] = []
+        try:
+            for i, (source, ranges) in enumerate(zip(sources, plans, strict=True)):
+                futures.append(
+                    [
+                        dask_client.submit(
+                            _run_shard,
+                            os.path.abspath(source),
+                            start,
+                            end,
+                            config_json,
+                            os.path.join(parts_dir, f"{i:06d}-{j:06d}.part"),
+                            key=f"quillforge-shard-{run}-{i}-{j}",
+                        )
+                        for j, (start, end) in enumerate(ranges)
+                    ]
+                )
+            summaries = []
+            for i, (source, destination) in enumerate(zip(sources, destinations, strict=True)):
+                results: list[_ShardResult] = dask_client.gather(futures[i])  # type: ignore[no-untyped-call]
+                futures[i] = []  # let the cluster forget them
+                _join([os.path.join(parts_dir, f"{i:06d}-{j:06d}.part") for j in range(len(results))], destination)
+                summaries.append(_summarise(source, destination, results))
+        finally:
+            pending = [future for shards in futures for future in shards]
+            if pending:
+                dask_client.cancel(pending)  # type: ignore[no-untyped-call]
+            shutil.rmtree(parts_dir, ignore_errors=True)
+    return Summary(summaries)
+
+
+def _summarise(source: str, destination: str, results: list[_ShardResult]) -> InputSummary:
+    errors: list[LineError] = []
+    before = 0  # lines in the shards already seen
+    for result in results:
+        errors.extend(LineError(before + error.line, error.message) for error in result.errors)
+        before += result.read
+    return InputSummary(
+        source=source,
+        destination=destination,
+        lines=sum(result.lines for result in results),
+        written=sum(result.written for result in results),
+        failed=len(errors),
+        errors=errors,
+    )
