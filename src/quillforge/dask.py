@@ -218,7 +218,11 @@ def _connected(client: distributed.Client | None) -> Iterator[distributed.Client
             threads_per_worker=1,  # the module holds the interpreter lock for small lores
             processes=True,
             host="127.0.0.1",
+            # No dashboard. The scheduler's small HTTP server (health, metrics)
+            # still starts: on loopback at a free port, not on 8787, which
+            # another cluster on the machine may hold.
             dashboard_address=None,
+            scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
         ) as cluster,
         distributed.Client(cluster, set_as_default=False) as own,  # type: ignore[no-untyped-call]
     ):
@@ -263,9 +267,9 @@ def generate_files(
     check_config(config_json)
     sources = _sources(inputs)
     folder = os.fspath(output_dir)
-    os.makedirs(folder, exist_ok=True)
     destinations = _destinations(sources, folder)
     plans = [_shard_ranges(source, shard_bytes) for source in sources]
+    os.makedirs(folder, exist_ok=True)
 
     run = uuid.uuid4().hex
     with _connected(client) as dask_client:
