@@ -53,7 +53,7 @@ __all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
 # A file longer than this is cut into shards of about this many bytes: big
 # enough that a task's overhead (a few milliseconds) is lost in its work, small
 # enough that two workers share even a single file evenly.
-SHARD_BYTES = 4 << 20
+SHARD_BYTES = 2 << 20
 # Candidates written to a part at a time, to keep a task's memory bounded.
 _WRITE_LINES = 4096
 _SCAN_BYTES = 64 << 10
@@ -121,18 +121,26 @@ def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -
     del data
     answered = written = 0
     errors: list[LineError] = []
-    with AtomicOutput(part) as output:
-        texts: list[str] = []
-        for result in generate_lines(lines, config_json):
-            answered += 1
-            if isinstance(result, Candidate):
-                texts.append(result.text)
-                if len(texts) == _WRITE_LINES:
-                    written += _write(output.stream, texts)
-            else:
-                errors.append(result)
-        written += _write(output.stream, texts)
-        output.commit()
+    # Written beside the part and renamed over it, but not flushed to disk: a
+    # part lives only until the join, and the joined output is.
+    descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(part), prefix=os.path.basename(part) + ".")
+    try:
+        with open(descriptor, "wb") as out:
+            texts: list[str] = []
+            for result in generate_lines(lines, config_json):
+                answered += 1
+                if isinstance(result, Candidate):
+                    texts.append(result.text)
+                    if len(texts) == _WRITE_LINES:
+                        written += _write(out, texts)
+                else:
+                    errors.append(result)
+            written += _write(out, texts)
+        os.replace(temporary, part)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
     return _ShardResult(len(lines), answered, written, errors)
 
 
@@ -229,16 +237,6 @@ def _connected(client: distributed.Client | None) -> Iterator[distributed.Client
         yield own
 
 
-def _join(parts: list[str], destination: str) -> None:
-    with AtomicOutput(destination) as output:
-        for part in parts:
-            with open(part, "rb") as file:
-                shutil.copyfileobj(file, output.stream, 1 << 20)
-        output.commit()
-    for part in parts:
-        os.unlink(part)
-
-
 def generate_files(
     inputs: Path | Iterable[Path],
     config_json: str,
@@ -285,7 +283,7 @@ def generate_files(
                             start,
                             end,
                             config_json,
-                            os.path.join(parts_dir, f"{i:06d}-{j:06d}.part"),
+                            _part(parts_dir, i, j),
                             key=f"quillforge-shard-{run}-{i}-{j}",
                         )
                         for j, (start, end) in enumerate(ranges)
@@ -293,9 +291,18 @@ def generate_files(
                 )
             summaries = []
             for i, (source, destination) in enumerate(zip(sources, destinations, strict=True)):
-                results: list[_ShardResult] = dask_client.gather(futures[i])  # type: ignore[no-untyped-call]
+                # Each part is copied as soon as it and those before it are done,
+                # while the workers go on with the rest.
+                results: list[_ShardResult] = []
+                with AtomicOutput(destination) as output:
+                    for j, future in enumerate(futures[i]):
+                        results.append(future.result())
+                        part = _part(parts_dir, i, j)
+                        with open(part, "rb") as file:
+                            shutil.copyfileobj(file, output.stream, 1 << 20)
+                        os.unlink(part)
+                    output.commit()
                 futures[i] = []  # let the cluster forget them
-                _join([os.path.join(parts_dir, f"{i:06d}-{j:06d}.part") for j in range(len(results))], destination)
                 summaries.append(_summarise(source, destination, results))
         finally:
             pending = [future for shards in futures for future in shards]
@@ -303,6 +310,10 @@ def generate_files(
                 dask_client.cancel(pending)  # type: ignore[no-untyped-call]
             shutil.rmtree(parts_dir, ignore_errors=True)
     return Summary(summaries)
+
+
+def _part(parts_dir: str, input_index: int, shard_index: int) -> str:
+    return os.path.join(parts_dir, f"{input_index:06d}-{shard_index:06d}.part")
 
 
 def _summarise(source: str, destination: str, results: list[_ShardResult]) -> InputSummary:
