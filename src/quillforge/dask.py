@@ -38,8 +38,8 @@ from collections.abc import Iterable, Iterator
 from dataclasses import dataclass, field
 from typing import BinaryIO, NamedTuple
 
-# distributed is typed, but some of its entry points (Client, LocalCluster,
-# gather, cancel) carry no annotations: their calls are marked below.
+# distributed is typed, but some of its entry points (LocalCluster, Client,
+# default_client, cancel) carry no annotations: their calls are marked below.
 try:
     import distributed
 except ImportError as missing:  # pragma: no cover - depends on the installation
@@ -271,7 +271,8 @@ def generate_files(
 
     run = uuid.uuid4().hex
     with _connected(client) as dask_client:
-        parts_dir = tempfile.mkdtemp(prefix=".quillforge-", suffix=".parts", dir=folder)
+        # An absolute path: a worker's working folder need not be the caller's.
+        parts_dir = tempfile.mkdtemp(prefix=".quillforge-", suffix=".parts", dir=os.path.abspath(folder))
         futures: list[list[distributed.Future[_ShardResult]]] = []
         try:
             for i, (source, ranges) in enumerate(zip(sources, plans, strict=True)):
