@@ -155,33 +155,34 @@ def test_without_a_client_a_local_cluster_is_started_and_closed(
 
 
 @pytest.mark.parametrize(
-    ("arguments", "error", "message"),
+    ("inputs", "config", "output", "error", "message"),
     [
-        (("*.none", CONFIG), FileNotFoundError, r"\*\.none: no file matches"),
-        (("a/x.jsonl b/x.jsonl", CONFIG), ValueError, "two inputs have the same file name"),
-        (("many.jsonl", '{"temperature":3,"max_candidates":3,"seed":1}'), ValueError, r"^validation failed: LabConfig"),
-        (("many.jsonl", "{"), ValueError, r"^serialization failed: EOF while parsing an object"),
-        (("missing.jsonl", CONFIG), FileNotFoundError, "missing.jsonl"),
+        ("*.none", CONFIG, "out", FileNotFoundError, r"\*\.none: no file matches"),
+        ("missing.jsonl", CONFIG, "out", FileNotFoundError, "missing.jsonl"),
+        ("a/x.jsonl b/x.jsonl", CONFIG, "out", ValueError, "two inputs have the same file name"),
+        ("a/x.jsonl", CONFIG, "a", ValueError, "is also the input"),
+        (
+            "a/x.jsonl",
+            '{"temperature":3,"max_candidates":3,"seed":1}',
+            "out",
+            ValueError,
+            "^validation failed: LabConfig",
+        ),
+        ("a/x.jsonl", "{", "out", ValueError, "^serialization failed: EOF while parsing an object"),
     ],
 )
 def test_refused_up_front_with_nothing_written(
-    tmp_path: Path, arguments: tuple[str, str], error: type[Exception], message: str
+    tmp_path: Path, inputs: str, config: str, output: str, error: type[Exception], message: str
 ) -> None:
-    for name in ("many.jsonl", "a/x.jsonl", "b/x.jsonl"):
+    for name in ("a/x.jsonl", "b/x.jsonl"):
         (tmp_path / name).parent.mkdir(exist_ok=True)
         (tmp_path / name).write_text(lore_line(0) + "\n", encoding="utf-8")
-    paths, config = arguments
-    inputs = [str(tmp_path / path) for path in paths.split()]
+    before = sorted(tmp_path.rglob("*"))
+    paths = [str(tmp_path / path) for path in inputs.split()]
     with pytest.raises(error, match=message):
-        generate_files(inputs[0] if len(inputs) == 1 else inputs, config, tmp_path / "out")
-    assert not (tmp_path / "out").exists()
-
-
-def test_an_output_that_is_its_input_is_refused(tmp_path: Path) -> None:
-    (tmp_path / "a.jsonl").write_text(lore_line(0) + "\n", encoding="utf-8")
-    with pytest.raises(ValueError, match="is also the input"):
-        generate_files([tmp_path / "a.jsonl"], CONFIG, tmp_path)
-    assert (tmp_path / "a.jsonl").read_text(encoding="utf-8") == lore_line(0) + "\n"
+        generate_files(paths[0] if len(paths) == 1 else paths, config, tmp_path / output)
+    assert sorted(tmp_path.rglob("*")) == before
+    assert (tmp_path / "a/x.jsonl").read_text(encoding="utf-8") == lore_line(0) + "\n"
 
 
 def test_a_worker_killed_mid_run_loses_and_repeats_no_line(tmp_path: Path) -> None:
