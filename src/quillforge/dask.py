@@ -3,10 +3,11 @@
 ``generate_files`` writes, for each input, the file that ``quillforge batch
 INPUTS -o OUTPUT_DIR`` writes: the candidates of the good lines, one per line,
 in input order, under the input's file name. The work is cut into shards (byte
-ranges of a file that start and end at line boundaries); each shard is one task,
-run on a worker through the public batch API, which writes the shard's
-candidates to a part file. The process that calls ``generate_files`` then joins
-each input's parts, in order, into its output.
+ranges of a file that start and end at line boundaries); each shard is one
+task, run on a worker through the public batch API (``run_file``, the command's
+own loop), which writes the shard's candidates to a part file. The process that
+calls ``generate_files`` then joins each input's parts, in order, into its
+output.
 
     >>> from quillforge.dask import generate_files
     >>> summary = generate_files("lores/*.jsonl", config_json, "out")  # doctest: +SKIP
@@ -29,6 +30,7 @@ from __future__ import annotations
 
 import contextlib
 import glob
+import io
 import os
 import shutil
 import stat
@@ -46,7 +48,7 @@ except ImportError as missing:  # pragma: no cover - depends on the installation
     raise ImportError("quillforge.dask needs the dask extra: pip install 'quillforge[dask]'") from missing
 
 from quillforge._output import AtomicOutput
-from quillforge.batch import Candidate, LineError, check_config, generate_lines, usable_jobs
+from quillforge.batch import FileReport, LineError, check_config, run_file, usable_jobs
 
 __all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
 
@@ -54,11 +56,9 @@ __all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
 # enough that a task's overhead (a few milliseconds) is lost in its work, small
 # enough that two workers share even a single file evenly.
 SHARD_BYTES = 2 << 20
-# Candidates written to a part at a time, to keep a task's memory bounded.
-_WRITE_LINES = 4096
 _SCAN_BYTES = 64 << 10
 
-Path = str | os.PathLike[str]
+StrPath = str | os.PathLike[str]
 
 
 @dataclass(frozen=True, slots=True)
@@ -114,50 +114,29 @@ def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -
         data = file.read(end - start)
     if len(data) != end - start:
         raise OSError(f"{source}: shorter than when the run started")
-    # Split on "\n" alone, as reading the file by lines does; a lone "\r" stays in its line.
-    lines = data.split(b"\n")
-    if lines[-1] == b"":
-        lines.pop()
-    del data
-    answered = written = 0
-    errors: list[LineError] = []
+    # Lines end at "\n" alone, as the command reads them; a lone "\r" stays in its line.
+    read = data.count(b"\n") + (not data.endswith(b"\n") and bool(data))
+    report = FileReport()
     # Written beside the part and renamed over it, but not flushed to disk: a
     # part lives only until the join, and the joined output is.
     descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(part), prefix=os.path.basename(part) + ".")
     try:
         with open(descriptor, "wb") as out:
-            texts: list[str] = []
-            for result in generate_lines(lines, config_json):
-                answered += 1
-                if isinstance(result, Candidate):
-                    texts.append(result.text)
-                    if len(texts) == _WRITE_LINES:
-                        written += _write(out, texts)
-                else:
-                    errors.append(result)
-            written += _write(out, texts)
+            # The command's own loop, on the shard's bytes: the same lines,
+            # answers and written bytes, numbered from the shard's first line.
+            run_file(io.BytesIO(data), out, config_json, report)
         os.replace(temporary, part)
     except BaseException:
         with contextlib.suppress(OSError):
             os.unlink(temporary)
         raise
-    return _ShardResult(len(lines), answered, written, errors)
-
-
-def _write(out: BinaryIO, texts: list[str]) -> int:
-    """Writes `texts` one a line, as the command does, and empties the list."""
-    count = len(texts)
-    if count:
-        texts.append("")
-        out.write("\n".join(texts).encode("utf-8"))
-        texts.clear()
-    return count
+    return _ShardResult(read, report.lines, report.written, report.errors)
 
 
 # ---------------------------------------------------------------- planning
 
 
-def _sources(inputs: Path | Iterable[Path]) -> list[str]:
+def _sources(inputs: StrPath | Iterable[StrPath]) -> list[str]:
     if isinstance(inputs, (str, os.PathLike)):
         pattern = os.fspath(inputs)
         if not glob.has_magic(pattern):
@@ -238,9 +217,9 @@ def _connected(client: distributed.Client | None) -> Iterator[distributed.Client
 
 
 def generate_files(
-    inputs: Path | Iterable[Path],
+    inputs: StrPath | Iterable[StrPath],
     config_json: str,
-    output_dir: Path,
+    output_dir: StrPath,
     *,
     client: distributed.Client | None = None,
     shard_bytes: int = SHARD_BYTES,
