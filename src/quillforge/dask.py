@@ -1,0 +1,312 @@
+"""Many JSON Lines files at once, on a Dask cluster.
+
+``generate_files`` writes, for each input, the file that ``quillforge batch
+INPUTS -o OUTPUT_DIR`` writes: the candidates of the good lines, one per line,
+in input order, under the input's file name. The work is cut into shards (byte
+ranges of a file that start and end at line boundaries); each shard is one
+task, run on a worker through the public batch API (``run_file``, the command's
+own loop), which writes the shard's candidates to a part file. The process that
+calls ``generate_files`` then joins each input's parts, in order, into its
+output.
+
+    >>> from quillforge.dask import generate_files
+    >>> summary = generate_files("lores/*.jsonl", config_json, "out")  # doctest: +SKIP
+    >>> for done in summary.inputs:  # doctest: +SKIP
+    ...     print(done.source, done.lines, done.written, done.failed)
+
+The workers must see the inputs and `output_dir` under the same paths as the
+caller (one machine, or a shared file system). Needs the ``dask`` extra:
+``pip install 'quillforge[dask]'``.
+
+A task writes its part through a temporary file that is renamed into place, and
+a shard's part is the same bytes whoever writes it. So when a worker dies mid-task
+and Dask runs the task again elsewhere (up to its
+``distributed.scheduler.allowed-failures`` times), the part holds the shard once:
+no line is lost or written twice. The outputs are replaced atomically too, and
+the parts are removed once joined, or when the run fails.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import glob
+import io
+import os
+import shutil
+import stat
+import tempfile
+import uuid
+from collections.abc import Iterable, Iterator
+from dataclasses import dataclass, field
+from typing import BinaryIO, NamedTuple
+
+# distributed is typed, but some of its entry points (LocalCluster, Client,
+# default_client, cancel) carry no annotations: their calls are marked below.
+try:
+    import distributed
+except ImportError as missing:  # pragma: no cover - depends on the installation
+    raise ImportError("quillforge.dask needs the dask extra: pip install 'quillforge[dask]'") from missing
+
+from quillforge._output import AtomicOutput
+from quillforge.batch import FileReport, LineError, check_config, run_file, usable_jobs
+
+__all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
+
+# A file longer than this is cut into shards of about this many bytes: big
+# enough that a task's overhead (a few milliseconds) is lost in its work, small
+# enough that two workers share even a single file evenly.
+SHARD_BYTES = 2 << 20
+_SCAN_BYTES = 64 << 10
+
+StrPath = str | os.PathLike[str]
+
+
+@dataclass(frozen=True, slots=True)
+class InputSummary:
+    """What was done with one input: the counts that ``quillforge batch`` reports for it."""
+
+    source: str
+    destination: str
+    lines: int  # non-blank lines answered (written or failed)
+    written: int
+    failed: int
+    errors: list[LineError] = field(default_factory=list)  # numbered as the input's lines
+
+
+@dataclass(frozen=True, slots=True)
+class Summary:
+    """One `InputSummary` per input, in the order of the inputs."""
+
+    inputs: list[InputSummary]
+
+    @property
+    def lines(self) -> int:
+        return sum(done.lines for done in self.inputs)
+
+    @property
+    def written(self) -> int:
+        return sum(done.written for done in self.inputs)
+
+    @property
+    def failed(self) -> int:
+        return sum(done.failed for done in self.inputs)
+
+
+class _ShardResult(NamedTuple):
+    """A task's answer. `errors` are numbered from the shard's first line; the
+    caller renumbers them, knowing from `read` how many lines the shards before
+    held."""
+
+    read: int  # lines in the shard, blank ones included
+    lines: int
+    written: int
+    errors: list[LineError]
+
+
+# ---------------------------------------------------------------- the task
+
+
+def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -> _ShardResult:
+    """Answers the lines of `source` in bytes [start, end) and writes their
+    candidates to `part`, replacing it whole: a rerun writes the same bytes."""
+    with open(source, "rb") as file:
+        file.seek(start)
+        data = file.read(end - start)
+    if len(data) != end - start:
+        raise OSError(f"{source}: shorter than when the run started")
+    # Lines end at "\n" alone, as the command reads them; a lone "\r" stays in its line.
+    read = data.count(b"\n") + (not data.endswith(b"\n") and bool(data))
+    report = FileReport()
+    # Written beside the part and renamed over it, but not flushed to disk: a
+    # part lives only until the join, and the joined output is.
+    descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(part), prefix=os.path.basename(part) + ".")
+    try:
+        with open(descriptor, "wb") as out:
+            # The command's own loop, on the shard's bytes: the same lines,
+            # answers and written bytes, numbered from the shard's first line.
+            run_file(io.BytesIO(data), out, config_json, report)
+        os.replace(temporary, part)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+    return _ShardResult(read, report.lines, report.written, report.errors)
+
+
+# ---------------------------------------------------------------- planning
+
+
+def _sources(inputs: StrPath | Iterable[StrPath]) -> list[str]:
+    if isinstance(inputs, (str, os.PathLike)):
+        pattern = os.fspath(inputs)
+        if not glob.has_magic(pattern):
+            return [pattern]
+        found = sorted(glob.glob(pattern))
+        if not found:
+            raise FileNotFoundError(f"{pattern}: no file matches")
+        return found
+    return [os.fspath(path) for path in inputs]
+
+
+def _next_line_start(file: BinaryIO, position: int, size: int) -> int:
+    """The first offset at or after `position` (> 0) that starts a line, or `size`."""
+    if position >= size:
+        return size
+    file.seek(position - 1)
+    while block := file.read(_SCAN_BYTES):
+        found = block.find(b"\n")
+        if found >= 0:
+            return min(file.tell() - len(block) + found + 1, size)
+    return size
+
+
+def _shard_ranges(source: str, shard_bytes: int) -> list[tuple[int, int]]:
+    with open(source, "rb") as file:
+        info = os.fstat(file.fileno())
+        if not stat.S_ISREG(info.st_mode):
+            raise OSError(f"{source}: not a regular file")
+        ranges = []
+        start = 0
+        while start < info.st_size:
+            end = _next_line_start(file, start + shard_bytes, info.st_size)
+            ranges.append((start, end))
+            start = end
+    return ranges
+
+
+def _destinations(sources: list[str], output_dir: str) -> list[str]:
+    names = [os.path.basename(source) for source in sources]
+    if len(set(names)) != len(names):
+        raise ValueError("two inputs have the same file name; their outputs would collide")
+    destinations = [os.path.join(output_dir, name) for name in names]
+    for source, destination in zip(sources, destinations, strict=True):
+        with contextlib.suppress(FileNotFoundError):
+            if os.path.samefile(source, destination):
+                raise ValueError(f"{destination}: is also the input {source}; choose another output")
+    return destinations
+
+
+# ---------------------------------------------------------------- the run
+
+
+@contextlib.contextmanager
+def _connected(client: distributed.Client | None) -> Iterator[distributed.Client]:
+    """The client given, else the current one, else a local cluster of one
+    single-threaded worker process per core, closed on the way out."""
+    if client is None:
+        with contextlib.suppress(ValueError):
+            client = distributed.default_client()  # type: ignore[no-untyped-call]
+    if client is not None:
+        yield client
+        return
+    with (
+        distributed.LocalCluster(  # type: ignore[no-untyped-call]
+            n_workers=usable_jobs(0),
+            threads_per_worker=1,  # the module holds the interpreter lock for small lores
+            processes=True,
+            host="127.0.0.1",
+            # No dashboard. The scheduler's small HTTP server (health, metrics)
+            # still starts: on loopback at a free port, not on 8787, which
+            # another cluster on the machine may hold.
+            dashboard_address=None,
+            scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+        ) as cluster,
+        distributed.Client(cluster, set_as_default=False) as own,  # type: ignore[no-untyped-call]
+    ):
+        yield own
+
+
+def generate_files(
+    inputs: StrPath | Iterable[StrPath],
+    config_json: str,
+    output_dir: StrPath,
+    *,
+    client: distributed.Client | None = None,
+    shard_bytes: int = SHARD_BYTES,
+) -> Summary:
+    """Writes one output per input into `output_dir`, with the input's file name
+    and the bytes that ``quillforge batch INPUTS -o OUTPUT_DIR`` writes.
+
+    `inputs` is a list of paths, or one path or glob pattern (its matches taken
+    in sorted order). Files longer than `shard_bytes` are cut into shards at
+    line boundaries, each a task of its own. `client` is the Dask client to run
+    on; without one, the current client is used, or a local cluster is started
+    for the run and closed after it.
+
+    Lines that fail are not written: they are counted in the summary, with their
+    messages and input line numbers, and raise nothing. Raises the engine's
+    ValueError up front when the configuration would fail every line,
+    ValueError when two inputs share a file name or an output is its input, and
+    OSError when a file cannot be used.
+    """
+    if shard_bytes < 1:
+        raise ValueError("shard_bytes must be at least 1")
+    check_config(config_json)
+    sources = _sources(inputs)
+    folder = os.fspath(output_dir)
+    destinations = _destinations(sources, folder)
+    plans = [_shard_ranges(source, shard_bytes) for source in sources]
+    os.makedirs(folder, exist_ok=True)
+
+    run = uuid.uuid4().hex
+    with _connected(client) as dask_client:
+        # An absolute path: a worker's working folder need not be the caller's.
+        parts_dir = tempfile.mkdtemp(prefix=".quillforge-", suffix=".parts", dir=os.path.abspath(folder))
+        futures: list[list[distributed.Future[_ShardResult]]] = []
+        try:
+            for i, (source, ranges) in enumerate(zip(sources, plans, strict=True)):
+                futures.append(
+                    [
+                        dask_client.submit(
+                            _run_shard,
+                            os.path.abspath(source),
+                            start,
+                            end,
+                            config_json,
+                            _part(parts_dir, i, j),
+                            key=f"quillforge-shard-{run}-{i}-{j}",
+                        )
+                        for j, (start, end) in enumerate(ranges)
+                    ]
+                )
+            summaries = []
+            for i, (source, destination) in enumerate(zip(sources, destinations, strict=True)):
+                # Each part is copied as soon as it and those before it are done,
+                # while the workers go on with the rest.
+                results: list[_ShardResult] = []
+                with AtomicOutput(destination) as output:
+                    for j, future in enumerate(futures[i]):
+                        results.append(future.result())
+                        part = _part(parts_dir, i, j)
+                        with open(part, "rb") as file:
+                            shutil.copyfileobj(file, output.stream, 1 << 20)
+                        os.unlink(part)
+                    output.commit()
+                futures[i] = []  # let the cluster forget them
+                summaries.append(_summarise(source, destination, results))
+        finally:
+            pending = [future for shards in futures for future in shards]
+            if pending:
+                dask_client.cancel(pending)  # type: ignore[no-untyped-call]
+            shutil.rmtree(parts_dir, ignore_errors=True)
+    return Summary(summaries)
+
+
+def _part(parts_dir: str, input_index: int, shard_index: int) -> str:
+    return os.path.join(parts_dir, f"{input_index:06d}-{shard_index:06d}.part")
+
+
+def _summarise(source: str, destination: str, results: list[_ShardResult]) -> InputSummary:
+    errors: list[LineError] = []
+    before = 0  # lines in the shards already seen
+    for result in results:
+        errors.extend(LineError(before + error.line, error.message) for error in result.errors)
+        before += result.read
+    return InputSummary(
+        source=source,
+        destination=destination,
+        lines=sum(result.lines for result in results),
+        written=sum(result.written for result in results),
+        failed=len(errors),
+        errors=errors,
+    )

@@ -1,0 +1,210 @@
+"""generate_files on a real two-process Dask cluster writes what `quillforge batch` writes."""
+
+from __future__ import annotations
+
+import os
+import signal
+import time
+from collections.abc import Iterator
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+
+distributed = pytest.importorskip("distributed")
+psutil = pytest.importorskip("psutil")  # a dependency of distributed
+
+from quillforge.batch import generate_file  # noqa: E402
+from quillforge.dask import Summary, generate_files  # noqa: E402
+
+from support import CONFIG, lore_line, run_cli  # noqa: E402
+
+# One of each kind of line the command must treat alike: good ones (one at the
+# end of the file with no line end), bad JSON, a lore that fails validation,
+# bytes that are not UTF-8, blank lines, "\r\n" ends and a lone "\r" inside a line.
+_MIXED = [
+    lore_line(1).encode() + b"\r\n",
+    b'{"id":"x",\r\n',
+    b"\n",
+    b" \t \r\n",
+    b'{"id":" ","title":"t","blocks":[]}\n',
+    b'{"id":"\xff","title":"t","blocks":[]}\n',
+    lore_line(2).encode() + b"\r \n",
+    b'{"id":"a\rb","title":"t","blocks":[]}\n',
+    lore_line(3).encode() + b"\n",
+]
+
+
+def _write_inputs(folder: Path) -> list[Path]:
+    folder.mkdir()
+    inputs = {
+        "many.jsonl": b"".join(lore_line(i).encode() + b"\n" for i in range(150)),
+        "mixed.jsonl": b"".join(_MIXED * 12) + lore_line(4).encode(),
+        "empty.jsonl": b"",
+        "one.jsonl": lore_line(5).encode(),
+    }
+    for name, data in inputs.items():
+        (folder / name).write_bytes(data)
+    return [folder / name for name in inputs]
+
+
+def _stderr_of(summary: Summary) -> list[str]:
+    """What the command says on standard error about the same run."""
+    said = []
+    for done in summary.inputs:
+        said += [f"quillforge: {done.source} line {error.line}: {error.message}" for error in done.errors]
+        said.append(
+            f"quillforge: {done.source}: {done.lines:,} lines, {done.written:,} written, {done.failed:,} failed"
+        )
+    return said
+
+
+def _files(folder: Path) -> dict[str, bytes]:
+    return {path.name: path.read_bytes() for path in sorted(folder.iterdir())}
+
+
+def _children() -> set[int]:
+    # The interpreter's multiprocessing resource tracker, started with the first
+    # spawned worker, serves the whole process and ends with it.
+    return {
+        child.pid
+        for child in psutil.Process().children(recursive=True)
+        if "multiprocessing.resource_tracker" not in " ".join(child.cmdline())
+    }
+
+
+def _wait_for_no_new_children(before: set[int]) -> None:
+    deadline = time.monotonic() + 10
+    while (left := _children() - before) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert not left, f"processes left behind: {left}"
+
+
+def _local_cluster() -> distributed.LocalCluster:
+    return distributed.LocalCluster(
+        n_workers=2,
+        threads_per_worker=1,
+        processes=True,
+        host="127.0.0.1",
+        dashboard_address=None,
+        scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},  # its HTTP server too on loopback, at a free port
+    )
+
+
+@pytest.fixture(scope="module")
+def client() -> Iterator[distributed.Client]:
+    before = _children()
+    with _local_cluster() as cluster, distributed.Client(cluster, set_as_default=False) as connected:
+        yield connected
+    _wait_for_no_new_children(before)
+
+
+@pytest.fixture(scope="module")
+def batch_run(tmp_path_factory: pytest.TempPathFactory) -> tuple[list[Path], dict[str, bytes], list[str]]:
+    """The inputs, and what the command writes for them: outputs and standard error."""
+    root = tmp_path_factory.mktemp("batch")
+    inputs = _write_inputs(root / "in")
+    result = run_cli("batch", *map(str, inputs), "-o", str(root / "cli"))
+    assert (result.returncode, result.stdout) == (1, "")
+    return inputs, _files(root / "cli"), result.stderr.splitlines()
+
+
+def _lines_in(path: Path) -> int:
+    data = path.read_bytes()
+    return data.count(b"\n") + (not data.endswith(b"\n") and bool(data))
+
+
+# From one line per task to one task per file (an empty file needs none); 1000
+# bytes puts shard ends inside lines, after a lone "\r" and among blank lines.
+@pytest.mark.parametrize("shard_bytes", [1, 1000, 1 << 20])
+def test_outputs_and_summary_are_those_of_the_command(
+    client: distributed.Client,
+    batch_run: tuple[list[Path], dict[str, bytes], list[str]],
+    tmp_path: Path,
+    shard_bytes: int,
+) -> None:
+    inputs, expected_files, expected_stderr = batch_run
+    with distributed.get_task_stream(client) as tasks:
+        summary = generate_files(inputs, CONFIG, tmp_path / "out", client=client, shard_bytes=shard_bytes)
+    assert _files(tmp_path / "out") == expected_files  # no part or temporary file beside them
+    assert _stderr_of(summary) == expected_stderr
+    lines, files = sum(map(_lines_in, inputs)), sum(path.stat().st_size > 0 for path in inputs)
+    expected_tasks = {1: range(lines, lines + 1), 1000: range(files + 1, lines), 1 << 20: range(files, files + 1)}
+    assert len(tasks.data) in expected_tasks[shard_bytes]
+
+
+def test_the_current_client_is_used_and_a_glob_names_the_inputs(
+    client: distributed.Client, batch_run: tuple[list[Path], dict[str, bytes], list[str]], tmp_path: Path
+) -> None:
+    inputs, expected_files, _ = batch_run
+    with client.as_current(), distributed.get_task_stream(client) as tasks:
+        summary = generate_files(str(inputs[0].parent / "*.jsonl"), CONFIG, tmp_path / "out", shard_bytes=4096)
+    assert _files(tmp_path / "out") == expected_files
+    assert [Path(done.source).name for done in summary.inputs] == sorted(expected_files)
+    assert len(tasks.data) > len(inputs)  # run here, in shards, not on a cluster of its own
+
+
+def test_without_a_client_a_local_cluster_is_started_and_closed(
+    batch_run: tuple[list[Path], dict[str, bytes], list[str]], tmp_path: Path
+) -> None:
+    inputs, expected_files, _ = batch_run
+    before = _children()
+    generate_files(inputs, CONFIG, tmp_path / "out")
+    assert _files(tmp_path / "out") == expected_files
+    _wait_for_no_new_children(before)
+
+
+@pytest.mark.parametrize(
+    ("inputs", "config", "output", "error", "message"),
+    [
+        ("*.none", CONFIG, "out", FileNotFoundError, r"\*\.none: no file matches"),
+        ("missing.jsonl", CONFIG, "out", FileNotFoundError, "missing.jsonl"),
+        ("a/x.jsonl b/x.jsonl", CONFIG, "out", ValueError, "two inputs have the same file name"),
+        ("a/x.jsonl", CONFIG, "a", ValueError, "is also the input"),
+        (
+            "a/x.jsonl",
+            '{"temperature":3,"max_candidates":3,"seed":1}',
+            "out",
+            ValueError,
+            "^validation failed: LabConfig",
+        ),
+        ("a/x.jsonl", "{", "out", ValueError, "^serialization failed: EOF while parsing an object"),
+    ],
+)
+def test_refused_up_front_with_nothing_written(
+    tmp_path: Path, inputs: str, config: str, output: str, error: type[Exception], message: str
+) -> None:
+    for name in ("a/x.jsonl", "b/x.jsonl"):
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        (tmp_path / name).write_text(lore_line(0) + "\n", encoding="utf-8")
+    before = sorted(tmp_path.rglob("*"))
+    paths = [str(tmp_path / path) for path in inputs.split()]
+    with pytest.raises(error, match=message):
+        generate_files(paths[0] if len(paths) == 1 else paths, config, tmp_path / output)
+    assert sorted(tmp_path.rglob("*")) == before
+    assert (tmp_path / "a/x.jsonl").read_text(encoding="utf-8") == lore_line(0) + "\n"
+
+
+def test_a_worker_killed_mid_run_loses_and_repeats_no_line(tmp_path: Path) -> None:
+    source = tmp_path / "big.jsonl"
+    source.write_text("".join(lore_line(i) + "\n" for i in range(30_000)), encoding="utf-8")
+    generate_file(source, tmp_path / "expected.jsonl", CONFIG)
+    before = _children()
+    with (
+        _local_cluster() as cluster,
+        distributed.Client(cluster, set_as_default=False) as connected,
+        ThreadPoolExecutor(1) as driver,
+    ):
+        victim, pid = sorted(connected.run(os.getpid).items())[0]
+        run = driver.submit(generate_files, [source], CONFIG, tmp_path / "out", client=connected, shard_bytes=64 << 10)
+        deadline = time.monotonic() + 60
+        while not [key for key in connected.processing().get(victim, []) if "quillforge-shard" in str(key)]:
+            assert time.monotonic() < deadline and not run.done(), "the worker never got a shard"
+            time.sleep(0.005)
+        os.kill(pid, signal.SIGKILL)
+        assert not run.done()  # killed while shards were still to run
+        summary = run.result(timeout=120)
+    assert (tmp_path / "out" / "big.jsonl").read_bytes() == (tmp_path / "expected.jsonl").read_bytes()
+    assert (summary.lines, summary.written, summary.failed) == (30_000, 30_000, 0)
+    assert os.listdir(tmp_path / "out") == ["big.jsonl"]
+    _wait_for_no_new_children(before)
