@@ -1,7 +1,6 @@
 #include "arguments.hpp"
 
 #include "text.hpp"
-#include "utf8_encode.hpp"
 
 namespace qf::py {
 
@@ -84,7 +83,7 @@ Result<void, PendingError> bind_arguments(const Signature& signature, PyObject* 
 
 namespace {
 
-Result<ArgumentText, PendingError> utf8_of(PyObject* argument) {
+Result<std::string_view, PendingError> utf8_of(PyObject* argument) {
     if (!PyUnicode_Check(argument)) {
         std::string type_name = "<failed to extract type name>";
         if (Ref name{PyType_GetQualName(Py_TYPE(argument))}) {
@@ -94,25 +93,12 @@ Result<ArgumentText, PendingError> utf8_of(PyObject* argument) {
         }
         return fail(type_error("'" + type_name + "' object cannot be converted to 'PyString'"));
     }
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(argument);
-    if (length >= kEncodeFrom && !PyUnicode_IS_ASCII(argument) &&
-        reinterpret_cast<PyCompactUnicodeObject*>(argument)->utf8 == nullptr) {
-        const std::size_t size =
-            utf8::encoded_size(PyUnicode_KIND(argument), PyUnicode_DATA(argument), static_cast<std::size_t>(length));
-        // A lone surrogate: CPython's own conversion raises its own error.
-        if (size != utf8::kHasSurrogate) {
-            auto owned = std::make_unique_for_overwrite<char[]>(size);
-            utf8::encode(
-                PyUnicode_KIND(argument), PyUnicode_DATA(argument), static_cast<std::size_t>(length), owned.get());
-            return ArgumentText(std::move(owned), size);
-        }
-    }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(argument, &size);
     if (data == nullptr) {
         return fail(PendingError::fetch());
     }
-    return ArgumentText(std::string_view(data, static_cast<std::size_t>(size)));
+    return std::string_view(data, static_cast<std::size_t>(size));
 }
 
 // A TypeError (exactly) becomes "argument '{name}': {text}", keeping its cause.
@@ -132,7 +118,7 @@ PendingError reword(PendingError error, std::string_view parameter) {
 
 }  // namespace
 
-Result<ArgumentText, PendingError> convert_argument(PyObject* argument, std::string_view parameter) {
+Result<std::string_view, PendingError> convert_argument(PyObject* argument, std::string_view parameter) {
     auto text = utf8_of(argument);
     if (!text) {
         return fail(reword(std::move(text).error(), parameter));

@@ -22,16 +22,15 @@ constexpr std::size_t kLendFrom = 4096;
 constexpr std::string_view kBlockParams[] = {"id", "content"};
 constexpr Signature kCreateBlock{"create_block_json()", kBlockParams, 2};
 
-// Every operation reads the arguments' UTF-8 texts for the call only
-// (arguments.hpp says where they live).
+// Every operation borrows the arguments' UTF-8 texts for the call: the
+// interpreter holds the argument strs, immutable, until the call returns.
 PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> NewRefOrError {
-        std::array<ArgumentText, 2> texts;
+        std::array<std::string_view, 2> texts;
         if (auto bound = bind_texts(kCreateBlock, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        const std::string_view id = texts[0].view();
-        const std::string_view content = texts[1].view();
+        const auto& [id, content] = texts;
         // The block's text is its two texts and a few bytes more, unless many
         // of their characters need escapes.
         const std::size_t size = id.size() + content.size();
@@ -45,12 +44,11 @@ constexpr Signature kGenerateCandidate{"generate_candidate_json()", kCandidatePa
 
 PyObject* generate_candidate_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> NewRefOrError {
-        std::array<ArgumentText, 2> texts;
+        std::array<std::string_view, 2> texts;
         if (auto bound = bind_texts(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        const std::string_view lore = texts[0].view();
-        const std::string_view config = texts[1].view();
+        const auto& [lore, config] = texts;
         const ResultPlan plan{lore.size() + config.size(),
                               lore.size() >= kLendFrom ? lore.size() + kCandidateTextRoom : 0};
         return run_to_str(plan, [&](json::Output& out) { return qf::generate_candidate_json(lore, config, out); });
@@ -62,14 +60,13 @@ constexpr Signature kRenderLoreSummary{"render_lore_summary_json()", kSummaryPar
 
 PyObject* render_lore_summary_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return call_boundary([&]() -> NewRefOrError {
-        std::array<ArgumentText, 1> texts;
+        std::array<std::string_view, 1> texts;
         if (auto bound = bind_texts(kRenderLoreSummary, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
         // A sentence: short, unless the title is long.
-        const std::string_view lore = texts[0].view();
-        const ResultPlan plan{lore.size(), 0};
-        return run_to_str(plan, [&](json::Output& out) { return qf::render_lore_summary_json(lore, out); });
+        const ResultPlan plan{texts[0].size(), 0};
+        return run_to_str(plan, [&](json::Output& out) { return qf::render_lore_summary_json(texts[0], out); });
     });
 }
 

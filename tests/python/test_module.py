@@ -208,20 +208,3 @@ def test_running_out_of_memory_for_a_result_raises_memory_error_quietly(function
         assert (done.returncode, done.stderr) == (0, ""), (headroom, done.stderr)
         outcomes.add(done.stdout.strip())
     assert outcomes <= {"MemoryError", "ok True"} and "MemoryError" in outcomes, outcomes
-
-
-@pytest.mark.parametrize("kind", ["latin-1", "ucs2", "ucs4"])
-def test_a_large_non_ascii_argument_is_read_whole_and_left_as_it_was(kind):
-    # Every width edge of UTF-8 that the str's kind can hold, among ASCII runs of every length up to 8.
-    edges = {
-        "latin-1": "\x7f\x80\xff",
-        "ucs2": "\x7f\x80\u07ff\u0800\uffff",
-        "ucs4": "\x7f\u07ff\u0800\U00010000\U0010ffff",
-    }
-    content = "".join(edges[kind] + "a" * (i % 9) for i in range(30_000))
-    size = sys.getsizeof(content)
-    block = _native.create_block_json("b", content)
-    assert json.loads(block)["content"] == content
-    assert sys.getsizeof(content) == size  # no UTF-8 copy kept inside it
-    with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
-        _native.create_block_json(content + "\ud800", 1)  # the first argument's error, before the second's
