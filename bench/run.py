@@ -24,8 +24,9 @@ import subprocess
 import sys
 import time
 import timeit
+from collections.abc import Callable
 from pathlib import Path
-from typing import Annotated, Any, Callable
+from typing import Annotated, Any
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -62,8 +63,17 @@ class Limits:
         """The lore's JSON text and the bytes the candidate hash reads."""
         text, text_size = ctypes.c_void_p(), ctypes.c_size_t()
         hashed, hashed_size = ctypes.c_void_p(), ctypes.c_size_t()
-        if self.lib.qf_bench_workload(FLAVOURS.index(flavour), size, ctypes.byref(text), ctypes.byref(text_size),
-                                      ctypes.byref(hashed), ctypes.byref(hashed_size)) != 0:
+        if (
+            self.lib.qf_bench_workload(
+                FLAVOURS.index(flavour),
+                size,
+                ctypes.byref(text),
+                ctypes.byref(text_size),
+                ctypes.byref(hashed),
+                ctypes.byref(hashed_size),
+            )
+            != 0
+        ):
             raise MemoryError("workload")
         try:
             return ctypes.string_at(text, text_size.value), ctypes.string_at(hashed, hashed_size.value)
@@ -231,7 +241,10 @@ def probe_memory(lib_path: str, name: str, flavour: str, size: int) -> dict[str,
 def measure_memory(lib: Path, name: str, flavour: str, size: int) -> dict[str, int]:
     out = subprocess.run(
         [sys.executable, __file__, "--lib", str(lib), "--probe", name, flavour, str(size)],
-        check=True, capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"},
+        check=True,
+        capture_output=True,
+        text=True,
+        env={**os.environ, "PYTHONHASHSEED": "0"},
     ).stdout
     return json.loads(out)
 
@@ -246,10 +259,17 @@ def small_texts(budget: float) -> list[dict[str, Any]]:
     decode_lore = peer_decoders()["msgspec (typed)"]
     # Every callable is bound to a name first, so that no attribute lookup is timed.
     ns: dict[str, Any] = {
-        "version": quillforge.version, "schema_bundle_json": quillforge.schema_bundle_json,
-        "create_block_json": quillforge.create_block_json, "dumps": json.dumps, "compact": (",", ":"),
-        "generate": quillforge.generate_candidate_json, "summary": quillforge.render_lore_summary_json,
-        "lore": EXAMPLE_LORE, "config": EXAMPLE_CONFIG, "ms_lore": decode_lore, "ms_config": decode_config,
+        "version": quillforge.version,
+        "schema_bundle_json": quillforge.schema_bundle_json,
+        "create_block_json": quillforge.create_block_json,
+        "dumps": json.dumps,
+        "compact": (",", ":"),
+        "generate": quillforge.generate_candidate_json,
+        "summary": quillforge.render_lore_summary_json,
+        "lore": EXAMPLE_LORE,
+        "config": EXAMPLE_CONFIG,
+        "ms_lore": decode_lore,
+        "ms_config": decode_config,
         "block": {"id": "b1", "content": "Hello"},
     }
     rows = [
@@ -280,21 +300,33 @@ def workloads(limits: Limits, lib: Path, quick: bool, budget: float) -> list[dic
             # Each sampler's first call also builds the UTF-8 copy that CPython keeps inside a non-ASCII str.
             samplers: dict[str, Callable[[], float]] = {
                 "generate_candidate_json": Sampler(
-                    "f(text, config)", {"f": quillforge.generate_candidate_json, "text": text, "config": EXAMPLE_CONFIG}),
-                "render_lore_summary_json": Sampler("f(text)", {"f": quillforge.render_lore_summary_json, "text": text}),
+                    "f(text, config)", {"f": quillforge.generate_candidate_json, "text": text, "config": EXAMPLE_CONFIG}
+                ),
+                "render_lore_summary_json": Sampler(
+                    "f(text)", {"f": quillforge.render_lore_summary_json, "text": text}
+                ),
             }
             for name, decode in peers.items():
                 samplers[name] = Sampler("f(text)", {"f": decode, "text": text})
             target = ctypes.create_string_buffer(len(raw))
             samplers["FNV-1a limit"] = LimitSampler(
-                lambda r: limits.lib.qf_bench_fnv1a(hashed, len(hashed), 42, r), len(hashed))
-            samplers["memcpy"] = LimitSampler(lambda r: limits.lib.qf_bench_memcpy(target, raw, len(raw), r), len(raw))
+                lambda r, hashed=hashed: limits.lib.qf_bench_fnv1a(hashed, len(hashed), 42, r), len(hashed)
+            )
+            samplers["memcpy"] = LimitSampler(
+                lambda r, target=target, raw=raw: limits.lib.qf_bench_memcpy(target, raw, len(raw), r), len(raw)
+            )
             row["seconds"] = interleaved(samplers, budget, min_rounds=3 if size >= 100 * MB else 5)
             row["hashed_bytes"] = len(hashed)
             if size == 100 * MB:
-                row["memory"] = {name: measure_memory(lib, name, flavour, size)
-                                 for name in ("generate_candidate_json", "render_lore_summary_json",
-                                              "orjson.loads", "msgspec (typed)")}
+                row["memory"] = {
+                    name: measure_memory(lib, name, flavour, size)
+                    for name in (
+                        "generate_candidate_json",
+                        "render_lore_summary_json",
+                        "orjson.loads",
+                        "msgspec (typed)",
+                    )
+                }
             results.append(row)
             del raw, hashed, text, target
             gc.collect()
@@ -302,8 +334,16 @@ def workloads(limits: Limits, lib: Path, quick: bool, budget: float) -> list[dic
     return results
 
 
-COLUMNS = ["generate_candidate_json", "render_lore_summary_json", "json.loads", "orjson.loads", "msgspec (typed)",
-           "pydantic v2", "FNV-1a limit", "memcpy"]
+COLUMNS = [
+    "generate_candidate_json",
+    "render_lore_summary_json",
+    "json.loads",
+    "orjson.loads",
+    "msgspec (typed)",
+    "pydantic v2",
+    "FNV-1a limit",
+    "memcpy",
+]
 
 
 def mbps(row: dict[str, Any], name: str) -> float:
@@ -326,23 +366,32 @@ def report(small: list[dict[str, Any]], rows: list[dict[str, Any]]) -> tuple[str
         lines.append(f"| {row['flavour']} {row['label']} | {row['bytes']:,} | " + " | ".join(cells) + " |")
     memory_rows = [row for row in rows if "memory" in row]
     if memory_rows:
-        lines.append("\n### Peak memory, 100 MB workloads (above the RSS just before the call; fresh process, see "
-                     "`probe_memory`)\n")
+        lines.append(
+            "\n### Peak memory, 100 MB workloads (above the RSS just before the call; fresh process, see "
+            "`probe_memory`)\n"
+        )
         lines.append("| workload | call | UTF-8 input | input str object | peak above | peak / UTF-8 input |")
         lines.append("|---|---|---:|---:|---:|---:|")
         for row in memory_rows:
             for name, m in row["memory"].items():
-                lines.append(f"| {row['flavour']} | {name} | {m['utf8_size'] / 1e6:,.0f} MB | "
-                             f"{m['str_size'] / 1e6:,.0f} MB | {m['peak_above_input'] / 1e6:,.0f} MB | "
-                             f"{m['peak_above_input'] / m['utf8_size']:.2f} |")
+                lines.append(
+                    f"| {row['flavour']} | {name} | {m['utf8_size'] / 1e6:,.0f} MB | "
+                    f"{m['str_size'] / 1e6:,.0f} MB | {m['peak_above_input'] / 1e6:,.0f} MB | "
+                    f"{m['peak_above_input'] / m['utf8_size']:.2f} |"
+                )
 
     by_name = {entry["name"]: entry["seconds"] for entry in small}
     checks: list[tuple[str, bool, str]] = []
+    block_ns = by_name['create_block_json("b1", "Hello")'] * 1e9
+    checks.append(('create_block_json("b1", "Hello") <= 80 ns', block_ns <= 80, f"{block_ns:.0f} ns"))
     dumps = by_name["json.dumps(block, separators=(',', ':'))"] / by_name['create_block_json("b1", "Hello")']
-    checks.append(("create_block_json vs json.dumps >= 15x", dumps >= 15, f"{dumps:.1f}x"))
+    checks.append(("create_block_json vs json.dumps >= 25x", dumps >= 25, f"{dumps:.1f}x"))
+    example_ns = by_name["generate_candidate_json(example)"] * 1e9
+    checks.append(("generate_candidate_json(example) <= 300 ns", example_ns <= 300, f"{example_ns:.0f} ns"))
     example = by_name["msgspec decode of the example's two texts"] / by_name["generate_candidate_json(example)"]
-    checks.append(("generate_candidate_json(example) faster than msgspec decoding its inputs", example > 1,
-                   f"{example:.2f}x"))
+    checks.append(
+        ("generate_candidate_json(example) vs msgspec's two typed decodes >= 2x", example >= 2, f"{example:.2f}x")
+    )
     for row in rows:
         where = f"{row['flavour']} {row['label']}"
         if row["label"] == "10 MB":
@@ -351,25 +400,44 @@ def report(small: list[dict[str, Any]], rows: list[dict[str, Any]]) -> tuple[str
             checks.append((f"summary vs msgspec >= 1.5x, {where}", ratio >= 1.5, f"{ratio:.2f}x"))
             ratio = summary / mbps(row, "orjson.loads")
             checks.append((f"summary vs orjson >= 3x, {where}", ratio >= 3, f"{ratio:.2f}x"))
+            bound = 0.9 if row["flavour"] == "ascii" else 0.5
             ratio = mbps(row, "generate_candidate_json") / mbps(row, "FNV-1a limit")
-            checks.append((f"generate vs FNV-1a limit >= 0.7, {where}", ratio >= 0.7, f"{ratio:.2f}"))
+            checks.append((f"generate vs FNV-1a limit >= {bound}, {where}", ratio >= bound, f"{ratio:.2f}"))
         if "memory" in row:
-            for name in ("generate_candidate_json", "render_lore_summary_json"):
-                m = row["memory"][name]
-                ratio = m["peak_above_input"] / m["utf8_size"]
-                checks.append((f"peak memory <= 3x input, {name}, {where}", ratio <= 3, f"{ratio:.2f}x"))
-    for flavour in FLAVOURS:
+            m = row["memory"]["generate_candidate_json"]
+            ratio = m["peak_above_input"] / m["utf8_size"]
+            if row["flavour"] == "ascii":
+                checks.append(
+                    (f"peak memory <= 1.0x input, generate_candidate_json, {where}", ratio <= 1.0, f"{ratio:.2f}x")
+                )
+    for flavour, within in (("ascii", 0.05), ("mixed", 0.15)):
         ends = {row["label"]: row for row in rows if row["flavour"] == flavour}
-        if "1 MB" in ends and "100 MB" in ends:
-            for name in ("generate_candidate_json", "render_lore_summary_json"):
-                ratio = mbps(ends["100 MB"], name) / mbps(ends["1 MB"], name)
-                checks.append((f"100 MB within 20% of 1 MB, {name}, {flavour}", ratio >= 0.8, f"{ratio:.2f}"))
-    lines.append("\n### Targets\n")
-    lines.append("| target | figure | met |")
-    lines.append("|---|---:|---|")
-    for name, met, figure in checks:
-        lines.append(f"| {name} | {figure} | {'yes' if met else 'NO'} |")
+        if "10 MB" in ends and "100 MB" in ends:
+            ratio = mbps(ends["100 MB"], "generate_candidate_json") / mbps(ends["10 MB"], "generate_candidate_json")
+            checks.append(
+                (
+                    f"generate, 100 MB within {within:.0%} of 10 MB per byte, {flavour}",
+                    ratio >= 1 - within,
+                    f"{ratio:.2f}",
+                )
+            )
     return "\n".join(lines), checks
+
+
+FLAVOUR_NAMES = {"0": "ascii", "1": "mixed", "2": "escape-heavy"}
+
+
+def engine_alone(path: Path) -> dict[str, float]:
+    """EngineVsChain's ratios at 10 MB from qf_core_bench's JSON output, when bench/run --core made it."""
+    if not path.exists():
+        return {}
+    ratios = {}
+    for entry in json.loads(path.read_text())["benchmarks"]:
+        name = entry["name"]
+        if name.startswith("BM_EngineVsChain/") and "bytes:10485760" in name:
+            flavour = FLAVOUR_NAMES.get(re.search(r"flavour:(\d)", name).group(1), name)
+            ratios[f"10 MB {flavour}"] = entry["ratio"]
+    return ratios
 
 
 def plot(rows: list[dict[str, Any]], path: Path) -> None:
@@ -379,13 +447,19 @@ def plot(rows: list[dict[str, Any]], path: Path) -> None:
     import matplotlib.pyplot as plt
 
     fig, axes = plt.subplots(1, 2, figsize=(15, 5.5), sharey=True)
-    for ax, flavour in zip(axes, FLAVOURS):
+    for ax, flavour in zip(axes, FLAVOURS, strict=True):
         mine = [row for row in rows if row["flavour"] == flavour]
         for name in COLUMNS:
             style = "--" if name in ("FNV-1a limit", "memcpy") else "-"
             width = 2.5 if name in ("generate_candidate_json", "render_lore_summary_json") else 1.2
-            ax.plot([row["bytes"] for row in mine], [mbps(row, name) for row in mine], style, marker="o",
-                    linewidth=width, label=name)
+            ax.plot(
+                [row["bytes"] for row in mine],
+                [mbps(row, name) for row in mine],
+                style,
+                marker="o",
+                linewidth=width,
+                label=name,
+            )
         ax.set_xscale("log")
         ax.set_yscale("log")
         ax.set_title(f"{flavour} lore texts")
@@ -429,16 +503,54 @@ def main() -> None:
     rows = workloads(Limits(lib), lib, args.quick, budget)
     text, checks = report(small, rows)
     # The result str builder against CPython's decoder (bench/str_from_utf8.py).
+    import batch_cost
     import str_from_utf8
+    import threads
 
-    strs = str_from_utf8.measure(Limits(lib), str_from_utf8.StrLib(str_from_utf8.find_strlib(args.strlib, lib)),
-                                 args.quick, budget)
+    strs = str_from_utf8.measure(
+        Limits(lib), str_from_utf8.StrLib(str_from_utf8.find_strlib(args.strlib, lib)), args.quick, budget
+    )
     text += "\n\n" + str_from_utf8.report(strs)
+    mixed = next(row for row in strs["rows"] if row["text"] == "mixed 10 MB")["seconds"]
+    ratio = mixed["bytes.decode"] / mixed["str_from_utf8"]
+    checks.append(("result str builder vs bytes.decode >= 3x, mixed 10 MB", ratio >= 3, f"{ratio:.2f}x"))
+    # Threads (bench/threads.py): two against one on 1 MB lores, beside a control.
+    scaling = threads.measure(Limits(lib), 3.0 if args.quick else 6.0)
+    text += "\n\n" + threads.report(scaling)
+    for row in scaling:
+        if row["name"].startswith("generate_candidate_json"):
+            ratio = row["two"] / row["one"]
+            checks.append((f"two threads >= 1.8x one, {row['name']}", ratio >= 1.8, f"{ratio:.2f}x"))
+    control = next(row for row in scaling if row["name"].startswith("control"))
+    checks.append(
+        (
+            "(control, not a target: sha256 over 10 MB, two threads against one)",
+            True,
+            f"{control['two'] / control['one']:.2f}x",
+        )
+    )
+    # The batch's own cost and --jobs (bench/batch_cost.py).
+    batch = batch_cost.measure(50_000 if args.quick else 200_000)
+    text += "\n\n" + batch_cost.report(batch)
+    ratio = batch["cpu"]["batch"] / batch["cpu"]["loop"]
+    checks.append(("batch --jobs 1 CPU <= 1.15x a plain loop's", ratio <= 1.15, f"{ratio:.2f}x"))
+    jobs = batch["1 MB"]["jobs"]
+    ratio = jobs["1"]["seconds"] / jobs["2"]["seconds"]
+    checks.append(("batch --jobs 2 faster than --jobs 1, 1 MB lores", ratio > 1, f"{ratio:.2f}x"))
+    # The engine alone against the bare chain (qf_core_bench, run by bench/run --core).
+    core = engine_alone(HERE / "results" / "core.json")
+    for name, ratio in core.items():
+        bound = 0.6 if name.endswith("escape-heavy") else 0.95
+        checks.append((f"engine alone vs the FNV-1a chain >= {bound}, {name}", ratio >= bound, f"{ratio:.2f}"))
+    text += "\n\n### Targets\n\n| target | figure | met |\n|---|---:|---|\n" + "\n".join(
+        f"| {name} | {figure} | {'yes' if met else 'NO'} |" for name, met, figure in checks
+    )
     out = Path(args.out)
     out.mkdir(parents=True, exist_ok=True)
     (out / "latest.md").write_text(f"Machine: {machine()}\n\n{text}\n")
-    (out / "latest.json").write_text(json.dumps({"machine": machine(), "small": small, "workloads": rows,
-                                                 "str_from_utf8": strs}, indent=1))
+    (out / "latest.json").write_text(
+        json.dumps({"machine": machine(), "small": small, "workloads": rows, "str_from_utf8": strs}, indent=1)
+    )
     plot(rows, out / "throughput.png")
     print(f"Machine: {machine()}\n")
     print(text)

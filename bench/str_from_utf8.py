@@ -16,11 +16,12 @@ import gc
 import resource
 import statistics
 import sys
+from collections.abc import Callable
 from pathlib import Path
-from typing import Any, Callable
+from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from run import MB, Limits, Sampler, find_lib, interleaved, machine  # noqa: E402
+from run import MB, Limits, Sampler, find_lib, interleaved, machine
 
 ISAS = ["portable", "sse2", "avx2", "avx512"]
 
@@ -85,23 +86,28 @@ def measure(limits: Limits, strlib: StrLib, quick: bool, budget: float) -> dict[
             "PyUnicode_FromStringAndSize": "api(data, size)",
             "str_from_utf8": "ours(data, size)",
         }
-        seconds = interleaved({name: Sampler(stmt, ns) for name, stmt in calls.items()}, budget,
-                              min_rounds=5 if len(data) > 50 * MB else 11)
+        seconds = interleaved(
+            {name: Sampler(stmt, ns) for name, stmt in calls.items()},
+            budget,
+            min_rounds=5 if len(data) > 50 * MB else 11,
+        )
         faults = {
-            "bytes.decode": minor_faults(lambda: data.decode("utf-8"), 5),
-            "PyUnicode_FromStringAndSize": minor_faults(lambda: api(data, len(data)), 5),
-            "str_from_utf8": minor_faults(lambda: lib.qf_bench_str_from_utf8(data, len(data)), 5),
+            "bytes.decode": minor_faults(lambda data=data: data.decode("utf-8"), 5),
+            "PyUnicode_FromStringAndSize": minor_faults(lambda data=data: api(data, len(data)), 5),
+            "str_from_utf8": minor_faults(lambda data=data: lib.qf_bench_str_from_utf8(data, len(data)), 5),
         }
-        rows.append({"text": label, "bytes": len(data), "chars": len(data.decode()), "seconds": seconds,
-                     "faults": faults})
+        rows.append(
+            {"text": label, "bytes": len(data), "chars": len(data.decode()), "seconds": seconds, "faults": faults}
+        )
         print(f"  measured {label}", file=sys.stderr, flush=True)
 
     # Each implementation of the two passes on the mixed text (no threshold).
     isa_calls = {}
     for index, name in enumerate(ISAS):
         if lib.qf_bench_build_str(mixed, len(mixed), index) is not None:
-            isa_calls[name] = Sampler(f"build(data, size, {index})",
-                                      {"build": lib.qf_bench_build_str, "data": mixed, "size": len(mixed)})
+            isa_calls[name] = Sampler(
+                f"build(data, size, {index})", {"build": lib.qf_bench_build_str, "data": mixed, "size": len(mixed)}
+            )
     isa_calls["bytes.decode"] = Sampler("data.decode('utf-8')", {"data": mixed})
     isas = interleaved(isa_calls, budget, min_rounds=7)
 
@@ -117,8 +123,13 @@ def measure(limits: Limits, strlib: StrLib, quick: bool, budget: float) -> dict[
             samples["measure"].append(lib.qf_bench_measure_loop(data, len(data), 0, rounds))
             samples["count only"].append(lib.qf_bench_measure_loop(data, len(data), 1, rounds))
             samples["build"].append(lib.qf_bench_str_loop(data, len(data), 1, rounds // 4))
-        validation.append({"text": label, "bytes": len(data),
-                           "ns": {name: statistics.median(values) for name, values in samples.items()}})
+        validation.append(
+            {
+                "text": label,
+                "bytes": len(data),
+                "ns": {name: statistics.median(values) for name, values in samples.items()},
+            }
+        )
 
     # Small sizes: CPython's decoder against the two passes, timed in the
     # library so that the ctypes call does not drown them.
@@ -131,19 +142,33 @@ def measure(limits: Limits, strlib: StrLib, quick: bool, budget: float) -> dict[
             for _ in range(9 if quick else 21):
                 for which in (0, 1):
                     samples[which].append(lib.qf_bench_str_loop(data, len(data), which, rounds))
-            threshold.append({"text": label, "bytes": len(data), "cpython_ns": statistics.median(samples[0]),
-                              "ours_ns": statistics.median(samples[1])})
-    return {"kernels": strlib.kernels, "rows": rows, "isas": isas, "mixed_bytes": len(mixed),
-            "validation": validation, "threshold": threshold}
+            threshold.append(
+                {
+                    "text": label,
+                    "bytes": len(data),
+                    "cpython_ns": statistics.median(samples[0]),
+                    "ours_ns": statistics.median(samples[1]),
+                }
+            )
+    return {
+        "kernels": strlib.kernels,
+        "rows": rows,
+        "isas": isas,
+        "mixed_bytes": len(mixed),
+        "validation": validation,
+        "threshold": threshold,
+    }
 
 
 def report(result: dict[str, Any]) -> str:
-    lines = [f"### Result str from UTF-8 (builder: {result['kernels']})\n",
-             "Throughput in MB/s of UTF-8 input; ratios are times (higher: the builder is faster); "
-             "faults are minor page faults per call.\n",
-             "| text | bytes | chars | bytes.decode | PyUnicode_FromStringAndSize | str_from_utf8 | vs decode | "
-             "vs FromStringAndSize | faults decode | faults FromStringAndSize | faults ours |",
-             "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    lines = [
+        f"### Result str from UTF-8 (builder: {result['kernels']})\n",
+        "Throughput in MB/s of UTF-8 input; ratios are times (higher: the builder is faster); "
+        "faults are minor page faults per call.\n",
+        "| text | bytes | chars | bytes.decode | PyUnicode_FromStringAndSize | str_from_utf8 | vs decode | "
+        "vs FromStringAndSize | faults decode | faults FromStringAndSize | faults ours |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+    ]
     for row in result["rows"]:
         s, f = row["seconds"], row["faults"]
         rate = {name: row["bytes"] / value / 1e6 for name, value in s.items()}
@@ -152,27 +177,41 @@ def report(result: dict[str, Any]) -> str:
             f"{rate['PyUnicode_FromStringAndSize']:,.0f} | {rate['str_from_utf8']:,.0f} | "
             f"{s['bytes.decode'] / s['str_from_utf8']:.2f}x | "
             f"{s['PyUnicode_FromStringAndSize'] / s['str_from_utf8']:.2f}x | "
-            f"{f['bytes.decode']:,.0f} | {f['PyUnicode_FromStringAndSize']:,.0f} | {f['str_from_utf8']:,.0f} |")
+            f"{f['bytes.decode']:,.0f} | {f['PyUnicode_FromStringAndSize']:,.0f} | {f['str_from_utf8']:,.0f} |"
+        )
     isas = result["isas"]
-    lines += ["\nEach implementation on the mixed 10 MB text (no threshold), against bytes.decode:\n",
-              "| implementation | ms | MB/s | vs decode |", "|---|---:|---:|---:|"]
+    lines += [
+        "\nEach implementation on the mixed 10 MB text (no threshold), against bytes.decode:\n",
+        "| implementation | ms | MB/s | vs decode |",
+        "|---|---:|---:|---:|",
+    ]
     for name, seconds in isas.items():
-        lines.append(f"| {name} | {seconds * 1e3:.2f} | {result['mixed_bytes'] / seconds / 1e6:,.0f} | "
-                     f"{isas['bytes.decode'] / seconds:.2f}x |")
-    lines += ["\nThe first pass with validation against the same pass counting only, and the whole build "
-              "(ms per call):\n",
-              "| text | measure | count only | validation's share | whole build | measure / build |",
-              "|---|---:|---:|---:|---:|---:|"]
+        lines.append(
+            f"| {name} | {seconds * 1e3:.2f} | {result['mixed_bytes'] / seconds / 1e6:,.0f} | "
+            f"{isas['bytes.decode'] / seconds:.2f}x |"
+        )
+    lines += [
+        "\nThe first pass with validation against the same pass counting only, and the whole build (ms per call):\n",
+        "| text | measure | count only | validation's share | whole build | measure / build |",
+        "|---|---:|---:|---:|---:|---:|",
+    ]
     for row in result["validation"]:
         ns = row["ns"]
-        lines.append(f"| {row['text']} | {ns['measure'] / 1e6:.3f} | {ns['count only'] / 1e6:.3f} | "
-                     f"{(ns['measure'] - ns['count only']) / ns['build']:.1%} of the build | "
-                     f"{ns['build'] / 1e6:.3f} | {ns['measure'] / ns['build']:.1%} |")
-    lines += ["\nSmall texts: PyUnicode_FromStringAndSize against the two passes (ns per call):\n",
-              "| text | bytes | CPython | two passes | CPython / two passes |", "|---|---:|---:|---:|---:|"]
+        lines.append(
+            f"| {row['text']} | {ns['measure'] / 1e6:.3f} | {ns['count only'] / 1e6:.3f} | "
+            f"{(ns['measure'] - ns['count only']) / ns['build']:.1%} of the build | "
+            f"{ns['build'] / 1e6:.3f} | {ns['measure'] / ns['build']:.1%} |"
+        )
+    lines += [
+        "\nSmall texts: PyUnicode_FromStringAndSize against the two passes (ns per call):\n",
+        "| text | bytes | CPython | two passes | CPython / two passes |",
+        "|---|---:|---:|---:|---:|",
+    ]
     for row in result["threshold"]:
-        lines.append(f"| {row['text']} | {row['bytes']:,} | {row['cpython_ns']:,.0f} | {row['ours_ns']:,.0f} | "
-                     f"{row['cpython_ns'] / row['ours_ns']:.2f} |")
+        lines.append(
+            f"| {row['text']} | {row['bytes']:,} | {row['cpython_ns']:,.0f} | {row['ours_ns']:,.0f} | "
+            f"{row['cpython_ns'] / row['ours_ns']:.2f} |"
+        )
     return "\n".join(lines)
 
 
@@ -184,8 +223,9 @@ def main() -> None:
     args = parser.parse_args()
     benchlib = find_lib(args.lib)
     print(f"machine: {machine()}", file=sys.stderr)
-    result = measure(Limits(benchlib), StrLib(find_strlib(args.strlib, benchlib)), args.quick,
-                     0.3 if args.quick else 1.0)
+    result = measure(
+        Limits(benchlib), StrLib(find_strlib(args.strlib, benchlib)), args.quick, 0.3 if args.quick else 1.0
+    )
     print(report(result))
 
 

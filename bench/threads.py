@@ -67,8 +67,11 @@ def measure(limits: Any, seconds: float) -> list[dict[str, Any]]:
 
 
 def report(rows: list[dict[str, Any]]) -> str:
-    lines = ["### Two threads against one (calls per second, 1 MB lores)\n", "| call | 1 thread | 2 threads | ratio |",
-             "|---|---:|---:|---:|"]
+    lines = [
+        "### Two threads against one (calls per second, 1 MB lores)\n",
+        "| call | 1 thread | 2 threads | ratio |",
+        "|---|---:|---:|---:|",
+    ]
     for row in rows:
         lines.append(f"| {row['name']} | {row['one']:,.1f} | {row['two']:,.1f} | {row['two'] / row['one']:.2f} |")
     return "\n".join(lines)

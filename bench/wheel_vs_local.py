@@ -52,15 +52,19 @@ def calls(text: str) -> dict[str, tuple[str, tuple[str, ...]]]:
     }
 
 
-def compare(modules: dict[str, ModuleType], rows: list[tuple[str, str, tuple[str, ...]]],
-            budget: float) -> list[tuple[str, float, float]]:
+def compare(
+    modules: dict[str, ModuleType], rows: list[tuple[str, str, tuple[str, ...]]], budget: float
+) -> list[tuple[str, float, float]]:
     """Seconds per call for each module on each row, the modules alternated."""
     for label, function, args in rows:
         results = {build: getattr(module, function)(*args) for build, module in modules.items()}
         if len(set(results.values())) != 1:
             sys.exit(f"{label}: the builds disagree")
-    samplers = {(label, build): Sampler("f(*args)", {"f": getattr(module, function), "args": args})
-                for label, function, args in rows for build, module in modules.items()}
+    samplers = {
+        (label, build): Sampler("f(*args)", {"f": getattr(module, function), "args": args})
+        for label, function, args in rows
+        for build, module in modules.items()
+    }
     seconds = interleaved(samplers, budget)
     return [(label, seconds[(label, "local")], seconds[(label, "wheel")]) for label, _, _ in rows]
 
@@ -100,8 +104,10 @@ def main() -> None:
                 if size > (MB if args.quick else 10 * MB):
                     continue
                 text = limits.workload(flavour, size)[0].decode()
-                rows = [(f"{name}, {flavour} {label}", function, call_args)
-                        for name, (function, call_args) in calls(text).items()]
+                rows = [
+                    (f"{name}, {flavour} {label}", function, call_args)
+                    for name, (function, call_args) in calls(text).items()
+                ]
                 table += compare(modules, rows, budget)
                 print(f"  measured {flavour} {label}", file=sys.stderr, flush=True)
 
