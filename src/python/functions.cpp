@@ -30,7 +30,10 @@ PyObject* create_block_json(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
         if (auto bound = bind_texts(kCreateBlock, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        const auto& [id, content] = texts;
+        // Views rather than a structured binding, which clang before 16 cannot
+        // capture in a lambda (the fuzz build uses clang 14).
+        const std::string_view id = texts[0];
+        const std::string_view content = texts[1];
         // The block's text is its two texts and a few bytes more, unless many
         // of their characters need escapes.
         const std::size_t size = id.size() + content.size();
@@ -48,7 +51,8 @@ PyObject* generate_candidate_json(PyObject*, PyObject* const* args, Py_ssize_t n
         if (auto bound = bind_texts(kGenerateCandidate, args, PyVectorcall_NARGS(nargsf), kwnames, texts); !bound) {
             return fail(std::move(bound).error());
         }
-        const auto& [lore, config] = texts;
+        const std::string_view lore = texts[0];
+        const std::string_view config = texts[1];
         const ResultPlan plan{lore.size() + config.size(),
                               lore.size() >= kLendFrom ? lore.size() + kCandidateTextRoom : 0};
         return run_to_str(plan, [&](json::Output& out) { return qf::generate_candidate_json(lore, config, out); });
