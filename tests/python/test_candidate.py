@@ -7,7 +7,6 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-import quillforge
 from quillforge import _native
 
 generate = _native.generate_candidate_json
@@ -116,47 +115,6 @@ def test_error_order(lore_json, config_json, message):
     assert raised.value.args == (message,)
 
 
-@pytest.mark.parametrize(
-    ("args", "kwargs", "error", "message"),
-    [
-        (
-            (),
-            {},
-            TypeError,
-            "generate_candidate_json() missing 2 required positional arguments: 'lore_json' and 'config_json'",
-        ),
-        (
-            ("a", "b", "c"),
-            {"extra": 1},
-            TypeError,
-            "generate_candidate_json() takes 2 positional arguments but 3 were given",
-        ),
-        (("a",), {"extra": "b"}, TypeError, "generate_candidate_json() got an unexpected keyword argument 'extra'"),
-        (
-            ("a", "b"),
-            {"lore_json": "a"},
-            TypeError,
-            "generate_candidate_json() got multiple values for argument 'lore_json'",
-        ),
-        ((1, None), {}, TypeError, "argument 'lore_json': 'int' object cannot be converted to 'PyString'"),
-        (("a", "\ud800"), {}, UnicodeEncodeError, None),
-    ],
-)
-def test_binding(args, kwargs, error, message):
-    with pytest.raises(error) as raised:
-        generate(*args, **kwargs)
-    assert type(raised.value) is error and message in (None, str(raised.value))
-
-
-def test_surface():
-    assert generate.__text_signature__ == "(lore_json, config_json)" and generate.__doc__ is None
-    assert (
-        _native.__all__
-        == quillforge.__all__
-        == ["create_block_json", "generate_candidate_json", "render_lore_summary_json", "schema_bundle_json", "version"]
-    )
-
-
 TEXT = st.text(
     st.sampled_from(
         [
@@ -198,17 +156,3 @@ def test_matches_the_rules(lore_id, title, blocks, temperature, seed):
     lore_value = {"id": lore_id, "title": title, "blocks": [{"id": i, "content": c} for i, c in blocks]}
     config_value = {"temperature": temperature, "max_candidates": 1, "seed": seed}
     assert json.loads(generate(compact(lore_value), compact(config_value))) == expected(lore_value, config_value)
-
-
-@pytest.mark.parametrize("shape", ["a million blocks", "one 100 MB block"])
-def test_large_lores(shape):
-    if shape == "a million blocks":
-        contents, words = [" w\xa0"] * 1_000_000, 1_000_000
-    else:
-        contents, words = ["  " + "narrative text flows on\n" * 4_369_066 + "\u3000"], 4 * 4_369_066
-    lore_json = lore(lore_id="big", title="Big", contents=contents)
-    result = json.loads(generate(lore_json, config()))
-    if len(contents) > 1:
-        assert result == expected(json.loads(lore_json), {"temperature": 0.7, "seed": 42})
-    assert result["block"]["content"] == " ".join(c.strip(WHITE_SPACE) for c in contents)
-    assert _native.render_lore_summary_json(lore_json) == f"Big contains {len(contents)} block(s) and {words} word(s)."

@@ -53,18 +53,13 @@ def test_word_counts(content, words):
 
 
 @pytest.mark.parametrize(
-    ("args", "kwargs", "error", "message"),
+    ("lore_json", "message"),
     [
-        (("",), {}, ValueError, "serialization failed: EOF while parsing a value at line 1 column 0"),
-        ((lore(["x", "\r\n"]),), {}, ValueError, "validation failed: NarrativeBlock.content must not be empty"),
-        ((), {}, TypeError, "render_lore_summary_json() missing 1 required positional argument: 'lore_json'"),
-        (("a", "b"), {}, TypeError, "render_lore_summary_json() takes 1 positional arguments but 2 were given"),
-        ((), {"lore": "a"}, TypeError, "render_lore_summary_json() got an unexpected keyword argument 'lore'"),
-        ((None,), {}, TypeError, "argument 'lore_json': 'NoneType' object cannot be converted to 'PyString'"),
+        ("", "serialization failed: EOF while parsing a value at line 1 column 0"),
+        (lore(["x", "\r\n"]), "validation failed: NarrativeBlock.content must not be empty"),
     ],
 )
-def test_errors(args, kwargs, error, message):
-    with pytest.raises(error) as raised:
-        summarise(*args, **kwargs)
-    assert type(raised.value) is error and str(raised.value) == message
-    assert summarise.__text_signature__ == "(lore_json)" and summarise.__doc__ is None
+def test_errors(lore_json, message):
+    with pytest.raises(ValueError) as raised:
+        summarise(lore_json)
+    assert raised.value.args == (message,)
