@@ -6,15 +6,23 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/candidate_score.hpp"
+#include "engine/content_writer.hpp"
+#include "engine/unicode_text.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/json/detail/string_scan.hpp"
+#include "quillforge/json/reader.hpp"
+#include "quillforge/json/writer.hpp"
+#include "quillforge/validation.hpp"
 
 namespace qf::test {
 
@@ -170,6 +178,92 @@ inline const char* scan_disagreeing(const char* begin, const char* end) {
     // The first look settles a stop within its reach and gives up beyond it.
     const bool reached = expected != end && expected - begin < kLook;
     return d::find_string_stop_near(begin, end) == (reached ? expected : nullptr) ? nullptr : "first look";
+}
+
+// Whether the scanning escape writer, into a std::string and into an Output
+// (whose short texts take their own path), writes what the byte-by-byte
+// writer writes, after text already there.
+inline bool escapes_agree(std::string_view text) {
+    std::string scanned = "x";
+    std::string bytewise = "x";
+    json::Output output;
+    output.push_back('x');
+    json::write_escaped(scanned, text);
+    json::write_escaped(output, text);
+    json::write_escaped_bytewise(bytewise, text);
+    return scanned == bytewise && output.view() == bytewise;
+}
+
+// A string body (what follows the opening quotation mark) as a candidate's
+// content: the trimmed and escaped text, the hash of the decoded bytes, the
+// blank test, and where the reader stops; or the error's display text.
+struct Content {
+    std::string text;
+    std::uint64_t hash = 0;
+    bool blank = false;
+    std::size_t index = 0;
+
+    bool operator==(const Content&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Content& content) {
+    return os << content.text << " | hash " << content.hash << " | blank " << content.blank << " | index "
+              << content.index;
+}
+
+constexpr std::uint64_t kContentSeed = 0xcbf29ce484222325u ^ 42u;
+
+// In the one pass that candidate generation takes.
+inline Content content_in_one_pass(std::string_view body) {
+    json::Reader reader(body);
+    std::vector<char> out(body.size() + detail::ContentWriter::kPieceBytes, '?');
+    detail::ContentWriter writer(kContentSeed, out.data());
+    if (auto read = reader.read_string_pieces(writer); !read) {
+        return {read.error().display()};
+    }
+    char* const end = writer.finish();
+    return {std::string(out.data(), end), writer.hash(), writer.blank(), reader.index()};
+}
+
+// In the plain steps that the one pass replaces: decode, hash, test, trim, escape.
+inline Content content_in_steps(std::string_view body) {
+    json::Reader reader(body);
+    auto read = reader.read_string();
+    if (!read) {
+        return {read.error().display()};
+    }
+    std::string text;
+    json::write_escaped_bytewise(text, detail::trim_white_space(*read));
+    return {text, detail::fnv1a(kContentSeed, read->data(), read->size()), is_blank(*read), reader.index()};
+}
+
+// The significant digits of a decimal text (plain or e-notation) and the
+// power of ten of the last one: "1.250e-7" gives "125" and -9.
+struct Digits {
+    std::string digits;
+    int exponent = 0;
+
+    bool operator==(const Digits&) const = default;
+};
+
+inline Digits digits_of(std::string_view text) {
+    Digits result;
+    const std::size_t mark = std::min(text.find_first_of("eE"), text.size());
+    if (mark < text.size()) {
+        result.exponent = std::atoi(std::string(text.substr(mark + 1)).c_str());
+    }
+    bool fraction = false;
+    for (const char c : text.substr(0, mark)) {
+        fraction = fraction || c == '.';
+        if (c >= '0' && c <= '9') {
+            result.digits += result.digits.empty() && c == '0' ? "" : std::string(1, c);
+            result.exponent -= fraction ? 1 : 0;
+        }
+    }
+    for (; !result.digits.empty() && result.digits.back() == '0'; ++result.exponent) {
+        result.digits.pop_back();
+    }
+    return result;
 }
 
 }  // namespace qf::test
