@@ -51,7 +51,7 @@ inline std::string shortest(double value) {
     return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
-inline std::string utf8(char32_t c) {
+inline std::string to_utf8(char32_t c) {
     if (c < 0x80) {
         return std::string(1, static_cast<char>(c));
     }
@@ -116,7 +116,7 @@ inline Row parse_row(std::string_view line) {
                     if (unit >= 0xD800 && unit < 0xE000) {
                         fail("lone surrogate");
                     }
-                    text += utf8(unit);
+                    text += to_utf8(unit);
                 }
             }
         } else {
