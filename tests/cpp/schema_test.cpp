@@ -37,10 +37,8 @@ const std::string kDocuments[] = {
 };
 
 TEST(SchemaBundle, ExactText) {
-    const std::size_t sizes[] = {188, 411, 331, 446};
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(text_of(qf::detail::record_schema(*qf::kModelOrder[i])), kDocuments[i]);
-        EXPECT_EQ(kDocuments[i].size(), sizes[i]);
     }
     const std::string expected =
         R"({"$schema":"https://json-schema.org/draft/2020-12/schema","package":"quillforge","version":")" +
@@ -56,7 +54,6 @@ TEST(SchemaBundle, ExactText) {
     auto second = qf::schema_bundle_json();
     ASSERT_TRUE(first && second);
     EXPECT_EQ(*first, expected);
-    EXPECT_EQ(first->size(), 1822u + qf::kVersion.size());
     EXPECT_EQ(*first, *second);
     EXPECT_EQ(text_of(qf::detail::schema_bundle()), expected);
 }

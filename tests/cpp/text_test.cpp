@@ -13,17 +13,10 @@ using namespace qf::detail;
 // Records built in memory may hold any bytes: each malformed byte reads as one
 // non-whitespace U+FFFD, and trimming never splits or drops it.
 TEST(UnicodeText, MalformedBytesAreSafe) {
-    for (std::string_view bytes : {"\x80",
-                                   "\xC0\x80",
-                                   "\xC2",
-                                   "\xC2z",
-                                   "\xE0\x80\x80",
-                                   "\xE2\x80",
-                                   "\xED\xA0\x80",
-                                   "\xF0\x80\x80\x80",
-                                   "\xF4\x90\x80\x80",
-                                   "\xF5\x80\x80\x80",
-                                   "\xF0\x9F\x98"}) {
+    // clang-format off
+    for (std::string_view bytes : {"\x80", "\xC0\x80", "\xC2", "\xC2z", "\xE0\x80\x80", "\xE2\x80", "\xED\xA0\x80",
+                                   "\xF0\x80\x80\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF0\x9F\x98"}) {
+        // clang-format on
         const Scalar scalar = decode_scalar(bytes);
         EXPECT_TRUE(scalar.value == 0xFFFD && scalar.length == 1) << testing::PrintToString(bytes);
     }
@@ -38,26 +31,14 @@ TEST(UnicodeText, MalformedBytesAreSafe) {
 }
 
 // The eight-byte ASCII path against the character path, on texts that mix ASCII
-// whitespace, multi-byte whitespace, look-alikes and stray bytes.
+// whitespace, multi-byte whitespace, look-alikes and stray bytes; the first
+// nine pieces are ASCII.
 TEST(UnicodeText, WordCountFastPathAgreesWithCharacterPath) {
-    const std::string_view pieces[] = {"a",
-                                       "Z",
-                                       " ",
-                                       "\t",
-                                       "\n",
-                                       "\v",
-                                       "\r",
-                                       "\x1F",
-                                       "\x7F",
-                                       "\xC3\xA9",
-                                       "\xC2\xA0",
-                                       "\xC2\x85",
-                                       "\xE3\x80\x80",
-                                       "\xE2\x80\x8A",
-                                       "\xE2\x80\x8B",
-                                       "\xF0\x9F\x98\x80",
-                                       "\x80",
-                                       "\xE2\x80"};
+    // clang-format off
+    const std::string_view pieces[] = {"a", "Z", " ", "\t", "\n", "\v", "\r", "\x1F", "\x7F", "\xC3\xA9", "\xC2\xA0",
+                                       "\xC2\x85", "\xE3\x80\x80", "\xE2\x80\x8A", "\xE2\x80\x8B", "\xF0\x9F\x98\x80",
+                                       "\x80", "\xE2\x80"};
+    // clang-format on
     std::mt19937_64 random(12345);
     for (int round = 0; round < 20000; ++round) {
         std::string text;

@@ -1,12 +1,16 @@
+// The JSON writer and the record encoders: the rows of tests/data/writer.jsonl
+// (strings, floats, integers), values of every kind, and the records' layout.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <charconv>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
 #include "quillforge/codec.hpp"
 #include "quillforge/json/value.hpp"
 #include "quillforge/json/writer.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -14,59 +18,32 @@ using qf::json::JsonArray;
 using qf::json::JsonObject;
 using qf::json::JsonValue;
 
-std::string string_text(std::string_view text) {
-    std::string out;
-    qf::json::write_string(out, text);
-    return out;
-}
-
 std::string value_text(const JsonValue& value) {
     qf::json::Output out;
     qf::json::write_value(out, value);
     return out.to_string();
 }
 
-TEST(WriteString, Escapes) {
-    struct Case {
-        std::string_view input;
-        std::string_view expected;
-    };
-    using namespace std::string_view_literals;
-    const Case cases[] = {
-        {"", R"("")"},
-        {"plain", R"("plain")"},
-        {"\"\\\t\x01/", R"("\"\\\t\u0001/")"},
-        {"\b\f\n\r", R"("\b\f\n\r")"},
-        {"\x1b\x1f\x0b", R"("\u001b\u001f\u000b")"},
-        {"a\0b"sv, R"("a\u0000b")"},
-        {"\x7f", "\"\x7f\""},
-        {"caf\xc3\xa9 \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xf0\x9f\x98\x80\""},
-        {"\xe2\x80\xa8\xe2\x80\xa9", "\"\xe2\x80\xa8\xe2\x80\xa9\""},
-        {"line\nand \"quote\"", R"("line\nand \"quote\"")"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(string_text(c.input), c.expected) << "input: " << c.input;
+TEST(Writer, RowsOfTheDataFile) {
+    for (const qf::test::Row& row : qf::test::read_rows("writer.jsonl", 3)) {
+        const std::string& input = *row[1];
+        std::string out;
+        std::uint64_t u64 = 0;
+        std::int64_t i64 = 0;
+        if (*row[0] == "string") {
+            qf::json::write_string(out, input);
+        } else if (*row[0] == "f64") {
+            qf::json::write_f64(out, std::strtod(input.c_str(), nullptr));
+            EXPECT_LE(out.size(), qf::json::kMaxFloatText) << input;
+        } else if (*row[0] == "u64" &&
+                   std::from_chars(input.data(), input.data() + input.size(), u64).ec == std::errc()) {
+            qf::json::write_u64(out, u64);
+        } else if (*row[0] == "i64" &&
+                   std::from_chars(input.data(), input.data() + input.size(), i64).ec == std::errc()) {
+            qf::json::write_i64(out, i64);
+        }
+        EXPECT_EQ(out, *row[2]) << testing::PrintToString(input);
     }
-}
-
-TEST(WriteString, AppendsToExistingText) {
-    std::string out = "x:";
-    qf::json::write_string(out, "y");
-    EXPECT_EQ(out, R"(x:"y")");
-}
-
-TEST(WriteInteger, ExtremesAndZero) {
-    std::string out;
-    qf::json::write_u64(out, 0);
-    out += ' ';
-    qf::json::write_u64(out, 42);
-    out += ' ';
-    qf::json::write_u64(out, std::numeric_limits<std::uint64_t>::max());
-    out += ' ';
-    qf::json::write_i64(out, -1);
-    out += ' ';
-    qf::json::write_i64(out, std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(out, "0 42 18446744073709551615 -1 -9223372036854775808");
 }
 
 TEST(WriteValue, EveryKindCompactly) {
@@ -102,11 +79,7 @@ TEST(EncodeRecords, BlockAndCandidate) {
     EXPECT_EQ(qf::encode_block({"b1", "hi"}), R"({"id":"b1","content":"hi"})");
     EXPECT_EQ(qf::encode_block({" b1 ", "say \"hi\"\n"}), R"({"id":" b1 ","content":"say \"hi\"\n"})");
 
-    struct Case {
-        double score;
-        std::string_view expected;
-    };
-    const Case cases[] = {
+    const std::pair<double, std::string_view> scores[] = {
         {0.121873, "0.121873"},
         {0.5, "0.5"},
         {1.0, "1.0"},
@@ -114,11 +87,11 @@ TEST(EncodeRecords, BlockAndCandidate) {
         {std::numeric_limits<double>::quiet_NaN(), "null"},
         {std::numeric_limits<double>::infinity(), "null"},
     };
-    for (const Case& c : cases) {
-        const qf::HybridCandidate candidate{"candidate-x-1", {"x:hybrid", "a b"}, c.score, "why"};
-        EXPECT_EQ(qf::encode_candidate(candidate),
-                  std::string(R"({"id":"candidate-x-1","block":{"id":"x:hybrid","content":"a b"},"score":)") +
-                      std::string(c.expected) + R"(,"rationale":"why"})");
+    for (const auto& [score, text] : scores) {
+        EXPECT_EQ(qf::encode_candidate({"candidate-x-1", {"x:hybrid", "a b"}, score, "why"}),
+                  qf::test::cat(R"({"id":"candidate-x-1","block":{"id":"x:hybrid","content":"a b"},"score":)",
+                                text,
+                                R"(,"rationale":"why"})"));
     }
 }
 

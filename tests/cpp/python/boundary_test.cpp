@@ -46,37 +46,24 @@ TEST_F(Boundary, SuccessReturnsTheObject) {
     Py_DECREF(result);
 }
 
-TEST_F(Boundary, PendingErrorIsRaised) {
-    PyObject* result = qf::py::call_boundary(
-        []() -> NewRefOrError { return qf::fail(PendingError::of(PyExc_ValueError, "validation failed: x")); });
-    EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(raised(), std::make_pair(std::string("ValueError"), std::string("validation failed: x")));
-}
-
-TEST_F(Boundary, FetchWithNothingSetIsSystemError) {
-    PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { return qf::fail(PendingError::fetch()); });
-    EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(raised(),
-              std::make_pair(std::string("SystemError"), std::string("attempted to fetch exception but none was set")));
-}
-
-TEST_F(Boundary, InternalFailuresBecomePanicException) {
-    struct Case {
-        void (*body)();
-        std::string message;
+// Each kind of failure inside a call, and the exception it raises: its dotted type name and str().
+TEST_F(Boundary, FailuresBecomeExceptions) {
+    const std::pair<NewRefOrError (*)(), std::pair<std::string, std::string>> cases[] = {
+        {[]() -> NewRefOrError { return qf::fail(PendingError::of(PyExc_ValueError, "validation failed: x")); },
+         {"ValueError", "validation failed: x"}},
+        {[]() -> NewRefOrError { return qf::fail(PendingError::fetch()); },
+         {"SystemError", "attempted to fetch exception but none was set"}},
+        {[]() -> NewRefOrError { qf::invariant_failed("could not append __name__ to __all__"); },
+         {"quillforge._native.PanicException", "could not append __name__ to __all__"}},
+        {[]() -> NewRefOrError { throw std::runtime_error("broken"); },
+         {"quillforge._native.PanicException", "broken"}},
+        {[]() -> NewRefOrError { throw 42; },
+         {"quillforge._native.PanicException", "native code panicked without a message"}},
+        {[]() -> NewRefOrError { throw std::bad_alloc(); }, {"MemoryError", ""}},
     };
-    const Case cases[] = {
-        {[] { qf::invariant_failed("could not append __name__ to __all__"); }, "could not append __name__ to __all__"},
-        {[] { throw std::runtime_error("broken"); }, "broken"},
-        {[] { throw 42; }, "native code panicked without a message"},
-    };
-    for (const Case& c : cases) {
-        PyObject* result = qf::py::call_boundary([&]() -> NewRefOrError {
-            c.body();
-            return Py_NewRef(Py_None);
-        });
-        EXPECT_EQ(result, nullptr);
-        EXPECT_EQ(raised(), std::make_pair(std::string("quillforge._native.PanicException"), c.message));
+    for (const auto& [body, expected] : cases) {
+        EXPECT_EQ(qf::py::call_boundary(body), nullptr);
+        EXPECT_EQ(raised(), expected);
     }
 }
 
@@ -101,12 +88,6 @@ TEST_F(Boundary, PanicExceptionIsABaseExceptionCreatedOnce) {
     EXPECT_STREQ(PyUnicode_AsUTF8(PyTuple_GetItem(args, 0)), "boom");
     Py_DECREF(args);
     Py_DECREF(exception);
-}
-
-TEST_F(Boundary, OutOfMemoryIsMemoryError) {
-    PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { throw std::bad_alloc(); });
-    EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(raised().first, "MemoryError");
 }
 
 }  // namespace

@@ -12,31 +12,14 @@
 
 #include "python/str_from_utf8.hpp"
 #include "python/utf8_transcode.hpp"
+#include "support.hpp"
 
 namespace {
 
 using qf::py::Ref;
 namespace utf8 = qf::py::utf8;
 
-std::string encode(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | c >> 6);
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
+using qf::test::to_utf8;
 
 // The characters on each side of every width's edge.
 constexpr char32_t kEdges[] = {0x00, 0x7F, 0x80, 0xFF, 0x100, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0x10000, 0x10FFFF};
@@ -62,7 +45,7 @@ std::string random_text(std::mt19937_64& random, std::size_t bytes) {
         } else {
             c = kEdges[random() % std::size(kEdges)];
         }
-        out += encode(c);
+        out += to_utf8(c);
     }
     return out;
 }
@@ -199,7 +182,7 @@ TEST_F(StrFromUtf8, EachEdgeCharacterAtEveryOffsetAndLength) {
     // and 64-byte blocks and the read-ahead, in texts whose ends fall on
     // every vector width.
     for (const char32_t edge : kEdges) {
-        const std::string character = encode(edge);
+        const std::string character = to_utf8(edge);
         for (std::size_t length : {130u, 160u, 161u, 200u}) {
             for (std::size_t at = 0; at + character.size() <= length; ++at) {
                 std::string text(length, 'q');
@@ -219,7 +202,7 @@ TEST_F(StrFromUtf8, RunsOfOneWidthEndingAnywhere) {
         for (std::size_t count = 0; count <= 150; ++count) {
             std::string text;
             for (std::size_t i = 0; i < count; ++i) {
-                text += encode(c);
+                text += to_utf8(c);
             }
             SCOPED_TRACE(testing::Message()
                          << "U+" << std::hex << static_cast<std::uint32_t>(c) << std::dec << " x" << count);
@@ -238,7 +221,7 @@ TEST_F(StrFromUtf8, RandomTextOfEveryWidth) {
         if (round % 3 == 1) {
             std::string narrowed;
             for (std::size_t i = 0; i < text.size(); ++i) {
-                narrowed += static_cast<unsigned char>(text[i]) < 0x80 ? text.substr(i, 1) : encode(0xA0 + i % 0x60);
+                narrowed += static_cast<unsigned char>(text[i]) < 0x80 ? text.substr(i, 1) : to_utf8(0xA0 + i % 0x60);
             }
             text = narrowed;
         }
@@ -262,7 +245,7 @@ TEST_F(StrFromUtf8, LargeTextsWithHugePagesAdvised) {
     // come out the same.
     std::mt19937_64 random(99);
     check(random_text(random, 5u << 20));
-    check(std::string(9u << 20, 'a') + encode(0x10000));
+    check(std::string(9u << 20, 'a') + to_utf8(0x10000));
 }
 
 TEST_F(StrFromUtf8, SingletonsComeFromCPython) {
@@ -276,36 +259,13 @@ TEST_F(StrFromUtf8, SingletonsComeFromCPython) {
 TEST_F(StrFromUtf8, MalformedSequencesAtEveryOffset) {
     // Each kind of malformed (or barely valid) sequence inside valid text,
     // at every offset across block edges, and cut off by the end.
+    // clang-format off
     const std::string cases[] = {
-        "\x80",
-        "\xBF",
-        "\xC0\x80",
-        "\xC1\xBF",
-        "\xC2",
-        "\xC2\x7F",
-        "\xC2\xC0",
-        "\xDF\xBF",
-        "\xE0\x80\x80",
-        "\xE0\x9F\xBF",
-        "\xE0\xA0\x80",
-        "\xE1\x80",
-        "\xED\x9F\xBF",
-        "\xED\xA0\x80",
-        "\xED\xBF\xBF",
-        "\xEF\xBF\xBF",
-        "\xF0\x80\x80\x80",
-        "\xF0\x8F\xBF\xBF",
-        "\xF0\x90\x80\x80",
-        "\xF1\x80\x80",
-        "\xF4\x8F\xBF\xBF",
-        "\xF4\x90\x80\x80",
-        "\xF5\x80\x80\x80",
-        "\xF8\x88\x80\x80",
-        "\xFF",
-        "\xC3\xA9\xA9",
-        "\xE2\x82\xAC\x80",
-        "\xF0\x9F\x8C\x8A\x8A",
-    };
+        "\x80", "\xBF", "\xC0\x80", "\xC1\xBF", "\xC2", "\xC2\x7F", "\xC2\xC0", "\xDF\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF",
+        "\xE0\xA0\x80", "\xE1\x80", "\xED\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF", "\xEF\xBF\xBF", "\xF0\x80\x80\x80",
+        "\xF0\x8F\xBF\xBF", "\xF0\x90\x80\x80", "\xF1\x80\x80", "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+        "\xF8\x88\x80\x80", "\xFF", "\xC3\xA9\xA9", "\xE2\x82\xAC\x80", "\xF0\x9F\x8C\x8A\x8A"};
+    // clang-format on
     std::mt19937_64 random(3);
     const std::string body = random_text(random, 160);
     for (const std::string& bad : cases) {

@@ -1,0 +1,269 @@
+// What the C++ tests (and the fuzz targets that check the same things) share:
+// the rows of the data files under tests/data, a decoding's outcome as one
+// comparable string, and the oracles that a fast path is checked against.
+// No GoogleTest here, so that the fuzz targets can include it.
+#pragma once
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/candidate_score.hpp"
+#include "engine/content_writer.hpp"
+#include "engine/unicode_text.hpp"
+#include "quillforge/codec.hpp"
+#include "quillforge/json/detail/string_scan.hpp"
+#include "quillforge/json/reader.hpp"
+#include "quillforge/json/writer.hpp"
+#include "quillforge/validation.hpp"
+
+namespace qf::test {
+
+// Joins pieces by appending (g++ 12 warns falsely on "literal" + std::string).
+template <class... Pieces>
+std::string cat(const Pieces&... pieces) {
+    std::string out;
+    (out.append(std::string_view(pieces)), ...);
+    return out;
+}
+
+// "ok", or what `show` makes of the value, for a success; else the error's display text.
+template <class Result>
+std::string outcome(const Result& result) {
+    return result ? "ok" : result.error().display();
+}
+template <class Result, class Show>
+std::string outcome(const Result& result, Show show) {
+    return result ? show(*result) : result.error().display();
+}
+
+// Shortest text that reads back to the same double ("-0" for negative zero):
+// the standard library's, so a value is never shown by the writer under test.
+inline std::string shortest(double value) {
+    char buffer[32];
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+}
+
+inline std::string to_utf8(char32_t c) {
+    if (c < 0x80) {
+        return std::string(1, static_cast<char>(c));
+    }
+    const std::size_t length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    std::string out(length, '\0');
+    for (std::size_t i = length - 1; i > 0; --i, c >>= 6) {
+        out[i] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out[0] = static_cast<char>(0xFF00 >> length | c);  // the lead byte's marks, then its bits
+    return out;
+}
+
+// A data file is JSON Lines: each line an array of strings, or null where a
+// column does not apply; blank lines and lines starting with # are notes. The
+// strings use the escapes \" \\ \n \r \t and \uXXXX (pairs for astral
+// characters), where \udc80-\udcff stand for the raw bytes 0x80-0xff, as
+// Python's surrogateescape writes them, so that any bytes can be a row. The
+// reader under test is not used to read them; Python's json module can.
+using Row = std::vector<std::optional<std::string>>;
+
+inline Row parse_row(std::string_view line) {
+    Row row;
+    std::size_t i = 0;
+    const auto fail = [&](const char* what) -> void { throw std::runtime_error(cat(what, " in data row ", line)); };
+    const auto hex4 = [&] {
+        unsigned value = 0;
+        const char* end = line.data() + std::min(i + 4, line.size());
+        if (std::from_chars(line.data() + i, end, value, 16).ptr != end || end != line.data() + i + 4) {
+            fail("bad \\u escape");
+        }
+        i += 4;
+        return static_cast<char32_t>(value);
+    };
+    const auto next = [&] { return i < line.size() ? line[i++] : (fail("cut short"), '\0'); };
+    if (next() != '[') {
+        fail("no array");
+    }
+    for (char c = ','; c == ',';) {
+        i = line.find_first_not_of(' ', i);
+        if (line.substr(i, 4) == "null") {
+            row.emplace_back();
+            i += 4;
+        } else if (next() == '"') {
+            std::string& text = row.emplace_back().emplace();
+            constexpr std::string_view kLetters = "\"\\nrt", kBytes = "\"\\\n\r\t";
+            while ((c = next()) != '"') {
+                if (c != '\\') {
+                    text += c;
+                } else if (c = next(); kLetters.find(c) != std::string_view::npos) {
+                    text += kBytes[kLetters.find(c)];
+                } else if (c != 'u') {
+                    fail("unknown escape");
+                } else if (char32_t unit = hex4(); unit >= 0xDC80 && unit <= 0xDCFF) {
+                    text += static_cast<char>(unit & 0xFF);
+                } else {
+                    if (unit >= 0xD800 && unit < 0xDC00 && line.substr(i, 2) == "\\u") {
+                        i += 2;
+                        const char32_t low = hex4();
+                        unit =
+                            low >= 0xDC00 && low < 0xE000 ? 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00) : unit;
+                    }
+                    if (unit >= 0xD800 && unit < 0xE000) {
+                        fail("lone surrogate");
+                    }
+                    text += to_utf8(unit);
+                }
+            }
+        } else {
+            fail("neither a string nor null");
+        }
+        i = line.find_first_not_of(' ', i);
+        c = next();
+        if (c != ',' && c != ']') {
+            fail("no , or ]");
+        }
+    }
+    if (i != line.size()) {
+        fail("text after the array");
+    }
+    return row;
+}
+
+// Every row of tests/data/<name>, each with `columns` entries.
+inline std::vector<Row> read_rows(std::string_view name, std::size_t columns) {
+    std::ifstream file(cat(QF_TEST_DATA_DIR, "/", name));
+    std::vector<Row> rows;
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line[0] != '#') {
+            rows.push_back(parse_row(line));
+            if (rows.back().size() != columns) {
+                throw std::runtime_error(cat("not ", std::to_string(columns), " columns in data row ", line));
+            }
+        }
+    }
+    if (rows.empty()) {
+        throw std::runtime_error(cat("no rows in tests/data/", name));
+    }
+    return rows;
+}
+
+// A configuration as its temperature (shortest text), max_candidates and seed.
+inline std::string config_outcome(const Result<LabConfig, json::JsonError>& config) {
+    return outcome(config, [](const LabConfig& c) {
+        return cat(shortest(c.temperature), " ", std::to_string(c.max_candidates), " ", std::to_string(c.seed));
+    });
+}
+
+// The first string scan variant that stops elsewhere than the byte-by-byte
+// scan over [begin, end), or nullptr when they all agree.
+inline const char* scan_disagreeing(const char* begin, const char* end) {
+    namespace d = json::detail;
+    const char* expected = d::find_string_stop_bytewise(begin, end);
+#if defined(__SSE2__)
+    if (d::find_string_stop_sse2(begin, end) != expected) {
+        return "SSE2";
+    }
+    constexpr std::ptrdiff_t kLook = 16;
+#else
+    constexpr std::ptrdiff_t kLook = 8;
+#endif
+    if (d::find_string_stop_portable(begin, end) != expected || d::find_string_stop(begin, end) != expected) {
+        return "portable or chosen";
+    }
+    // The first look settles a stop within its reach and gives up beyond it.
+    const bool reached = expected != end && expected - begin < kLook;
+    return d::find_string_stop_near(begin, end) == (reached ? expected : nullptr) ? nullptr : "first look";
+}
+
+// Whether the scanning escape writer, into a std::string and into an Output
+// (whose short texts take their own path), writes what the byte-by-byte
+// writer writes, after text already there.
+inline bool escapes_agree(std::string_view text) {
+    std::string scanned = "x";
+    std::string bytewise = "x";
+    json::Output output;
+    output.push_back('x');
+    json::write_escaped(scanned, text);
+    json::write_escaped(output, text);
+    json::write_escaped_bytewise(bytewise, text);
+    return scanned == bytewise && output.view() == bytewise;
+}
+
+// A string body (what follows the opening quotation mark) as a candidate's
+// content: the trimmed and escaped text, the hash of the decoded bytes, the
+// blank test, and where the reader stops; or the error's display text.
+struct Content {
+    std::string text;
+    std::uint64_t hash = 0;
+    bool blank = false;
+    std::size_t index = 0;
+
+    bool operator==(const Content&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Content& content) {
+    return os << content.text << " | hash " << content.hash << " | blank " << content.blank << " | index "
+              << content.index;
+}
+
+constexpr std::uint64_t kContentSeed = 0xcbf29ce484222325u ^ 42u;
+
+// In the one pass that candidate generation takes.
+inline Content content_in_one_pass(std::string_view body) {
+    json::Reader reader(body);
+    std::vector<char> out(body.size() + detail::ContentWriter::kPieceBytes, '?');
+    detail::ContentWriter writer(kContentSeed, out.data());
+    if (auto read = reader.read_string_pieces(writer); !read) {
+        return {read.error().display()};
+    }
+    char* const end = writer.finish();
+    return {std::string(out.data(), end), writer.hash(), writer.blank(), reader.index()};
+}
+
+// In the plain steps that the one pass replaces: decode, hash, test, trim, escape.
+inline Content content_in_steps(std::string_view body) {
+    json::Reader reader(body);
+    auto read = reader.read_string();
+    if (!read) {
+        return {read.error().display()};
+    }
+    std::string text;
+    json::write_escaped_bytewise(text, detail::trim_white_space(*read));
+    return {text, detail::fnv1a(kContentSeed, read->data(), read->size()), is_blank(*read), reader.index()};
+}
+
+// The significant digits of a decimal text (plain or e-notation) and the
+// power of ten of the last one: "1.250e-7" gives "125" and -9.
+struct Digits {
+    std::string digits;
+    int exponent = 0;
+
+    bool operator==(const Digits&) const = default;
+};
+
+inline Digits digits_of(std::string_view text) {
+    Digits result;
+    const std::size_t mark = std::min(text.find_first_of("eE"), text.size());
+    if (mark < text.size()) {
+        result.exponent = std::atoi(std::string(text.substr(mark + 1)).c_str());
+    }
+    bool fraction = false;
+    for (const char c : text.substr(0, mark)) {
+        fraction = fraction || c == '.';
+        if (c >= '0' && c <= '9') {
+            result.digits += result.digits.empty() && c == '0' ? "" : std::string(1, c);
+            result.exponent -= fraction ? 1 : 0;
+        }
+    }
+    for (; !result.digits.empty() && result.digits.back() == '0'; ++result.exponent) {
+        result.digits.pop_back();
+    }
+    return result;
+}
+
+}  // namespace qf::test
