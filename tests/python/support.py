@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 import os
+import pty
 import subprocess
 import sys
 from collections.abc import Mapping
@@ -18,6 +19,11 @@ CANDIDATE = (
     '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
 )
 SUMMARY = "Tides contains 2 block(s) and 3 word(s)."
+# What trimming removes: the Unicode white space.
+WHITE_SPACE = (
+    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
+    "\u2028\u2029\u202f\u205f\u3000"
+)
 
 
 def run_cli(
@@ -42,3 +48,24 @@ def lore_line(i: int) -> str:
     """A small lore for line `i` of a batch: non-ASCII text, one to three blocks."""
     blocks = [{"id": f"b{j}", "content": f" line {i} block {j} \u00e9\u2014\U0001f600 "} for j in range(1 + i % 3)]
     return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
+
+
+def on_a_terminal(command: list[str], stream: str) -> str:
+    """What `command` draws when its `stream` ("stdout" or "stderr") is a terminal; it must exit 0."""
+    controller, terminal = pty.openpty()
+    drawn = b""
+    try:
+        completed = subprocess.run(command, timeout=120, **{stream: terminal})  # type: ignore[call-overload]
+        os.close(terminal)
+        while True:
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:  # the other end is closed: all is read
+                break
+            if not chunk:
+                break
+            drawn += chunk
+    finally:
+        os.close(controller)
+    assert completed.returncode == 0
+    return drawn.decode()

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import json
 import os
-import pty
 import subprocess
 import sys
 from pathlib import Path
@@ -15,7 +14,7 @@ import pytest
 import quillforge
 from quillforge._pretty import indent_json
 
-from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, run_cli
+from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, on_a_terminal, run_cli
 
 BIN = Path(sys.executable).parent
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
@@ -83,97 +82,52 @@ def test_indent_keeps_numbers_and_strings_as_written() -> None:
 
 # Each failure: the exit code of its class and one line on standard error that
 # names the input; nothing on standard output.
-@pytest.mark.parametrize(
-    ("command", "stdin", "code", "message"),
-    [
-        ("quillforge block b1 ' '", "", 1, "validation failed: NarrativeBlock.content must not be empty"),
-        (
-            "quillforge summary bad_lore.json",
-            "",
-            1,
-            "bad_lore.json: serialization failed: missing field `title` at line 1 column 10",
-        ),
-        (
-            "quillforge generate blank_lore.json",
-            "",
-            1,
-            "blank_lore.json: validation failed: NarrativeLore.id must not be empty",
-        ),
-        (
-            "quillforge generate blank_lore.json --config -",
-            "[0.7,3]",
-            1,
-            "<stdin>: serialization failed: invalid length 2, expected struct LabConfig with 3 elements "
-            "at line 1 column 7",
-        ),
-        (
-            "quillforge generate lore.json --max-candidates 0",
-            "",
-            1,
-            "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000",
-        ),
-        (
-            "quillforge batch lores.jsonl --temperature 3",
-            "",
-            1,
-            "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0",
-        ),
-        ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
-        ("quillforge summary .", "", 2, ".: is a directory"),
-        ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
-        ("quillforge summary -", b"\xff", 2, "<stdin>: not valid UTF-8 (byte 0xff at offset 0)"),
-        ("quillforge block $'\\xff' x", "", 2, "ID is not valid UTF-8"),
-        (
-            "quillforge generate lore.json --config config.json --seed 1",
-            "",
-            2,
-            "--config cannot be combined with --temperature, --max-candidates or --seed",
-        ),
-        (
-            "quillforge generate - --config -",
-            LORE,
-            2,
-            "standard input can be read only once: give a file for all but one input",
-        ),
-        (
-            "quillforge batch - --config -",
-            "[0.7,3,1]",
-            2,
-            "standard input can be read only once: give a file for all but one input",
-        ),
-        ("quillforge summary - <&-", "", 2, "<stdin>: cannot read (standard input is closed)"),
-        ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
-        ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
-        ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
-        ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
-        pytest.param(
-            "ulimit -v 300000; quillforge summary /dev/zero",
-            "",
-            4,
-            "/dev/zero: out of memory while reading it",
-            marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space"),
-        ),
-    ],
-)
+ONCE = "standard input can be read only once: give a file for all but one input"
+# fmt: off
+FAILURES = [  # (command in the folder of `files`, standard input, exit code, message)
+    ("quillforge block b1 ' '", "", 1, "validation failed: NarrativeBlock.content must not be empty"),
+    ("quillforge summary bad_lore.json", "", 1,
+     "bad_lore.json: serialization failed: missing field `title` at line 1 column 10"),
+    ("quillforge generate blank_lore.json", "", 1,
+     "blank_lore.json: validation failed: NarrativeLore.id must not be empty"),
+    ("quillforge generate blank_lore.json --config -", "[0.7,3]", 1,
+     "<stdin>: serialization failed: invalid length 2, expected struct LabConfig with 3 elements at line 1 column 7"),
+    ("quillforge generate lore.json --max-candidates 0", "", 1,
+     "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000"),
+    ("quillforge batch lores.jsonl --temperature 3", "", 1,
+     "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0"),
+    ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
+    ("quillforge summary .", "", 2, ".: is a directory"),
+    ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
+    ("quillforge summary -", b"\xff", 2, "<stdin>: not valid UTF-8 (byte 0xff at offset 0)"),
+    ("quillforge block $'\\xff' x", "", 2, "ID is not valid UTF-8"),
+    ("quillforge generate lore.json --config config.json --seed 1", "", 2,
+     "--config cannot be combined with --temperature, --max-candidates or --seed"),
+    ("quillforge generate - --config -", LORE, 2, ONCE),
+    ("quillforge batch - --config -", "[0.7,3,1]", 2, ONCE),
+    ("quillforge summary - <&-", "", 2, "<stdin>: cannot read (standard input is closed)"),
+    ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
+    ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
+    ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+    ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
+    pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4, "/dev/zero: out of memory while reading it",
+                 marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize(("command", "stdin", "code", "message"), FAILURES)
 def test_failures(files: Path, command: str, stdin: str | bytes, code: int, message: str) -> None:
     result = _shell(command, files, stdin if isinstance(stdin, bytes) else stdin.encode())
     assert result == (code, "", f"quillforge: {message}\n")
 
 
-@pytest.mark.parametrize(
-    "args",
-    [
-        [],
-        ["frobnicate"],
-        ["generate"],
-        ["batch", "x", "--jobs", "-1"],
-        ["generate", "x", "--seed", "-1"],
-        ["generate", "x", "--temperature", "nan"],
-        ["schema", "--model", "Nope"],
-        ["block", "only-id"],
-        ["demo", "--indent", "99999999999"],
-    ],
-)
+USAGE_ERRORS = [[], ["frobnicate"], ["generate"], ["batch", "x", "--jobs", "-1"], ["generate", "x", "--seed", "-1"],
+                ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"], ["block", "only-id"],
+                ["demo", "--indent", "99999999999"]]  # fmt: skip
+
+
+@pytest.mark.parametrize("args", USAGE_ERRORS)
 def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
     result = run_cli(*args)
     assert (result.returncode, result.stdout) == (2, "")
@@ -204,13 +158,7 @@ def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> N
     (tmp_path / "lore.json").write_text(lore, encoding="utf-8")
 
     def on_terminal(*args: str) -> str:
-        controller, terminal = pty.openpty()
-        try:
-            subprocess.run([sys.executable, "-m", "quillforge", *args], stdout=terminal, timeout=60, check=True)
-            return os.read(controller, 65536).decode()
-        finally:
-            os.close(terminal)
-            os.close(controller)
+        return on_a_terminal([sys.executable, "-m", "quillforge", *args], "stdout")
 
     summary = on_terminal("summary", str(tmp_path / "lore.json"))
     assert summary == "T\\x1b]0;pwned\\x07\\r\\x9b contains 1 block(s) and 1 word(s).\r\n"
@@ -310,32 +258,12 @@ def test_batch_memory_does_not_grow_with_the_file(tmp_path: Path, length: int) -
     assert growth_kib < 12 * 1024, f"peak RSS grew by {growth_kib} KiB"
 
 
-def _stderr_on_a_terminal(command: list[str]) -> str:
-    controller, terminal = pty.openpty()
-    try:
-        completed = subprocess.run(command, stderr=terminal, timeout=120)
-        os.close(terminal)
-        drawn = b""
-        while True:
-            try:
-                chunk = os.read(controller, 4096)
-            except OSError:  # the terminal's other end is closed: all is read
-                break
-            if not chunk:
-                break
-            drawn += chunk
-    finally:
-        os.close(controller)
-    assert completed.returncode == 0
-    return drawn.decode()
-
-
 def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
     path = tmp_path / "lores.jsonl"
     path.write_text("\n".join(lore_line(i) for i in range(300)) + "\n", encoding="utf-8")
     command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull]
-    drawn = _stderr_on_a_terminal(command)
+    drawn = on_a_terminal(command, "stderr")
     assert "100.0%" in drawn and "300 lines, 0 failed" in drawn and "lines/s" in drawn
-    assert _stderr_on_a_terminal([*command, "--no-progress"]) == ""
+    assert on_a_terminal([*command, "--no-progress"], "stderr") == ""
     piped = run_cli("batch", str(path), "-o", os.devnull)
     assert (piped.returncode, piped.stderr) == (0, "")

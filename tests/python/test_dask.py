@@ -22,17 +22,10 @@ from support import CONFIG, lore_line, run_cli  # noqa: E402
 # One of each kind of line the command must treat alike: good ones (one at the
 # end of the file with no line end), bad JSON, a lore that fails validation,
 # bytes that are not UTF-8, blank lines, "\r\n" ends and a lone "\r" inside a line.
-_MIXED = [
-    lore_line(1).encode() + b"\r\n",
-    b'{"id":"x",\r\n',
-    b"\n",
-    b" \t \r\n",
-    b'{"id":" ","title":"t","blocks":[]}\n',
-    b'{"id":"\xff","title":"t","blocks":[]}\n',
-    lore_line(2).encode() + b"\r \n",
-    b'{"id":"a\rb","title":"t","blocks":[]}\n',
-    lore_line(3).encode() + b"\n",
-]
+_MIXED = [lore_line(1).encode() + b"\r\n", b'{"id":"x",\r\n', b"\n", b" \t \r\n",
+          b'{"id":" ","title":"t","blocks":[]}\n', b'{"id":"\xff","title":"t","blocks":[]}\n',
+          lore_line(2).encode() + b"\r \n",
+          b'{"id":"a\rb","title":"t","blocks":[]}\n', lore_line(3).encode() + b"\n"]  # fmt: skip
 
 
 def _write_inputs(folder: Path) -> list[Path]:
@@ -154,23 +147,19 @@ def test_without_a_client_a_local_cluster_is_started_and_closed(
     _wait_for_no_new_children(before)
 
 
-@pytest.mark.parametrize(
-    ("inputs", "config", "output", "error", "message"),
-    [
-        ("*.none", CONFIG, "out", FileNotFoundError, r"\*\.none: no file matches"),
-        ("missing.jsonl", CONFIG, "out", FileNotFoundError, "missing.jsonl"),
-        ("a/x.jsonl b/x.jsonl", CONFIG, "out", ValueError, "two inputs have the same file name"),
-        ("a/x.jsonl", CONFIG, "a", ValueError, "is also the input"),
-        (
-            "a/x.jsonl",
-            '{"temperature":3,"max_candidates":3,"seed":1}',
-            "out",
-            ValueError,
-            "^validation failed: LabConfig",
-        ),
-        ("a/x.jsonl", "{", "out", ValueError, "^serialization failed: EOF while parsing an object"),
-    ],
-)
+# fmt: off
+REFUSALS = [  # (inputs under the test's folder, config, output folder, exception, message)
+    ("*.none", CONFIG, "out", FileNotFoundError, r"\*\.none: no file matches"),
+    ("missing.jsonl", CONFIG, "out", FileNotFoundError, "missing.jsonl"),
+    ("a/x.jsonl b/x.jsonl", CONFIG, "out", ValueError, "two inputs have the same file name"),
+    ("a/x.jsonl", CONFIG, "a", ValueError, "is also the input"),
+    ("a/x.jsonl", '{"temperature":3,"max_candidates":3,"seed":1}', "out", ValueError, "^validation failed: LabConfig"),
+    ("a/x.jsonl", "{", "out", ValueError, "^serialization failed: EOF while parsing an object"),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize(("inputs", "config", "output", "error", "message"), REFUSALS)
 def test_refused_up_front_with_nothing_written(
     tmp_path: Path, inputs: str, config: str, output: str, error: type[Exception], message: str
 ) -> None:

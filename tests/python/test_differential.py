@@ -16,14 +16,12 @@ from hypothesis import strategies as st
 
 from quillforge import _native
 
+from support import WHITE_SPACE
+
 LORE = '{"id":"l","title":"t","blocks":[{"id":"b","content":"c"}]}'
 CONFIG_FIELDS = '"temperature":0.5,"max_candidates":1,"seed":7'
 KNOWN_KEYS = ("temperature", "max_candidates", "seed")
 FIELD_VALUES = [("temperature", 0.5), ("max_candidates", 1), ("seed", 7)]
-WHITE_SPACE = (
-    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
-    "\u2028\u2029\u202f\u205f\u3000"
-)
 
 # Python strings with a lone surrogate cannot be passed at all (strict UTF-8), so none are generated.
 CHARACTERS = st.characters(exclude_categories=("Cs",))
@@ -233,16 +231,8 @@ def escape_pieces(text, random):
     return pieces
 
 
-def lore_with(title=None, lore_id=None, content=None):
-    return (
-        '{"id":'
-        + (lore_id or '"l"')
-        + ',"title":'
-        + (title or '"t"')
-        + ',"blocks":[{"id":"b","content":'
-        + (content or '"w"')
-        + "}]}"
-    )
+def lore_with(title='"t"', lore_id='"l"', content='"w"'):
+    return f'{{"id":{lore_id},"title":{title},"blocks":[{{"id":"b","content":{content}}}]}}'
 
 
 @settings(max_examples=500, deadline=None)

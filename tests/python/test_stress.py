@@ -10,17 +10,10 @@ import pytest
 
 from quillforge import _native
 
+from support import CONFIG, LORE, WHITE_SPACE
+
 heavy = pytest.mark.heavy
 
-LORE = json.dumps(
-    {
-        "id": "Tide Lore",
-        "title": "Tides",
-        "blocks": [{"id": "b1", "content": "  hello world "}, {"id": "b2", "content": "second"}],
-    },
-    separators=(",", ":"),
-)
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
 CONTENT = "some narrative text " * 4  # long enough to live on the heap
 
 
@@ -60,33 +53,32 @@ def _outcome(function, args, kwargs):
         return type(error).__name__, str(error)
 
 
-def _thread_outcomes(calls, rounds, barrier):
-    barrier.wait()
-    return [[_outcome(*call) for call in calls] for _ in range(rounds)]
+def _assert_threads_agree(calls, threads, rounds):
+    """Every thread, calling everything `rounds` times at once with the others, gets what one call gets."""
+    expected = [_outcome(*call) for call in calls]
+    results = [None] * threads
+    barrier = threading.Barrier(threads)
+
+    def worker(index):
+        barrier.wait()
+        results[index] = [[_outcome(*call) for call in calls] for _ in range(rounds)]
+
+    workers = [threading.Thread(target=worker, args=(i,)) for i in range(threads)]
+    for thread in workers:
+        thread.start()
+    for thread in workers:
+        thread.join()
+    assert results == [[expected] * rounds] * threads
+    return expected
 
 
 def test_eight_threads_get_identical_results():
-    calls = _calls()
-    expected = [_outcome(*call) for call in calls]
-    rounds = 300
-    results = [None] * 8
-    barrier = threading.Barrier(8)
-
-    def worker(index):
-        results[index] = _thread_outcomes(calls, rounds, barrier)
-
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-6)  # switch threads as often as the interpreter allows
     try:
-        threads = [threading.Thread(target=worker, args=(i,)) for i in range(8)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        _assert_threads_agree(_calls(), 8, 300)
     finally:
         sys.setswitchinterval(interval)
-    for per_thread in results:
-        assert per_thread == [expected] * rounds
 
 
 def _large_calls():
@@ -110,21 +102,8 @@ def _large_calls():
 def test_threads_get_identical_results_from_large_calls():
     calls = _large_calls()
     assert len(calls[0][1][0]) > 32 << 10
-    expected = [_outcome(*call) for call in calls]
+    expected = _assert_threads_agree(calls, 4, 25)
     assert sum(isinstance(outcome, tuple) for outcome in expected) == 1
-    results = [None] * 4
-    barrier = threading.Barrier(4)
-
-    def worker(index):
-        results[index] = _thread_outcomes(calls, 25, barrier)
-
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    for per_thread in results:
-        assert per_thread == [expected] * 25
 
 
 def test_another_thread_runs_python_while_a_large_call_works():
@@ -156,10 +135,6 @@ def test_another_thread_runs_python_while_a_large_call_works():
     assert during > 0
 
 
-WHITE_SPACE = (
-    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
-    "\u2028\u2029\u202f\u205f\u3000"
-)
 # Twelve words with non-ASCII letters, an emoji, Unicode separators, escapes and quotes.
 PIECE = 'lorem "ipsum" dolor\tsit amet, café\u2028naïve 😀 x\u3000y\\z \u00a0 é\nend '
 PIECE_WORDS = 12
