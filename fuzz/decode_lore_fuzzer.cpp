@@ -14,32 +14,20 @@ using qf::NarrativeLore;
 
 // Object form, or array form when `arrays` is set (blocks too).
 std::string write_lore(const NarrativeLore& lore, bool arrays) {
-    using qf::json::write_string;
-    std::string out;
-    if (arrays) {
-        out += '[';
-        write_string(out, lore.id);
-        out += ',';
-        write_string(out, lore.title);
-        out += ",[";
-    } else {
-        out += "{\"id\":";
-        write_string(out, lore.id);
-        out += ",\"title\":";
-        write_string(out, lore.title);
-        out += ",\"blocks\":[";
-    }
-    for (std::size_t i = 0; i < lore.blocks.size(); ++i) {
-        const NarrativeBlock& block = lore.blocks[i];
-        out += i == 0 ? "" : ",";
+    std::string out = arrays ? "[" : "{\"id\":";
+    qf::json::write_string(out, lore.id);
+    out += arrays ? "," : ",\"title\":";
+    qf::json::write_string(out, lore.title);
+    out += arrays ? ",[" : ",\"blocks\":[";
+    for (const NarrativeBlock& block : lore.blocks) {
+        out += &block == lore.blocks.data() ? "" : ",";
         out += arrays ? "[" : "{\"id\":";
-        write_string(out, block.id);
+        qf::json::write_string(out, block.id);
         out += arrays ? "," : ",\"content\":";
-        write_string(out, block.content);
+        qf::json::write_string(out, block.content);
         out += arrays ? "]" : "}";
     }
-    out += arrays ? "]]" : "]}";
-    return out;
+    return out + (arrays ? "]]" : "]}");
 }
 
 }  // namespace
