@@ -135,11 +135,8 @@ TEST_F(StrFromUtf8, RunsOfOneWidthEndingAnywhere) {
     // Texts of one character repeated, every length up to a few blocks: the
     // output fills before the input ends (four bytes to one slot) or with it.
     for (const char32_t c : {U'a', U'\u00e9', U'\u0101', U'\u20ac', U'\U0001F30A', U'\U0010FFFF'}) {
-        for (std::size_t count = 0; count <= 150; ++count) {
-            std::string text;
-            for (std::size_t i = 0; i < count; ++i) {
-                text += to_utf8(c);
-            }
+        std::string text;
+        for (std::size_t count = 0; count <= 150; ++count, text += to_utf8(c)) {
             SCOPED_TRACE(testing::Message()
                          << "U+" << std::hex << static_cast<std::uint32_t>(c) << std::dec << " x" << count);
             check(text);
@@ -166,7 +163,7 @@ TEST_F(StrFromUtf8, RandomTextOfEveryWidth) {
     }
 }
 
-TEST_F(StrFromUtf8, AroundTheThreshold) {
+TEST_F(StrFromUtf8, AroundTheThresholdAndWithHugePagesAdvised) {
     std::mt19937_64 random(7);
     for (std::size_t size = qf::py::kStrFromUtf8Threshold - 8; size <= qf::py::kStrFromUtf8Threshold + 8; ++size) {
         std::string text = random_text(random, size);
@@ -174,12 +171,8 @@ TEST_F(StrFromUtf8, AroundTheThreshold) {
         check(text);
         check(std::string(size, 'x'));
     }
-}
-
-TEST_F(StrFromUtf8, LargeTextsWithHugePagesAdvised) {
     // Above 4 MB of storage the builder asks for huge pages; the text must
     // come out the same.
-    std::mt19937_64 random(99);
     check(random_text(random, 5u << 20));
     check(std::string(9u << 20, 'a') + to_utf8(0x10000));
 }
