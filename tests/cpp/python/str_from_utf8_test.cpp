@@ -178,18 +178,12 @@ TEST_F(StrFromUtf8, AroundTheThresholdAndWithHugePagesAdvised) {
 }
 
 TEST_F(StrFromUtf8, MalformedSequencesAtEveryOffset) {
-    // Each kind of malformed (or barely valid) sequence inside valid text,
-    // at every offset across block edges, and cut off by the end.
-    // clang-format off
-    const std::string cases[] = {
-        "\x80", "\xBF", "\xC0\x80", "\xC1\xBF", "\xC2", "\xC2\x7F", "\xC2\xC0", "\xDF\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF",
-        "\xE0\xA0\x80", "\xE1\x80", "\xED\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF", "\xEF\xBF\xBF", "\xF0\x80\x80\x80",
-        "\xF0\x8F\xBF\xBF", "\xF0\x90\x80\x80", "\xF1\x80\x80", "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
-        "\xF8\x88\x80\x80", "\xFF", "\xC3\xA9\xA9", "\xE2\x82\xAC\x80", "\xF0\x9F\x8C\x8A\x8A"};
-    // clang-format on
+    // The sequences of tests/data/utf8_sequences.jsonl inside valid text, at
+    // every offset across block edges, and cut off by the end.
     std::mt19937_64 random(3);
     const std::string body = random_text(random, 160);
-    for (const std::string& bad : cases) {
+    for (const qf::test::Row& row : qf::test::read_rows("utf8_sequences.jsonl", 1)) {
+        const std::string& bad = *row[0];
         for (std::size_t at = 0; at <= 140; ++at) {
             // Keep the body's characters whole around the insertion.
             std::string text = body;
@@ -198,7 +192,7 @@ TEST_F(StrFromUtf8, MalformedSequencesAtEveryOffset) {
                 ++cut;
             }
             text.insert(cut, bad);
-            SCOPED_TRACE(testing::Message() << "case " << &bad - cases << " at " << cut);
+            SCOPED_TRACE(testing::Message() << testing::PrintToString(bad) << " at " << cut);
             check(text);
             check(text.substr(0, cut + bad.size()));
         }
