@@ -12,6 +12,7 @@
 #include "fuzz_check.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -20,37 +21,6 @@ bool names(std::uint64_t digits, int exponent, double value) {
     char text[48];
     std::snprintf(text, sizeof text, "%llue%d", static_cast<unsigned long long>(digits), exponent);
     return std::strtod(text, nullptr) == value;
-}
-
-// The digits of the text and the exponent of the last one: "1.25e-7" gives 125, -9.
-void split(std::string_view text, std::uint64_t& digits, int& count, int& exponent) {
-    digits = 0;
-    count = 0;
-    exponent = 0;
-    bool fraction = false;
-    bool leading = true;
-    std::size_t i = 0;
-    for (; i < text.size() && text[i] != 'e'; ++i) {
-        if (text[i] == '.') {
-            fraction = true;
-        } else if (text[i] != '-') {
-            leading = leading && text[i] == '0';
-            if (!leading) {
-                digits = digits * 10 + static_cast<unsigned>(text[i] - '0');
-                ++count;
-            }
-            exponent -= fraction ? 1 : 0;
-        }
-    }
-    if (i < text.size()) {
-        exponent += std::atoi(std::string(text.substr(i + 1)).c_str());
-    }
-    // Trailing zeros (of "100.0") are not digits of the shortest form.
-    while (count > 1 && digits % 10 == 0) {
-        digits /= 10;
-        --count;
-        ++exponent;
-    }
 }
 
 }  // namespace
@@ -78,16 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Shortest: no string of one digit fewer names the value. The nearest such
     // string and its two neighbours are the only candidates.
-    std::uint64_t digits = 0;
-    int count = 0;
-    int exponent = 0;
-    split(text, digits, count, exponent);
+    const qf::test::Digits split = qf::test::digits_of(text);
+    const auto count = split.digits.size();
     QF_FUZZ_CHECK(count >= 1 && count <= 17, text.c_str());
     if (count > 1) {
         const double magnitude = std::fabs(value);
-        const std::uint64_t nearest = (digits + 5) / 10;
+        const std::uint64_t nearest = (std::stoull(split.digits) + 5) / 10;
         for (const std::uint64_t shorter : {nearest - 1, nearest, nearest + 1}) {
-            QF_FUZZ_CHECK(shorter == 0 || !names(shorter, exponent + 1, magnitude), text.c_str());
+            QF_FUZZ_CHECK(shorter == 0 || !names(shorter, split.exponent + 1, magnitude), text.c_str());
         }
     }
 

@@ -36,10 +36,6 @@ inline void check_decode_error(const json::JsonError& error, std::string_view te
     QF_FUZZ_CHECK(display.size() > tail.size() && display.ends_with(tail), display.c_str());
 }
 
-}  // namespace qf::fuzz
-
-namespace qf::fuzz {
-
 // Whether the reader's number steps give the correctly rounded double for a
 // number text of JSON grammar: the digits, read as one integer, are exact in a
 // double (at most 2^53) and the exponent left after the fraction digits lies

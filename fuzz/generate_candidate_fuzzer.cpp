@@ -24,15 +24,8 @@ bool is_json(std::string_view text) {
 
 // Runs of [a-z0-9] joined by single hyphens, possibly none at all.
 bool is_slug(std::string_view slug) {
-    if (slug.starts_with('-') || slug.ends_with('-') || slug.find("--") != std::string_view::npos) {
-        return false;
-    }
-    for (const char c : slug) {
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) {
-            return false;
-        }
-    }
-    return true;
+    return !slug.starts_with('-') && !slug.ends_with('-') && slug.find("--") == std::string_view::npos &&
+           slug.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") == std::string_view::npos;
 }
 
 // Trimming by walking forward only: the reference for the trim that steps

@@ -72,36 +72,16 @@ TEST(ContentWriter, AgreesWithTheStepsAtEveryOffset) {
     }
 }
 
-TEST(ContentWriter, EmptyAndBlankContents) {
-    const std::tuple<std::string_view, std::string_view, bool> rows[] = {
-        {"\"", "", true},
-        {"   \"", "", true},
-        {"\\n\\t\\r\\f \"", "", true},
-        {"\\u000b\"", "", false},  // White_Space, but not blank
-        {"\xc2\xa0\"", "", false},
-        {" \\u0020 x \\n\"", "x", false},
-        {"\\\" \"", "\\\"", false},
-        {"\\u001F\\u00e9\\/\"", "\\u001f\xc3\xa9/", false},
-    };
-    for (const auto& [json, text, blank] : rows) {
-        const qf::test::Content content = content_in_one_pass(json);
-        EXPECT_EQ(content, content_in_steps(json)) << json;
-        EXPECT_EQ(content.text, text) << json;
-        EXPECT_EQ(content.blank, blank) << json;
-    }
-}
-
-// Broken strings fail as read_string fails, whether the fault lies in a piece
-// or in the text's last bytes.
-TEST(ContentWriter, ErrorsAsReadString) {
-    // clang-format off
-    const std::string_view faults[] = {"", "\x01", "\x1f\"", "\\", "\\q\"", "\\u12", "\\u12G4\"", "\\ud800\"", "\\udc00\"",
-                                       "\\ud800\\n\"", "\\ud800x", "\\ud800\\u0041\"", "\\ud800\\", "\\ud800\\u", "\n\""};
-    // clang-format on
-    for (const std::string_view fault : faults) {
+// The rows of tests/data/content.jsonl; each body also after plain bytes and
+// followed by more text, so that a fault falls in a piece or in the last bytes.
+TEST(ContentWriter, RowsOfTheDataFile) {
+    for (const qf::test::Row& row : qf::test::read_rows("content.jsonl", 3)) {
+        const qf::test::Content content = content_in_one_pass(*row[0]);
+        EXPECT_EQ(content.text, *row[1]) << testing::PrintToString(*row[0]);
+        EXPECT_EQ(content.blank, row[2].has_value()) << testing::PrintToString(*row[0]);
         for (std::size_t before : {0, 5, 15, 16, 30}) {
             for (std::string_view after : {"", "\"                                "}) {
-                const std::string json = cat(std::string(before, 'a'), fault, after);
+                const std::string json = cat(std::string(before, 'a'), *row[0], after);
                 EXPECT_EQ(content_in_one_pass(json), content_in_steps(json)) << testing::PrintToString(json);
             }
         }

@@ -75,61 +75,49 @@ using Row = std::vector<std::optional<std::string>>;
 inline Row parse_row(std::string_view line) {
     Row row;
     std::size_t i = 0;
-    const auto fail = [&](const char* what) -> void { throw std::runtime_error(cat(what, " in data row ", line)); };
+    const auto fail = [&](const char* what) -> char { throw std::runtime_error(cat(what, " in data row ", line)); };
+    const auto next = [&] { return i < line.size() ? line[i++] : fail("cut short"); };
+    const auto skip_spaces = [&] { i = std::min(line.find_first_not_of(' ', i), line.size()); };
     const auto hex4 = [&] {
         unsigned value = 0;
-        const char* end = line.data() + std::min(i + 4, line.size());
-        if (std::from_chars(line.data() + i, end, value, 16).ptr != end || end != line.data() + i + 4) {
+        if (i + 4 > line.size() || std::from_chars(&line[i], &line[i] + 4, value, 16).ptr != &line[i] + 4) {
             fail("bad \\u escape");
         }
         i += 4;
         return static_cast<char32_t>(value);
     };
-    const auto next = [&] { return i < line.size() ? line[i++] : (fail("cut short"), '\0'); };
-    if (next() != '[') {
-        fail("no array");
-    }
-    for (char c = ','; c == ',';) {
-        i = line.find_first_not_of(' ', i);
+    char c = next() == '[' ? ',' : fail("no array");
+    for (; c == ','; c = next()) {
+        skip_spaces();
         if (line.substr(i, 4) == "null") {
             row.emplace_back();
             i += 4;
-        } else if (next() == '"') {
-            std::string& text = row.emplace_back().emplace();
-            constexpr std::string_view kLetters = "\"\\nrt", kBytes = "\"\\\n\r\t";
-            while ((c = next()) != '"') {
+        } else if (next() != '"') {
+            fail("neither a string nor null");
+        } else {
+            for (std::string& text = row.emplace_back().emplace(); (c = next()) != '"';) {
+                constexpr std::string_view kLetters = "\"\\nrt", kBytes = "\"\\\n\r\t";
                 if (c != '\\') {
                     text += c;
                 } else if (c = next(); kLetters.find(c) != std::string_view::npos) {
                     text += kBytes[kLetters.find(c)];
-                } else if (c != 'u') {
-                    fail("unknown escape");
-                } else if (char32_t unit = hex4(); unit >= 0xDC80 && unit <= 0xDCFF) {
+                } else if (char32_t unit = c == 'u' ? hex4() : fail("unknown escape");
+                           unit >= 0xDC80 && unit <= 0xDCFF) {
                     text += static_cast<char>(unit & 0xFF);
                 } else {
                     if (unit >= 0xD800 && unit < 0xDC00 && line.substr(i, 2) == "\\u") {
                         i += 2;
                         const char32_t low = hex4();
-                        unit =
-                            low >= 0xDC00 && low < 0xE000 ? 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00) : unit;
+                        unit = low - 0xDC00 < 0x400 ? 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00) : unit;
                     }
-                    if (unit >= 0xD800 && unit < 0xE000) {
-                        fail("lone surrogate");
-                    }
-                    text += to_utf8(unit);
+                    text += unit >= 0xD800 && unit < 0xE000 ? (fail("lone surrogate"), "") : to_utf8(unit);
                 }
             }
-        } else {
-            fail("neither a string nor null");
         }
-        i = line.find_first_not_of(' ', i);
-        c = next();
-        if (c != ',' && c != ']') {
-            fail("no , or ]");
-        }
+        skip_spaces();
     }
-    if (i != line.size()) {
-        fail("text after the array");
+    if (c != ']' || i != line.size()) {
+        fail("no ] at the end");
     }
     return row;
 }

@@ -2,7 +2,6 @@
 // (strings, floats, integers), values of every kind, and the records' layout.
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -28,28 +27,27 @@ TEST(Writer, RowsOfTheDataFile) {
     for (const qf::test::Row& row : qf::test::read_rows("writer.jsonl", 3)) {
         const std::string& input = *row[1];
         std::string out;
-        std::uint64_t u64 = 0;
-        std::int64_t i64 = 0;
         if (*row[0] == "string") {
             qf::json::write_string(out, input);
         } else if (*row[0] == "f64") {
             qf::json::write_f64(out, std::strtod(input.c_str(), nullptr));
             EXPECT_LE(out.size(), qf::json::kMaxFloatText) << input;
-        } else if (*row[0] == "u64" &&
-                   std::from_chars(input.data(), input.data() + input.size(), u64).ec == std::errc()) {
-            qf::json::write_u64(out, u64);
-        } else if (*row[0] == "i64" &&
-                   std::from_chars(input.data(), input.data() + input.size(), i64).ec == std::errc()) {
-            qf::json::write_i64(out, i64);
+        } else if (*row[0] == "u64") {
+            qf::json::write_u64(out, std::stoull(input));
+        } else if (*row[0] == "i64") {
+            qf::json::write_i64(out, std::stoll(input));
         }
         EXPECT_EQ(out, *row[2]) << testing::PrintToString(input);
     }
 }
 
+// A key inserted again keeps its place and takes the new value.
 TEST(WriteValue, EveryKindCompactly) {
     JsonObject inner;
-    inner.insert("b", JsonValue(std::uint64_t{0}));
+    inner.insert("b", JsonValue("replaced"));
     inner.insert("a", JsonValue(0.0));
+    inner.insert("b", JsonValue(std::uint64_t{0}));
+    EXPECT_EQ(inner.size(), 2u);
     JsonArray array{JsonValue(nullptr),
                     JsonValue(true),
                     JsonValue(false),
@@ -64,15 +62,6 @@ TEST(WriteValue, EveryKindCompactly) {
     root.insert("list", JsonValue(std::move(array)));
     EXPECT_EQ(value_text(JsonValue(std::move(root))),
               R"({"inner":{"b":0,"a":0.0},"list":[null,true,false,-3,"s",[],{},null,null]})");
-}
-
-TEST(WriteValue, ReinsertedKeyKeepsItsPlace) {
-    JsonObject object;
-    object.insert("first", JsonValue(std::uint64_t{1}));
-    object.insert("second", JsonValue(std::uint64_t{2}));
-    object.insert("first", JsonValue("replaced"));
-    EXPECT_EQ(object.size(), 2u);
-    EXPECT_EQ(value_text(JsonValue(std::move(object))), R"({"first":"replaced","second":2})");
 }
 
 TEST(EncodeRecords, BlockAndCandidate) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "python/boundary.hpp"
+#include "python/py_ref.hpp"
 #include "quillforge/invariant.hpp"
 
 namespace {
@@ -22,20 +23,14 @@ protected:
 
     // Dotted type name and str() of the exception raised, which is cleared.
     static std::pair<std::string, std::string> raised() {
-        PyObject* exception = PyErr_GetRaisedException();
-        if (exception == nullptr) {
+        qf::py::Ref exception(PyErr_GetRaisedException());
+        if (!exception) {
             return {"<none>", ""};
         }
-        PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(exception)), "__module__");
-        PyObject* text = PyObject_Str(exception);
-        std::string name = PyUnicode_AsUTF8(module);
-        name = name == "builtins" ? "" : name + ".";
-        name += Py_TYPE(exception)->tp_name;
-        std::pair<std::string, std::string> result{name, PyUnicode_AsUTF8(text)};
-        Py_DECREF(text);
-        Py_DECREF(module);
-        Py_DECREF(exception);
-        return result;
+        PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception.get()));
+        const std::string module = PyUnicode_AsUTF8(qf::py::Ref(PyObject_GetAttrString(type, "__module__")).get());
+        return {(module == "builtins" ? "" : module + ".") + Py_TYPE(exception.get())->tp_name,
+                PyUnicode_AsUTF8(qf::py::Ref(PyObject_Str(exception.get())).get())};
     }
 };
 
@@ -73,21 +68,17 @@ TEST_F(Boundary, PanicExceptionIsABaseExceptionCreatedOnce) {
     EXPECT_EQ(type, qf::py::panic_exception_type());
     EXPECT_TRUE(PyObject_IsSubclass(type, PyExc_BaseException));
     EXPECT_FALSE(PyObject_IsSubclass(type, PyExc_Exception));
-    PyObject* doc = PyObject_GetAttrString(type, "__doc__");
-    const std::string text = PyUnicode_AsUTF8(doc);
-    Py_DECREF(doc);
+    const std::string text = PyUnicode_AsUTF8(qf::py::Ref(PyObject_GetAttrString(type, "__doc__")).get());
     EXPECT_EQ(text.size(), 235u);
     EXPECT_EQ(text.front(), '\n');
     EXPECT_EQ(text.back(), '\n');
     // The one-element argument tuple holds the message.
     PyObject* result = qf::py::call_boundary([]() -> NewRefOrError { qf::invariant_failed("boom"); });
     EXPECT_EQ(result, nullptr);
-    PyObject* exception = PyErr_GetRaisedException();
-    PyObject* args = PyObject_GetAttrString(exception, "args");
-    EXPECT_EQ(PyTuple_Size(args), 1);
-    EXPECT_STREQ(PyUnicode_AsUTF8(PyTuple_GetItem(args, 0)), "boom");
-    Py_DECREF(args);
-    Py_DECREF(exception);
+    qf::py::Ref exception(PyErr_GetRaisedException());
+    qf::py::Ref args(PyObject_GetAttrString(exception.get(), "args"));
+    EXPECT_EQ(PyTuple_Size(args.get()), 1);
+    EXPECT_STREQ(PyUnicode_AsUTF8(PyTuple_GetItem(args.get(), 0)), "boom");
 }
 
 }  // namespace
