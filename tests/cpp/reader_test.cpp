@@ -67,7 +67,9 @@ std::string skipped(std::string_view text) {
 
 TEST(Reader, RowsOfTheDataFile) {
     for (const qf::test::Row& row : qf::test::read_rows("reader.jsonl", 3)) {
-        const std::string& text = *row[0];
+        // Read through a view with a digit past its end: nothing past the end counts.
+        const std::string padded = *row[0] + '7';
+        const std::string_view text(padded.data(), row[0]->size());
         EXPECT_EQ(decoded(text), row[1]) << testing::PrintToString(text);
         EXPECT_EQ(skipped(text), *row[2]) << testing::PrintToString(text);
         // A temperature is read with the same steps.
