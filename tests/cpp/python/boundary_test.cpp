@@ -62,6 +62,23 @@ TEST_F(Boundary, FailuresBecomeExceptions) {
     }
 }
 
+// With no memory left even for the panic's message, the process stops with a
+// line on stderr instead of leaving a half-raised exception.
+TEST_F(Boundary, APanicThatCannotBeRaisedAborts) {
+    ASSERT_NE(qf::py::panic_exception_type(), nullptr);
+    EXPECT_DEATH(
+        {
+            PyMemAllocatorEx failing;
+            PyMem_GetAllocator(PYMEM_DOMAIN_OBJ, &failing);
+            failing.malloc = [](void*, std::size_t) -> void* { return nullptr; };
+            failing.calloc = [](void*, std::size_t, std::size_t) -> void* { return nullptr; };
+            failing.realloc = [](void*, void*, std::size_t) -> void* { return nullptr; };
+            PyMem_SetAllocator(PYMEM_DOMAIN_OBJ, &failing);
+            qf::py::raise_panic("boom");
+        },
+        "uncaught panic at ffi boundary");
+}
+
 TEST_F(Boundary, PanicExceptionIsABaseExceptionCreatedOnce) {
     PyObject* type = qf::py::panic_exception_type();
     ASSERT_NE(type, nullptr);
