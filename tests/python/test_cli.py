@@ -3,6 +3,7 @@ terminals and exit codes."""
 
 from __future__ import annotations
 
+import io
 import json
 import os
 import subprocess
@@ -13,6 +14,7 @@ import pytest
 
 import quillforge
 from quillforge._pretty import indent_json
+from quillforge.cli import main
 
 from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, on_a_terminal, run_cli
 
@@ -267,3 +269,12 @@ def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
     assert on_a_terminal([*command, "--no-progress"], "stderr") == ""
     piped = run_cli("batch", str(path), "-o", os.devnull)
     assert (piped.returncode, piped.stderr) == (0, "")
+
+
+def test_batch_from_standard_input_leaves_it_open(monkeypatch: pytest.MonkeyPatch, tmp_path: Path) -> None:
+    # main() may be called from a script that goes on using its standard input.
+    stdin = io.TextIOWrapper(io.BytesIO((lore_line(0) + "\n").encode()))
+    monkeypatch.setattr(sys, "stdin", stdin)
+    assert main(["batch", "-", "-o", str(tmp_path / "out.jsonl")]) == 0
+    assert not stdin.closed
+    assert (tmp_path / "out.jsonl").read_text() == quillforge.generate_candidate_json(lore_line(0), CONFIG) + "\n"
