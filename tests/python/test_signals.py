@@ -35,6 +35,13 @@ def lores(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, list[str]]:
     return path, [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
 
 
+def _default_signals() -> None:
+    # A shell's background job starts with SIGINT ignored and nohup ignores SIGHUP; the
+    # command keeps an ignored signal ignored, as programs do, so give it the defaults.
+    for signum in (signal.SIGINT, signal.SIGHUP):
+        signal.signal(signum, signal.SIG_DFL)
+
+
 def _start(*args: str) -> subprocess.Popen[bytes]:
     return subprocess.Popen(
         [sys.executable, "-m", "quillforge", "batch", *args, "--jobs", "2"],
@@ -42,6 +49,7 @@ def _start(*args: str) -> subprocess.Popen[bytes]:
         stderr=subprocess.PIPE,
         start_new_session=True,
         bufsize=0,
+        preexec_fn=_default_signals,
     )
 
 
