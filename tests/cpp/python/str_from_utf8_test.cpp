@@ -54,6 +54,17 @@ std::vector<const utf8::Kernels*> all_kernels() {
     return found;
 }
 
+// Transcodes into room for the characters and 64 slots more: true when those
+// stay as they were.
+template <class Slot>
+bool writes_only_its_slots(void (*transcode)(std::string_view, Slot*, std::size_t) noexcept, std::string_view bytes,
+                           std::size_t characters) {
+    std::vector<Slot> out(characters + 64, Slot{0x5A});
+    transcode(bytes, out.data(), characters);
+    return std::all_of(
+        out.begin() + static_cast<std::ptrdiff_t>(characters), out.end(), [](Slot slot) { return slot == Slot{0x5A}; });
+}
+
 class StrFromUtf8 : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Py_InitializeEx(0); }
@@ -81,6 +92,12 @@ protected:
                           kind == 1   ? (PyUnicode_IS_ASCII(str) ? utf8::Width::Ascii : utf8::Width::Latin1)
                           : kind == 2 ? utf8::Width::Ucs2
                                       : utf8::Width::Ucs4);
+                EXPECT_TRUE(shape.width == utf8::Width::Ascii ||
+                            (shape.width == utf8::Width::Latin1
+                                 ? writes_only_its_slots(kernels->to_latin1, bytes, shape.characters)
+                             : shape.width == utf8::Width::Ucs2
+                                 ? writes_only_its_slots(kernels->to_ucs2, bytes, shape.characters)
+                                 : writes_only_its_slots(kernels->to_ucs4, bytes, shape.characters)));
             }
             EXPECT_STREQ(str_difference(built(qf::py::detail::build_str(bytes, *kernels)), reference), nullptr);
         }
@@ -141,6 +158,7 @@ TEST_F(StrFromUtf8, RunsOfOneWidthEndingAnywhere) {
                          << "U+" << std::hex << static_cast<std::uint32_t>(c) << std::dec << " x" << count);
             check(text);
             check("ab" + text + "z");
+            check(std::string(64, 'a') + text);  // the last characters after a block of ASCII
         }
     }
 }
