@@ -13,13 +13,4 @@ JsonValue& JsonObject::insert(std::string key, JsonValue value) {
     return members_.back().value;
 }
 
-const JsonValue* JsonObject::find(std::string_view key) const {
-    for (const JsonMember& member : members_) {
-        if (member.key == key) {
-            return &member.value;
-        }
-    }
-    return nullptr;
-}
-
 }  // namespace qf::json

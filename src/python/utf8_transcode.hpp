@@ -21,8 +21,6 @@ struct Shape {
     bool valid = true;  // well-formed UTF-8: no overlong form, no surrogate, nothing above U+10FFFF
     std::size_t characters = 0;
     Width width = Width::Ascii;
-
-    friend bool operator==(const Shape&, const Shape&) = default;
 };
 
 // In valid text the largest byte is the largest lead byte (when there is one),

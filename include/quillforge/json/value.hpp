@@ -27,7 +27,6 @@ public:
 
     // Inserts or replaces in place; returns the stored value.
     JsonValue& insert(std::string key, JsonValue value);
-    const JsonValue* find(std::string_view key) const;
 
     std::size_t size() const noexcept;
     bool empty() const noexcept;
