@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "candidate_lines.hpp"
 #include "candidate_score.hpp"
 #include "candidate_text.hpp"
 #include "content_writer.hpp"
@@ -127,7 +128,7 @@ struct CandidateStream {
         static constexpr auto kBeforeContent =
             kBlockIdSuffix + ("\"" + json_key(kNarrativeBlockInfo, "content") + "\"");
         const std::string_view lore_id = id.text();
-        out.reserve(lore_size + kCandidateTextRoom);
+        out.reserve(out.size() + lore_size + kCandidateTextRoom);  // the Output may already hold earlier lines
         out.append(kBeforeId.text());
         append_candidate_id(out, lore_id, seed);
         out.append(kBeforeBlockId.text());
@@ -328,17 +329,21 @@ struct Binding<CandidateStream> {
 
 }  // namespace detail
 
-Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, std::string_view config_json,
-                                                     json::Output& out) {
-    // The configuration is tiny and its seed starts the hash, so it is read
-    // first; its errors still come after the lore's.
-    auto config = decode_config(config_json);
-    detail::CandidateStream lore(lore_json.size(), config ? config->seed : 0, out);
+namespace {
+
+// The operation once the configuration is decoded, or failed to: a lore's
+// error comes before the configuration's, and a broken lore rule before a
+// broken configuration rule. `config_error` is null when `config` holds the
+// configuration; `check_config` is false when it was checked already.
+Result<void, NarrativeError> write_candidate(std::string_view lore_json, const LabConfig& config,
+                                             const json::JsonError* config_error, bool check_config,
+                                             json::Output& out) {
+    detail::CandidateStream lore(lore_json.size(), config.seed, out);
     if (auto decoded = detail::decode_whole(lore_json, lore); !decoded) {
         return fail(NarrativeError::serialization(std::move(decoded).error()));
     }
-    if (!config) {
-        return fail(NarrativeError::serialization(config.error()));
+    if (config_error != nullptr) {
+        return fail(NarrativeError::serialization(*config_error));
     }
     lore.add_early_blocks();
     lore.facts.id_blank = is_blank(lore.id.text());
@@ -346,11 +351,35 @@ Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json,
     if (auto checked = lore.facts.check(); !checked) {
         return fail(std::move(checked).error());
     }
-    if (auto checked = validate_config(*config); !checked) {
-        return fail(std::move(checked).error());
+    if (check_config) {
+        if (auto checked = validate_config(config); !checked) {
+            return fail(std::move(checked).error());
+        }
     }
-    lore.finish(config->temperature);
+    lore.finish(config.temperature);
     return {};
 }
+
+}  // namespace
+
+Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, std::string_view config_json,
+                                                     json::Output& out) {
+    // The configuration is tiny and its seed starts the hash, so it is read
+    // first; its errors still come after the lore's.
+    auto config = decode_config(config_json);
+    if (!config) {
+        return write_candidate(lore_json, LabConfig{}, &config.error(), false, out);
+    }
+    return write_candidate(lore_json, *config, nullptr, true, out);
+}
+
+namespace detail {
+
+Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, const LabConfig& checked_config,
+                                                     json::Output& out) {
+    return write_candidate(lore_json, checked_config, nullptr, false, out);
+}
+
+}  // namespace detail
 
 }  // namespace qf

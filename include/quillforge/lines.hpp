@@ -1,0 +1,56 @@
+// Candidates for many lores at once, one per line of JSON Lines text: the
+// bytes the batch writes and the lines that failed, with the batch's messages.
+//
+// A line ends at "\n"; a "\r" just before it is not part of the line, a lone
+// "\r" elsewhere (the last line's included) is. A line of nothing but " \t\n\r\v\f"
+// is blank: skipped, but counted. A non-blank line that is not UTF-8 fails
+// with "not valid UTF-8 (byte 0x.. at offset N)", N being where Python's
+// decoder finds the first bad sequence; any other line gives its candidate or
+// the engine's message for it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quillforge/error.hpp"
+#include "quillforge/json/output.hpp"
+#include "quillforge/records.hpp"
+#include "quillforge/result.hpp"
+
+namespace qf {
+
+struct LineFailure {
+    std::size_t index;  // among the block's lines, blank ones counted, from 0
+    std::string message;
+};
+
+struct LinesRead {
+    std::size_t lines = 0;  // the block's lines, or those up to and including the failure it stopped at
+    bool stopped = false;   // stopped at a failure
+};
+
+class CandidateLines {
+public:
+    // Decodes and checks the configuration once; its error is the one every
+    // lore that decodes would meet.
+    static Result<CandidateLines, NarrativeError> make(std::string_view config_json);
+
+    // Answers the lines of `block`, which holds whole lines: appends each
+    // candidate's JSON text and "\n" to `out`, each failed line to `failures`.
+    // With `stop_at_failure`, nothing after the first failed line is read.
+    // Throws std::bad_alloc when memory runs out.
+    LinesRead answer(std::string_view block, json::Output& out, std::vector<LineFailure>& failures,
+                     bool stop_at_failure = false) const;
+
+private:
+    explicit CandidateLines(const LabConfig& config) : config_(config) {}
+    LabConfig config_;
+};
+
+// Where Python's strict UTF-8 decoder reports the first bad sequence of
+// `text` (UnicodeDecodeError.start), or npos when the text is UTF-8.
+std::size_t first_bad_utf8(std::string_view text) noexcept;
+
+}  // namespace qf

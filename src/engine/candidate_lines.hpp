@@ -1,0 +1,20 @@
+// What the lines operation shares with the one-lore operation: the candidate
+// for a configuration decoded and checked once for many lores.
+#pragma once
+
+#include <string_view>
+
+#include "quillforge/error.hpp"
+#include "quillforge/json/output.hpp"
+#include "quillforge/records.hpp"
+#include "quillforge/result.hpp"
+
+namespace qf::detail {
+
+// generate_candidate_json for a configuration that passed decode_config and
+// validate_config: the same text, the same lore errors. On an error the
+// Output may hold part of the candidate past where it started.
+Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, const LabConfig& checked_config,
+                                                     json::Output& out);
+
+}  // namespace qf::detail
