@@ -1,15 +1,15 @@
 #!/usr/bin/env python3
 """Checks a built manylinux wheel and sdist before anyone installs them.
 
-    check_wheel.py WHEEL SDIST --module-build BUILT_SO
+    check_wheel.py WHEEL SDIST --module-build BUILT_SO...
 
 Runs auditwheel, twine and check-wheel-contents (from this interpreter's
 environment), then checks what those do not: the wheel holds the package and
-its one extension module and nothing else, the module exports only its init
-function and needs no C++ runtime, its machine code is baseline x86-64 outside
+its extension modules (_native, and _lines for JSON Lines blocks) and nothing
+else, each module exports only its init function and needs no C++ runtime, its machine code is baseline x86-64 outside
 the functions that opt in with a target attribute, and the long description
-has no relative links (dead on a package index). BUILT_SO is the unstripped
-module in the build tree, whose symbols name the functions; its code must be
+has no relative links (dead on a package index). BUILT_SO are the unstripped
+modules in the build tree, whose symbols name the functions; their code must be
 the code that the wheel ships. Exits 1 on the first failed group of checks.
 """
 
@@ -28,7 +28,8 @@ ROOT = Path(__file__).resolve().parents[1]
 TOOLS = Path(sys.executable).parent
 TARGET_TAG = "manylinux_2_17_x86_64"
 PACKAGE = "quillforge"
-REQUIRED = ("__init__.py", "py.typed", "_native.pyi")
+MODULES = ("_native", "_lines")
+REQUIRED = ("__init__.py", "py.typed", *(f"{module}.pyi" for module in MODULES))
 # Build and tool-chain leftovers that have no business in an installed package.
 FORBIDDEN_SUFFIXES = {
     ".c",
@@ -174,17 +175,18 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
     """What is missing from or does not belong in a wheel holding these files."""
     problems = []
     info = f"{PACKAGE}-{version}.dist-info/"
+    modules = [f"{PACKAGE}/{module}{ext_suffix}" for module in MODULES]
     for name in names:
         parts = name.split("/")
         if not (name.startswith(PACKAGE + "/") or name.startswith(info)):
             problems.append(f"{name}: outside the package and its dist-info")
         elif FORBIDDEN_PARTS.intersection(parts) or Path(name).suffix in FORBIDDEN_SUFFIXES:
             problems.append(f"{name}: build or tool-chain leftover")
-        elif name.endswith((".so", ".pyd", ".dylib")) and name != f"{PACKAGE}/_native{ext_suffix}":
-            problems.append(f"{name}: an extension module other than {PACKAGE}/_native{ext_suffix}")
+        elif name.endswith((".so", ".pyd", ".dylib")) and name not in modules:
+            problems.append(f"{name}: an extension module other than {' and '.join(modules)}")
     required = [f"{PACKAGE}/{name}" for name in REQUIRED]
     required += [
-        f"{PACKAGE}/_native{ext_suffix}",
+        *modules,
         f"{info}licenses/LICENSE",
         f"{info}METADATA",
         f"{info}entry_points.txt",
@@ -230,7 +232,9 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("wheel", type=Path)
     parser.add_argument("sdist", type=Path)
-    parser.add_argument("--module-build", type=Path, required=True, help="the unstripped module in the build tree")
+    parser.add_argument(
+        "--module-build", type=Path, nargs="+", required=True, help="the unstripped modules in the build tree"
+    )
     args = parser.parse_args()
     ext_suffix = sysconfig.get_config_var("EXT_SUFFIX")
 
@@ -264,15 +268,19 @@ def main() -> None:
         version = args.wheel.name.split("-")[1]
         info = f"{PACKAGE}-{version}.dist-info/"
         metadata = wheel.read(info + "METADATA").decode()
+        exported: dict[str, list[str]] = {}
+        needed: dict[str, list[str]] = {}
+        shipped_text: dict[str, bytes] = {}
         with tempfile.TemporaryDirectory() as scratch:
-            module = Path(wheel.extract(f"{PACKAGE}/_native{ext_suffix}", scratch))
-            exported = [
-                line.split()[0] for line in run("nm", "-D", "--defined-only", "--format=posix", module).splitlines()
-            ]
-            needed = re.findall(r"\(NEEDED\).*\[(.+)\]", run("readelf", "-d", module))
-            shipped_text = text_section(module)
+            for name in MODULES:
+                module = Path(wheel.extract(f"{PACKAGE}/{name}{ext_suffix}", scratch))
+                exported[name] = [
+                    line.split()[0] for line in run("nm", "-D", "--defined-only", "--format=posix", module).splitlines()
+                ]
+                needed[name] = re.findall(r"\(NEEDED\).*\[(.+)\]", run("readelf", "-d", module))
+                shipped_text[name] = text_section(module)
     report(
-        f"wheel contents: {len(names)} files, the package, its stubs and py.typed, one module, no leftovers",
+        f"wheel contents: {len(names)} files, the package, its stubs and py.typed, its modules, no leftovers",
         wheel_content_problems(names, version, ext_suffix),
     )
     header, _, description = metadata.partition("\n\n")
@@ -286,15 +294,29 @@ def main() -> None:
         ]
         + [f"relative link in the long description: {link}" for link in relative_links(description)],
     )
-    report("exports: PyInit__native only (nm -D)", [] if exported == ["PyInit__native"] else [f"exported: {exported}"])
+    report(
+        "exports: each module its PyInit_ only (nm -D)",
+        [f"{name} exports {symbols}" for name, symbols in exported.items() if symbols != [f"PyInit_{name}"]],
+    )
     report(
         "needs only the system's C libraries (readelf -d), no C++ runtime",
-        [f"needs {library}" for library in needed if library not in SYSTEM_LIBRARIES],
+        [
+            f"{name} needs {library}"
+            for name, libraries in needed.items()
+            for library in libraries
+            if library not in SYSTEM_LIBRARIES
+        ],
     )
 
+    built = {path.name.split(".")[0]: path for path in args.module_build}
     report(
-        "the build tree's module has the code the wheel ships (.text identical)",
-        [] if text_section(args.module_build) == shipped_text else [f"{args.module_build} differs"],
+        "the build tree's modules have the code the wheel ships (.text identical)",
+        [f"{name}: no build given" for name in MODULES if name not in built]
+        + [
+            f"{built[name]} differs"
+            for name in MODULES
+            if name in built and text_section(built[name]) != shipped_text[name]
+        ],
     )
     sources = {
         str(path): path.read_text(encoding="utf-8", errors="replace")
@@ -302,7 +324,9 @@ def main() -> None:
         for path in (ROOT / folder).rglob("*.[ch]pp")
     }
     allowed = opted_in_functions(sources)
-    past = functions_past_baseline(run("objdump", "-d", "-C", "--no-show-raw-insn", args.module_build))
+    past: dict[str, set[str]] = {}
+    for path in args.module_build:
+        past.update(functions_past_baseline(run("objdump", "-d", "-C", "--no-show-raw-insn", path)))
     strays = {
         function: used
         for function, used in past.items()

@@ -5,6 +5,7 @@ from __future__ import annotations
 import json
 import os
 import pty
+import random
 import subprocess
 import sys
 from collections.abc import Mapping
@@ -69,3 +70,46 @@ def on_a_terminal(command: list[str], stream: str) -> str:
         os.close(controller)
     assert completed.returncode == 0
     return drawn.decode()
+
+
+# Byte sequences that are not UTF-8, one of each kind: a stray continuation,
+# bytes no UTF-8 holds, overlong forms, surrogates, past U+10FFFF, cut short.
+BAD_UTF8 = [b"\x80", b"\xbf", b"\xc0\x80", b"\xc1\xbf", b"\xf5\x80\x80\x80", b"\xff", b"\xe0\x80\x80",
+            b"\xf0\x8f\xbf\xbf", b"\xed\xa0\x80", b"\xed\xbf\xbf", b"\xf4\x90\x80\x80", b"\xc2", b"\xe2\x82",
+            b"\xf0\x9f\x98", b"\xc2\x7f", b"\xe2\x28\xa1"]  # fmt: skip
+
+
+def corpus_line(rng: random.Random, long_bytes: int = 0) -> bytes:
+    """One line of a JSON Lines corpus, without its end: a lore of some shape, a
+    bad one, a blank one, or bytes that are not UTF-8."""
+    kind = rng.randrange(14)
+    text = "".join(rng.choice('ab \u00e9\u2014\U0001f600\t\\"\u2028') for _ in range(rng.randrange(12)))
+    blocks = [{"id": f"b{j}", "content": text * (j + 1)} for j in range(rng.randrange(4))]
+    lore = {"id": f"L {text}", "title": f"T{text}", "blocks": blocks}
+    if kind == 0:  # fields in another order, array form of the blocks, spaces
+        lore = {"blocks": [[b["id"], b["content"]] for b in blocks], "title": lore["title"], "id": lore["id"]}
+        return json.dumps(lore, indent=rng.choice([None, 1])).replace("\n", " ").encode()
+    if kind == 1:
+        return json.dumps([lore["id"], lore["title"], blocks]).encode()
+    if kind == 2:  # bad JSON
+        return json.dumps(lore).encode()[: rng.randrange(1, 30)]
+    if kind == 3:  # a broken rule or a missing field
+        return rng.choice([b'{"id":" ","title":"t","blocks":[]}', b'{"id":"l"}', b"[]", b'{"id":"l","title":"t"}'])
+    if kind == 4:
+        return rng.choice([b"", b" ", b"\t \x0b\x0c", b"\r", b" \r "])
+    if kind == 5:  # not UTF-8, somewhere in a lore
+        raw = json.dumps(lore, ensure_ascii=False).encode()
+        at = rng.randrange(len(raw) + 1)
+        return raw[:at] + rng.choice(BAD_UTF8) + raw[at:]
+    if kind == 6:  # a lone carriage return inside, or white space around
+        return rng.choice([b"\r", b" ", b"\x0b"]) + json.dumps(lore).encode() + rng.choice([b"", b"\r", b" \r"])
+    if kind == 7 and long_bytes:
+        lore["blocks"] = [{"id": "b", "content": "x\u00e9 " * (long_bytes // 4)}]
+    return json.dumps(lore, ensure_ascii=rng.random() < 0.5).encode()
+
+
+def corpus(seed: int, lines: int, long_bytes: int = 0) -> bytes:
+    """A JSON Lines text of that many lines, ends "\\n" or "\\r\\n", maybe no last end."""
+    rng = random.Random(seed)
+    text = b"".join(corpus_line(rng, long_bytes) + rng.choice([b"\n", b"\n", b"\r\n"]) for _ in range(lines))
+    return text[: -rng.randrange(3)] if rng.random() < 0.5 else text

@@ -1,0 +1,162 @@
+// The extension module quillforge._lines: a block of JSON Lines bytes and a
+// configuration in; the candidates' bytes, the block's line count and its
+// failed lines out. The engine works on the whole block with the interpreter
+// lock released, so blocks run in parallel on threads.
+#include <cstddef>
+#include <vector>
+
+#include "boundary.hpp"
+#include "quillforge/json/output.hpp"
+#include "quillforge/lines.hpp"
+#include "text.hpp"
+
+namespace qf::py {
+
+namespace {
+
+// The interpreter lock, released for a scope; taken back however it ends.
+class LockReleased {
+public:
+    LockReleased() noexcept : state_(PyEval_SaveThread()) {}
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+    ~LockReleased() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+// A buffer taken by "y*", given back at the end of the call. While it is held
+// its exporter cannot resize it (a bytearray refuses), so the engine may read
+// it with the lock released.
+class HeldBuffer {
+public:
+    explicit HeldBuffer(Py_buffer& view) noexcept : view_(view) {}
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    ~HeldBuffer() { PyBuffer_Release(&view_); }
+
+private:
+    Py_buffer& view_;
+};
+
+// The output is written straight into a bytes object this large, the usual
+// candidate being a little longer than its lore; past it, into storage of the
+// Output's own, copied once at the end.
+std::size_t output_estimate(std::size_t block_size) { return 2 * block_size + 4096; }
+
+NewRefOrError failures_list(const std::vector<LineFailure>& failures, Py_ssize_t first_line) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(failures.size())));
+    if (!list) {
+        return fail(PendingError::fetch());
+    }
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        Ref message(new_str(failures[i].message));
+        Ref item(message ? Py_BuildValue("(nO)", first_line + static_cast<Py_ssize_t>(failures[i].index), message.get())
+                         : nullptr);
+        if (!item) {
+            return fail(PendingError::fetch());
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());  // steals the reference
+    }
+    return list.release();
+}
+
+PyObject* generate_candidates(PyObject*, PyObject* args, PyObject* kwargs) {
+    return call_boundary([&]() -> NewRefOrError {
+        static const char* keywords[] = {"block", "config_json", "first_line", "stop_at_failure", nullptr};
+        Py_buffer view;
+        const char* config = nullptr;
+        Py_ssize_t config_size = 0;
+        Py_ssize_t first_line = 1;
+        int stop_at_failure = 0;
+        if (!PyArg_ParseTupleAndKeywords(args,
+                                         kwargs,
+                                         "y*s#|$np:generate_candidates",
+                                         const_cast<char**>(keywords),
+                                         &view,
+                                         &config,
+                                         &config_size,
+                                         &first_line,
+                                         &stop_at_failure)) {
+            return fail(PendingError::fetch());
+        }
+        const HeldBuffer held(view);
+        auto lines = CandidateLines::make({config, static_cast<std::size_t>(config_size)});
+        if (!lines) {
+            return fail(PendingError::of(PyExc_ValueError, lines.error().display()));
+        }
+        const std::string_view block(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len));
+        const std::size_t estimate = output_estimate(block.size());
+        PyObject* bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(estimate));
+        if (bytes == nullptr) {
+            return fail(PendingError::fetch());
+        }
+        Ref lent(bytes);
+        json::Output out(PyBytes_AS_STRING(bytes), estimate);
+        std::vector<LineFailure> failures;
+        LinesRead read;
+        {
+            const LockReleased released;
+            read = lines->answer(block, out, failures, stop_at_failure != 0);
+        }
+        Ref output;
+        if (out.in_lent_storage()) {
+            bytes = lent.release();
+            if (_PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(out.size())) < 0) {  // frees it on failure
+                return fail(PendingError::fetch());
+            }
+            output = Ref(bytes);
+        } else {
+            output = Ref(PyBytes_FromStringAndSize(out.view().data(), static_cast<Py_ssize_t>(out.size())));
+            if (!output) {
+                return fail(PendingError::fetch());
+            }
+        }
+        auto failed = failures_list(failures, first_line);
+        if (!failed) {
+            return failed;
+        }
+        Ref failed_list(*failed);
+        PyObject* result = Py_BuildValue("(OnO)", output.get(), static_cast<Py_ssize_t>(read.lines), failed_list.get());
+        return result != nullptr ? NewRefOrError(result) : fail(PendingError::fetch());
+    });
+}
+
+PyMethodDef g_methods[] = {
+    {"generate_candidates",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(generate_candidates)),
+     METH_VARARGS | METH_KEYWORDS,
+     "generate_candidates(block, config_json, *, first_line=1, stop_at_failure=False)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef g_definition = {
+    PyModuleDef_HEAD_INIT,
+    "_lines",
+    "",
+    0,
+    g_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+NewRefOrError initialise() {
+    Ref module(PyModule_Create(&g_definition));
+    if (!module) {
+        return fail(PendingError::fetch());
+    }
+    Ref all(Py_BuildValue("[s]", "generate_candidates"));
+    if (!all || PyObject_SetAttrString(module.get(), "__all__", all.get()) < 0) {
+        return fail(PendingError::fetch());
+    }
+    return module.release();
+}
+
+}  // namespace
+
+}  // namespace qf::py
+
+PyMODINIT_FUNC PyInit__lines() { return qf::py::call_boundary(qf::py::initialise); }

@@ -1,0 +1,27 @@
+"""Candidates for a block of JSON Lines in one call, the engine working on the
+whole block with the interpreter lock released.
+
+A line ends at ``\\n``; a ``\\r`` just before it is not part of the line, a lone
+``\\r`` elsewhere (the last line's included) is. Lines of nothing but
+``" \\t\\n\\r\\v\\f"`` are blank: skipped, but counted.
+"""
+
+from collections.abc import Buffer
+
+__all__ = ["generate_candidates"]
+
+def generate_candidates(
+    block: Buffer, config_json: str, *, first_line: int = 1, stop_at_failure: bool = False
+) -> tuple[bytes, int, list[tuple[int, str]]]:
+    """Answer the whole lines of `block` (bytes-like, read in place).
+
+    Returns the candidates' JSON texts, each followed by ``\\n``, in line order;
+    the number of lines read (blank ones included); and the failed lines as
+    ``(line number, message)``, numbered from `first_line`. The message is the
+    one ``generate_candidate_json`` raises for the line, or
+    "not valid UTF-8 (byte 0x.. at offset N)" for a line that is not UTF-8.
+    With `stop_at_failure`, lines after the first failed one are not read.
+
+    Raises the engine's ``ValueError`` when the configuration fails (before any
+    line), ``MemoryError`` when memory runs out.
+    """

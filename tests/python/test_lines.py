@@ -1,0 +1,117 @@
+"""quillforge._lines, the block entry under the batch: the answers that calls of
+generate_candidate_json give line by line, with the batch's line rules."""
+
+from __future__ import annotations
+
+import subprocess
+import sys
+
+import pytest
+
+from quillforge import _lines, _native
+
+from support import BAD_UTF8, CONFIG, corpus, lore_line
+
+BLANK = b" \t\n\r\x0b\x0c"
+
+
+def line_by_line(block: bytes, config: str, first_line: int = 1) -> tuple[bytes, int, list[tuple[int, str]]]:
+    """The reference: the batch's rules in Python, one call per line."""
+    lines = block.split(b"\n")
+    if lines[-1] == b"":
+        lines.pop()
+    out, failures = [], []
+    for number, raw in enumerate(lines, start=first_line):
+        if number - first_line < len(lines) - 1 or block.endswith(b"\n"):
+            raw = raw.removesuffix(b"\r")  # a last line with no "\n" keeps its "\r"
+        if not raw.strip(BLANK):
+            continue
+        try:
+            text = raw.decode()
+        except UnicodeDecodeError as error:
+            failures.append((number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})"))
+            continue
+        try:
+            out.append(_native.generate_candidate_json(text, config).encode() + b"\n")
+        except ValueError as error:
+            failures.append((number, str(error)))
+    return b"".join(out), len(lines), failures
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_a_corpus_in_blocks_gives_the_line_by_line_answers(seed: int) -> None:
+    data = corpus(seed, 400, long_bytes=200_000 if seed == 0 else 0)
+    expected = line_by_line(data, CONFIG)
+    assert _lines.generate_candidates(data, CONFIG) == expected
+    # Cut into blocks of whole lines, as the batch reads a file.
+    ends = [*[i + 1 for i, byte in enumerate(data) if byte == 10][seed::37], len(data)]
+    out, failures, first, start = b"", [], 1, 0
+    for end in ends:
+        block = memoryview(data)[start:end]
+        written, lines, failed = _lines.generate_candidates(block, CONFIG, first_line=first)
+        assert (written, lines, failed) == line_by_line(bytes(block), CONFIG, first)
+        out, failures, first, start = out + written, failures + failed, first + lines, end
+    assert (out, first - 1, failures) == expected
+
+
+@pytest.mark.parametrize("bad", BAD_UTF8)
+def test_not_utf8_is_reported_where_pythons_decoder_stops(bad: bytes) -> None:
+    good = lore_line(1).encode()
+    for at in (0, 1, 9, len(good) - 1, len(good)):
+        line = good[:at] + bad + good[at:]
+        assert _lines.generate_candidates(line + b"\r\n", CONFIG) == line_by_line(line, CONFIG)
+
+
+def test_stopping_at_the_first_failure() -> None:
+    good = lore_line(2).encode()
+    data = good + b"\n\n" + b"{\n" + good + b"\n\xff\n"
+    expected = _native.generate_candidate_json(good.decode(), CONFIG).encode() + b"\n"
+    failure = (3, "serialization failed: EOF while parsing an object at line 1 column 1")
+    assert _lines.generate_candidates(data, CONFIG, stop_at_failure=True) == (expected, 3, [failure])
+
+
+@pytest.mark.parametrize(
+    ("config", "error"),
+    [
+        ("{", "serialization failed: EOF while parsing an object at line 1 column 1"),
+        ('{"temperature":3,"max_candidates":3,"seed":1}',
+         "validation failed: LabConfig.temperature must be between 0.0 and 2.0"),
+    ],
+)  # fmt: skip
+def test_a_configuration_error_comes_before_any_line(config: str, error: str) -> None:
+    with pytest.raises(ValueError) as raised:
+        _lines.generate_candidates(b"\xff\n{\n", config)
+    assert str(raised.value) == error
+    with pytest.raises(ValueError, match="^" + error.replace(".", r"\.") + "$"):
+        _native.generate_candidate_json(lore_line(0), config)
+
+
+def test_bytes_like_inputs_only() -> None:
+    assert _lines.generate_candidates(bytearray(b"\n"), CONFIG) == (b"", 1, [])
+    with pytest.raises(TypeError):
+        _lines.generate_candidates(lore_line(0), CONFIG)  # type: ignore[arg-type]
+    assert _lines.__all__ == ["generate_candidates"]
+
+
+# Run out of memory where the output is first sized (twice the block), and
+# where tiny lores' candidates outgrow that and the output moves.
+OUT_OF_MEMORY = """
+import resource, sys
+from quillforge import _lines
+config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+block = b'{"id":"l","title":"T","blocks":[["b","h"]]}\\n' * 1_000_000
+size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize")) * 1024
+resource.setrlimit(resource.RLIMIT_AS, (size + int(sys.argv[1]) * len(block), resource.RLIM_INFINITY))
+try:
+    _lines.generate_candidates(block, config)
+except MemoryError:
+    print("MemoryError", _lines.generate_candidates(block[:44], config)[1])
+"""
+
+
+@pytest.mark.parametrize("room", [1, 3])
+def test_out_of_memory_is_a_memory_error(room: int) -> None:
+    completed = subprocess.run(
+        [sys.executable, "-c", OUT_OF_MEMORY, str(room)], capture_output=True, text=True, timeout=60, check=True
+    )
+    assert completed.stdout == "MemoryError 1\n"
