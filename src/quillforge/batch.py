@@ -28,12 +28,12 @@ import os
 import queue
 import threading
 from collections import deque
-from collections.abc import Callable, Generator, Iterable, Iterator, Sequence
+from collections.abc import Callable, Generator, Iterable, Iterator
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
-from itertools import repeat
 from typing import BinaryIO, NamedTuple, Protocol
 
+from quillforge._lines import generate_candidates
 from quillforge._native import generate_candidate_json
 from quillforge._output import AtomicOutput
 
@@ -53,10 +53,6 @@ __all__ = [
 # A chunk of lines is the unit of work, of writing and of progress: about this
 # many bytes, or one line when a line is longer.
 CHUNK_BYTES = 1 << 20
-# The module releases the interpreter lock only for lores this long or longer;
-# shorter ones gain nothing from another thread, so they are run in the
-# consuming thread and never queued.
-THREADED_LINE_BYTES = 32 << 10
 # Chunks in flight per worker: enough to keep each busy, few enough that memory
 # stays bounded by the window, whatever the file's size.
 CHUNKS_PER_JOB = 2
@@ -120,74 +116,33 @@ def usable_jobs(jobs: int) -> int:
 
 # ---------------------------------------------------------------- lines to results
 
-# A chunk of lines is the unit of work: its text is decoded, split and answered
-# by a few calls that each run over the whole chunk, so the batch adds little to
-# the engine's own time per line.
+# A chunk of lines is the unit of work: a block of whole lines that the
+# native entry answers in one call, splitting, testing and answering its lines
+# with the interpreter lock released, so that blocks run in parallel on threads.
 
 
 @dataclass(slots=True)
 class _Chunk:
     first: int  # the number of its first line
-    last: int  # the number of its last line
-    texts: list[str]  # its non-blank lines, without their ends
-    numbers: list[int] | None  # their line numbers; None when they are first, first + 1, ...
-    unreadable: list[LineError]  # its lines that are not UTF-8
-    size: int  # bytes or characters of its lines
+    lines: int  # its lines, blank ones included
+    block: bytes  # its lines, each ended by "\n" but perhaps the last
     read: int  # input consumed up to its end
+    # generate_lines only: the numbers of the block's non-blank lines, and the
+    # results of items that could not be lines of a block, found one by one.
+    numbers: list[int] | None = None
+    own: list[LineResult] | None = None
 
-    def number(self, index: int) -> int:
-        return self.first + index if self.numbers is None else self.numbers[index]
-
-
-def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
-    return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
-
-
-def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int) -> _Chunk:
-    """A chunk whose lines need looking at one by one: blank lines, line ends
-    with a carriage return, bytes that may not be UTF-8."""
-    texts: list[str] = []
-    numbers: list[int] = []
-    unreadable: list[LineError] = []
-    for number, raw in enumerate(raws, start=first):
-        if isinstance(raw, bytes):
-            try:
-                text = raw.decode("utf-8")
-            except UnicodeDecodeError as error:
-                if raw.strip(_BLANK_BYTES):
-                    unreadable.append(_not_utf8(number, raw, error))
-                continue
-        else:
-            text = raw
-        text = text.removesuffix("\n").removesuffix("\r")  # the line's end is not part of its text
-        if text.strip(_BLANK):
-            texts.append(text)
-            numbers.append(number)
-    return _Chunk(first, first + len(raws) - 1, texts, numbers, unreadable, size, read)
+    @property
+    def last(self) -> int:
+        return self.first + self.lines - 1
 
 
-def _chunk_of_block(block: bytes, first: int, read: int) -> _Chunk:
-    """The chunk of a block of whole lines read from a file."""
-    try:
-        text = block.decode("utf-8")
-    except UnicodeDecodeError:
-        return _line_by_line(_split_at_feeds(block), first, len(block), read)
-    lines = text.split("\n")
-    if lines[-1] == "":
-        lines.pop()  # after the block's last line end
-    # A blank line is empty or starts with whitespace, so it sorts before "!";
-    # "\r" ends the lines of CRLF files. Both are found at C speed.
-    if b"\r" in block or min(lines, default="") < "!":
-        return _line_by_line(lines, first, len(block), read)
-    return _Chunk(first, first + len(lines) - 1, lines, None, [], len(block), read)
-
-
-def _split_at_feeds(block: bytes) -> list[bytes]:
-    # The line end is "\n" alone: a "\r" elsewhere belongs to its line.
-    lines = block.split(b"\n")
-    if lines[-1] == b"":
-        lines.pop()
-    return lines
+@dataclass(slots=True)
+class _Answers:
+    output: bytes  # the candidates, each followed by "\n", in line order
+    written: int  # candidates in it
+    errors: list[LineError]  # in line order
+    stop: int | None = None  # with fail_fast: the line of the first error, which ends the run
 
 
 class Readable(Protocol):
@@ -195,6 +150,11 @@ class Readable(Protocol):
 
     def read(self, size: int = -1, /) -> bytes: ...
     def readline(self, size: int = -1, /) -> bytes: ...
+
+
+def _lines_in(block: bytes) -> int:
+    # The line end is "\n" alone: a "\r" elsewhere belongs to its line.
+    return block.count(b"\n") + (not block.endswith(b"\n") and bool(block))
 
 
 def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
@@ -206,47 +166,80 @@ def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
         if not block.endswith(b"\n"):
             block += stream.readline()  # the rest of its last line
         read += len(block)
-        chunk = _chunk_of_block(block, first_line, read)
-        first_line = chunk.last + 1
+        chunk = _Chunk(first_line, _lines_in(block), block, read)
+        first_line += chunk.lines
         yield chunk
 
 
-def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int) -> Iterator[_Chunk]:
-    raws: list[bytes | str] = []
+def _apart(number: int, raw: bytes | str, config_json: str) -> LineResult | None:
+    """The result of an item that cannot be one line of a block, as the item's own."""
+    if isinstance(raw, bytes):
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError as error:
+            return _not_utf8(number, raw, error) if raw.strip(_BLANK_BYTES) else None
+    else:
+        text = raw
+    text = text.removesuffix("\n").removesuffix("\r")
+    if not text.strip(_BLANK):
+        return None
+    try:
+        return Candidate(number, generate_candidate_json(text, config_json))
+    except ValueError as error:  # the engine's message; a lone surrogate's UnicodeEncodeError too
+        return LineError(number, str(error))
+
+
+def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int, config_json: str) -> Iterator[_Chunk]:
+    """Items as the lines of blocks. An item that cannot be one line of a block
+    (a line feed inside it, a lone surrogate) stands in its block as an empty
+    line and is answered apart."""
+    parts: list[bytes] = []
+    numbers: list[int] = []
+    own: list[LineResult] = []
     size = read = 0
+    number = first_line
     for raw in lines:
-        raws.append(raw)
-        size += len(raw)
+        line: bytes | None
+        if isinstance(raw, str):
+            try:
+                line = raw.encode("utf-8").removesuffix(b"\n")
+            except UnicodeEncodeError:
+                line = None
+        else:
+            line = raw.removesuffix(b"\n")
+        if line is None or b"\n" in line:
+            if (result := _apart(number, raw, config_json)) is not None:
+                own.append(result)
+            line = b""
+        elif line.strip(_BLANK_BYTES):
+            numbers.append(number)
+        parts.append(line)
+        size += len(line) + 1
+        number += 1
         if size >= CHUNK_BYTES:
             read += size
-            yield _line_by_line(raws, first_line, size, read)
-            first_line += len(raws)
-            raws, size = [], 0
-    if raws:
-        yield _line_by_line(raws, first_line, size, read + size)
+            yield _lines_chunk(parts, numbers, own, first_line, read)
+            first_line, parts, numbers, own, size = number, [], [], [], 0
+    if parts:
+        yield _lines_chunk(parts, numbers, own, first_line, read + size)
 
 
-@dataclass(slots=True)
-class _Answers:
-    texts: list[str]  # the candidates, in line order
-    errors: list[LineError]  # in line order
-    stop: int | None = None  # with fail_fast: the line of the first error, which ends the run
+def _lines_chunk(parts: list[bytes], numbers: list[int], own: list[LineResult], first: int, read: int) -> _Chunk:
+    parts.append(b"")
+    return _Chunk(first, len(parts) - 1, b"\n".join(parts), read, numbers, own)
 
 
-def _answer(chunk: _Chunk, config_json: str) -> _Answers:
-    answers: list[str | LineError] = []
-    results = map(generate_candidate_json, chunk.texts, repeat(config_json))
-    while True:
-        try:
-            answers.extend(results)  # on a failure the list keeps the answers before it
-            break
-        except ValueError as error:  # the engine's message; a lone surrogate's UnicodeEncodeError too
-            answers.append(LineError(chunk.number(len(answers)), str(error)))
-    errors = [answer for answer in answers if type(answer) is LineError]
-    if not errors and not chunk.unreadable:
-        return _Answers(answers, [])  # type: ignore[arg-type]
-    texts = [answer for answer in answers if type(answer) is str]
-    return _Answers(texts, sorted(errors + chunk.unreadable))
+def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
+    return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
+
+
+def _answer(chunk: _Chunk, config_json: str, stop_at_failure: bool = False) -> _Answers:
+    output, _read, failures = generate_candidates(
+        chunk.block, config_json, first_line=chunk.first, stop_at_failure=stop_at_failure
+    )
+    errors = [LineError(number, message) for number, message in failures]
+    stop = errors[0].line if stop_at_failure and errors else None
+    return _Answers(output, output.count(b"\n"), errors, stop)
 
 
 def _done(value: _Answers) -> Future[_Answers]:
@@ -255,22 +248,21 @@ def _done(value: _Answers) -> Future[_Answers]:
     return future
 
 
-def _answered(chunks: Iterator[_Chunk], config_json: str, jobs: int) -> Generator[tuple[_Chunk, _Answers]]:
-    """Each chunk with its answers, in input order. With several jobs, chunks of
-    long lines go to worker threads while short ones are answered here."""
+def _answered(
+    chunks: Iterator[_Chunk], config_json: str, jobs: int, stop_at_failure: bool = False
+) -> Generator[tuple[_Chunk, _Answers]]:
+    """Each chunk with its answers, in input order. With several jobs, chunks
+    are answered on worker threads, a bounded window of them in flight."""
     workers = usable_jobs(jobs)
     if workers == 1:
         for chunk in chunks:
-            yield chunk, _answer(chunk, config_json)
+            yield chunk, _answer(chunk, config_json, stop_at_failure)
         return
     pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="quillforge-batch")
     pending: deque[tuple[_Chunk, Future[_Answers]]] = deque()
     try:
         for chunk in chunks:
-            if chunk.size >= THREADED_LINE_BYTES * len(chunk.texts):
-                pending.append((chunk, pool.submit(_answer, chunk, config_json)))
-            else:
-                pending.append((chunk, _done(_answer(chunk, config_json))))
+            pending.append((chunk, pool.submit(_answer, chunk, config_json, stop_at_failure)))
             while len(pending) > workers * CHUNKS_PER_JOB or (pending and pending[0][1].done()):
                 ready, future = pending.popleft()
                 yield ready, future.result()
@@ -290,18 +282,17 @@ def generate_lines(
 
     `lines` holds one lore per item (str, or bytes in UTF-8), with or without
     its line end; `first_line` is the number of the first item. `jobs` worker
-    threads (0: one per core) answer long lines (32 KB and more) in parallel;
-    shorter lines are answered in the calling thread, where more threads would
-    only wait for the interpreter lock. Stopping the iteration stops the work.
+    threads (0: one per core) answer blocks of lines in parallel. Stopping the
+    iteration stops the work.
     """
-    for chunk, answers in _answered(_chunks_of_lines(lines, first_line), config_json, jobs):
-        numbers = [chunk.number(index) for index in range(len(chunk.texts))]
-        numbers.extend(error.line for error in chunk.unreadable)
-        candidates = iter(answers.texts)
-        errors = {error.line: error for error in answers.errors}
-        for number in sorted(numbers):
-            error = errors.get(number)
-            yield error if error is not None else Candidate(number, next(candidates))
+    for chunk, answers in _answered(_chunks_of_lines(lines, first_line, config_json), config_json, jobs):
+        assert chunk.numbers is not None and chunk.own is not None
+        candidates = iter(answers.output.decode("utf-8").split("\n"))
+        failed = {error.line: error for error in answers.errors}
+        own = {result.line: result for result in chunk.own}
+        for number in sorted(chunk.numbers + list(own)) if own else chunk.numbers:
+            result = own.get(number) or failed.get(number)
+            yield result if result is not None else Candidate(number, next(candidates))
 
 
 # ---------------------------------------------------------------- files
@@ -346,13 +337,11 @@ class _Writer(threading.Thread):
             self.failure = failure
 
     def _write(self, chunk: _Chunk, answers: _Answers) -> None:
-        if answers.texts:
-            answers.texts.append("")
-            self.out.write("\n".join(answers.texts).encode("utf-8"))
-            answers.texts.pop()
+        if answers.output:
+            self.out.write(answers.output)
         report = self.report
-        report.lines += len(answers.texts) + len(answers.errors)
-        report.written += len(answers.texts)
+        report.lines += answers.written + len(answers.errors)
+        report.written += answers.written
         report.failed += len(answers.errors)
         report.last_line = chunk.last if answers.stop is None else answers.stop
         for error in answers.errors:
@@ -390,14 +379,6 @@ class _Writer(threading.Thread):
         self.join(timeout=2.0)
 
 
-def _up_to_first_error(chunk: _Chunk, answers: _Answers) -> _Answers:
-    """With fail_fast: the answers of the lines up to the first that failed."""
-    stop = answers.errors[0].line
-    before = sum(1 for index in range(len(chunk.texts)) if chunk.number(index) < stop)
-    good_before = before - sum(1 for error in chunk.unreadable if error.line < stop)
-    return _Answers(answers.texts[:good_before], answers.errors[:1], stop)
-
-
 def run_file(
     source: Readable,
     out: BinaryIO,
@@ -418,13 +399,12 @@ def run_file(
     writer = _Writer(out, report, on_error, on_progress)
     writer.start()
     try:
-        with contextlib.closing(_answered(chunks, config_json, jobs)) as answered:
+        with contextlib.closing(_answered(chunks, config_json, jobs, fail_fast)) as answered:
             for chunk, answers in answered:
-                if fail_fast and answers.errors:
-                    writer.put((chunk, _up_to_first_error(chunk, answers)))
+                writer.put((chunk, answers))
+                if answers.stop is not None:
                     report.stopped_early = True
                     break
-                writer.put((chunk, answers))
     except BaseException:
         writer.abandon()
         raise

@@ -593,7 +593,7 @@ def build_parser() -> argparse.ArgumentParser:
         type=_jobs,
         default=1,
         metavar="N",
-        help="worker threads for long lores, 0 or auto for one per core (default 1)",
+        help="worker threads that answer blocks of lines, 0 or auto for one per core (default 1)",
     )
     run.add_argument(
         "-o",

@@ -4,8 +4,9 @@
 INPUTS -o OUTPUT_DIR`` writes: the candidates of the good lines, one per line,
 in input order, under the input's file name. The work is cut into shards (byte
 ranges of a file that start and end at line boundaries); each shard is one
-task, run on a worker through the public batch API (``run_file``, the command's
-own loop), which writes the shard's candidates to a part file. The process that
+task: a worker answers the shard's bytes in one call of the command's native
+entry (``quillforge._lines``), with the interpreter lock released, and writes
+the shard's candidates to a part file. The process that
 calls ``generate_files`` then joins each input's parts, in order, into its
 output.
 
@@ -30,7 +31,6 @@ from __future__ import annotations
 
 import contextlib
 import glob
-import io
 import os
 import shutil
 import stat
@@ -47,8 +47,9 @@ try:
 except ImportError as missing:  # pragma: no cover - depends on the installation
     raise ImportError("quillforge.dask needs the dask extra: pip install 'quillforge[dask]'") from missing
 
+from quillforge._lines import generate_candidates
 from quillforge._output import AtomicOutput
-from quillforge.batch import FileReport, LineError, check_config, run_file, usable_jobs
+from quillforge.batch import LineError, check_config, usable_jobs
 
 __all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
 
@@ -114,23 +115,25 @@ def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -
         data = file.read(end - start)
     if len(data) != end - start:
         raise OSError(f"{source}: shorter than when the run started")
-    # Lines end at "\n" alone, as the command reads them; a lone "\r" stays in its line.
-    read = data.count(b"\n") + (not data.endswith(b"\n") and bool(data))
-    report = FileReport()
+    # The command's own native entry on the shard's bytes, in one call with the
+    # interpreter lock released: the same lines, answers and written bytes,
+    # numbered from the shard's first line.
+    output, read, failures = generate_candidates(data, config_json)
+    del data
+    errors = [LineError(number, message) for number, message in failures]
+    written = output.count(b"\n")
     # Written beside the part and renamed over it, but not flushed to disk: a
     # part lives only until the join, and the joined output is.
     descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(part), prefix=os.path.basename(part) + ".")
     try:
         with open(descriptor, "wb") as out:
-            # The command's own loop, on the shard's bytes: the same lines,
-            # answers and written bytes, numbered from the shard's first line.
-            run_file(io.BytesIO(data), out, config_json, report)
+            out.write(output)
         os.replace(temporary, part)
     except BaseException:
         with contextlib.suppress(OSError):
             os.unlink(temporary)
         raise
-    return _ShardResult(read, report.lines, report.written, report.errors)
+    return _ShardResult(read, written + len(errors), written, errors)
 
 
 # ---------------------------------------------------------------- planning

@@ -10,6 +10,8 @@ import subprocess
 import sys
 from collections.abc import Mapping
 
+from quillforge._native import generate_candidate_json
+
 LORE = (
     '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
     '{"id":"b2","content":"second"}]}'
@@ -112,4 +114,27 @@ def corpus(seed: int, lines: int, long_bytes: int = 0) -> bytes:
     """A JSON Lines text of that many lines, ends "\\n" or "\\r\\n", maybe no last end."""
     rng = random.Random(seed)
     text = b"".join(corpus_line(rng, long_bytes) + rng.choice([b"\n", b"\n", b"\r\n"]) for _ in range(lines))
-    return text[: -rng.randrange(3)] if rng.random() < 0.5 else text
+    return text[: len(text) - rng.randrange(3)] if rng.random() < 0.5 else text
+
+
+def line_by_line(block: bytes, config: str, first_line: int = 1) -> tuple[bytes, int, list[tuple[int, str]]]:
+    """The reference: the batch's rules in Python, one call per line."""
+    lines = block.split(b"\n")
+    if lines[-1] == b"":
+        lines.pop()
+    out, failures = [], []
+    for number, raw in enumerate(lines, start=first_line):
+        if number - first_line < len(lines) - 1 or block.endswith(b"\n"):
+            raw = raw.removesuffix(b"\r")  # a last line with no "\n" keeps its "\r"
+        if not raw.strip(b" \t\n\r\x0b\x0c"):
+            continue
+        try:
+            text = raw.decode()
+        except UnicodeDecodeError as error:
+            failures.append((number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})"))
+            continue
+        try:
+            out.append(generate_candidate_json(text, config).encode() + b"\n")
+        except ValueError as error:
+            failures.append((number, str(error)))
+    return b"".join(out), len(lines), failures

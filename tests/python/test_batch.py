@@ -11,7 +11,7 @@ import pytest
 import quillforge
 from quillforge.batch import Candidate, LineError, check_config, generate_file, generate_lines
 
-from support import CONFIG, lore_line
+from support import CONFIG, corpus, line_by_line, lore_line
 
 
 def _expected(line: str) -> str:
@@ -21,7 +21,9 @@ def _expected(line: str) -> str:
 @pytest.mark.parametrize("as_bytes", [False, True])
 def test_lines_give_results_in_order_numbered_as_the_input(as_bytes: bool) -> None:
     good = [lore_line(i) for i in range(3)]
-    lines = [good[0] + "\n", "  \t\r\n", '{"id":"x",\r\n', good[1] + "\r\n", "\n", '{"id":"x"\n', good[2]]
+    # The third item, a line feed inside, is one lore still.
+    lines = [good[0] + "\n", "  \t\r\n", '{"id":"x",\r\n', good[1].replace(",", ",\n", 1) + "\r\n", "\n",
+             '{"id":"x"\n', good[2]]  # fmt: skip
     items = [line.encode() for line in lines] if as_bytes else lines
     assert list(generate_lines(items, CONFIG, first_line=10)) == [
         Candidate(10, _expected(good[0])),
@@ -72,3 +74,42 @@ def test_a_file_into_a_file(tmp_path: Path) -> None:
     assert out.getvalue().decode() == _expected(lines[0]) + "\n"
     assert (report.lines, report.written, report.failed, report.stopped_early, report.errors) == (2, 1, 1, True, [])
     assert [error.line for error in seen] == [2]
+
+
+@pytest.mark.parametrize(("seed", "jobs"), [(0, 1), (1, 2), (2, 1), (3, 2)])
+def test_a_corpus_gives_the_line_by_line_answers(seed: int, jobs: int, tmp_path: Path) -> None:
+    data = corpus(seed, 3000, long_bytes=100_000)
+    if seed == 3:
+        data += b'\n{"id":"l"\r'  # a last line keeps its lone "\r"
+    output, lines, failures = line_by_line(data, CONFIG)
+    (tmp_path / "in.jsonl").write_bytes(data)
+    report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG, jobs=jobs)
+    assert (tmp_path / "out.jsonl").read_bytes() == output
+    assert report.errors == [LineError(*failure) for failure in failures]
+    assert (report.written, report.failed, report.last_line) == (output.count(b"\n"), len(failures), lines)
+    if seed == 3:
+        assert failures[-1][1].endswith("column 10")
+    # The same lines as items, some of them str, one with a line feed inside
+    # and one with a lone surrogate (answered apart), against calls item by item.
+    items: list[bytes | str] = list(data.split(b"\n"))
+    items[3::4] = [item.decode(errors="replace") for item in items[3::4]]
+    items[5:7] = [items[5] + b"\n " + items[6], '{"id":"\ud800"}']
+    assert list(generate_lines(items, CONFIG, jobs=jobs)) == [
+        result for number, item in enumerate(items, 1) if (result := _item_result(number, item)) is not None
+    ]
+
+
+def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None:
+    """The result of one item of generate_lines, by its documented rules."""
+    if isinstance(item, bytes):
+        try:
+            item = item.decode()
+        except UnicodeDecodeError as error:
+            return LineError(number, f"not valid UTF-8 (byte 0x{item[error.start]:02x} at offset {error.start})")
+    text = item.removesuffix("\n").removesuffix("\r")
+    if not text.strip(" \t\n\r\x0b\x0c"):
+        return None
+    try:
+        return Candidate(number, quillforge.generate_candidate_json(text, CONFIG))
+    except ValueError as error:
+        return LineError(number, str(error))

@@ -10,32 +10,7 @@ import pytest
 
 from quillforge import _lines, _native
 
-from support import BAD_UTF8, CONFIG, corpus, lore_line
-
-BLANK = b" \t\n\r\x0b\x0c"
-
-
-def line_by_line(block: bytes, config: str, first_line: int = 1) -> tuple[bytes, int, list[tuple[int, str]]]:
-    """The reference: the batch's rules in Python, one call per line."""
-    lines = block.split(b"\n")
-    if lines[-1] == b"":
-        lines.pop()
-    out, failures = [], []
-    for number, raw in enumerate(lines, start=first_line):
-        if number - first_line < len(lines) - 1 or block.endswith(b"\n"):
-            raw = raw.removesuffix(b"\r")  # a last line with no "\n" keeps its "\r"
-        if not raw.strip(BLANK):
-            continue
-        try:
-            text = raw.decode()
-        except UnicodeDecodeError as error:
-            failures.append((number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})"))
-            continue
-        try:
-            out.append(_native.generate_candidate_json(text, config).encode() + b"\n")
-        except ValueError as error:
-            failures.append((number, str(error)))
-    return b"".join(out), len(lines), failures
+from support import BAD_UTF8, CONFIG, corpus, line_by_line, lore_line
 
 
 @pytest.mark.parametrize("seed", range(6))
