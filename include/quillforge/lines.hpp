@@ -27,8 +27,9 @@ struct LineFailure {
 };
 
 struct LinesRead {
-    std::size_t lines = 0;  // the block's lines, or those up to and including the failure it stopped at
-    bool stopped = false;   // stopped at a failure
+    std::size_t lines = 0;    // the block's lines, or those up to and including the failure it stopped at
+    std::size_t written = 0;  // candidates written
+    bool stopped = false;     // stopped at a failure
 };
 
 class CandidateLines {

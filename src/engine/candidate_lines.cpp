@@ -102,6 +102,7 @@ LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std:
             const std::size_t before = out.size();
             if (auto written = detail::generate_candidate_json(line, config_, out); written) [[likely]] {
                 out.push_back('\n');
+                ++read.written;
                 continue;
             } else {
                 out.shrink_to(before);

@@ -1,6 +1,6 @@
 // The extension module quillforge._lines: a block of JSON Lines bytes and a
-// configuration in; the candidates' bytes, the block's line count and its
-// failed lines out. The engine works on the whole block with the interpreter
+// configuration in; the candidates' bytes, the block's line count, the
+// number of candidates and the failed lines out. The engine works on the whole block with the interpreter
 // lock released, so blocks run in parallel on threads.
 #include <cstddef>
 #include <vector>
@@ -118,7 +118,11 @@ PyObject* generate_candidates(PyObject*, PyObject* args, PyObject* kwargs) {
             return failed;
         }
         Ref failed_list(*failed);
-        PyObject* result = Py_BuildValue("(OnO)", output.get(), static_cast<Py_ssize_t>(read.lines), failed_list.get());
+        PyObject* result = Py_BuildValue("(OnnO)",
+                                         output.get(),
+                                         static_cast<Py_ssize_t>(read.lines),
+                                         static_cast<Py_ssize_t>(read.written),
+                                         failed_list.get());
         return result != nullptr ? NewRefOrError(result) : fail(PendingError::fetch());
     });
 }

@@ -12,11 +12,12 @@ __all__ = ["generate_candidates"]
 
 def generate_candidates(
     block: Buffer, config_json: str, *, first_line: int = 1, stop_at_failure: bool = False
-) -> tuple[bytes, int, list[tuple[int, str]]]:
+) -> tuple[bytes, int, int, list[tuple[int, str]]]:
     """Answer the whole lines of `block` (bytes-like, read in place).
 
     Returns the candidates' JSON texts, each followed by ``\\n``, in line order;
-    the number of lines read (blank ones included); and the failed lines as
+    the number of lines read (blank ones included); the number of candidates;
+    and the failed lines as
     ``(line number, message)``, numbered from `first_line`. The message is the
     one ``generate_candidate_json`` raises for the line, or
     "not valid UTF-8 (byte 0x.. at offset N)" for a line that is not UTF-8.

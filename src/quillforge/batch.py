@@ -123,10 +123,13 @@ def usable_jobs(jobs: int) -> int:
 
 @dataclass(slots=True)
 class _Chunk:
-    first: int  # the number of its first line
-    lines: int  # its lines, blank ones included
     block: bytes  # its lines, each ended by "\n" but perhaps the last
     read: int  # input consumed up to its end
+    # The number of its first line and its lines (blank ones included), known
+    # once the chunks before it are answered: counting them here would cost
+    # more than answering them.
+    first: int = 0
+    lines: int = 0
     # generate_lines only: the numbers of the block's non-blank lines, and the
     # results of items that could not be lines of a block, found one by one.
     numbers: list[int] | None = None
@@ -142,7 +145,8 @@ class _Answers:
     output: bytes  # the candidates, each followed by "\n", in line order
     written: int  # candidates in it
     errors: list[LineError]  # in line order
-    stop: int | None = None  # with fail_fast: the line of the first error, which ends the run
+    stop: int | None  # with fail_fast: the line of the first error, which ends the run
+    lines: int  # lines read, blank ones included
 
 
 class Readable(Protocol):
@@ -152,12 +156,7 @@ class Readable(Protocol):
     def readline(self, size: int = -1, /) -> bytes: ...
 
 
-def _lines_in(block: bytes) -> int:
-    # The line end is "\n" alone: a "\r" elsewhere belongs to its line.
-    return block.count(b"\n") + (not block.endswith(b"\n") and bool(block))
-
-
-def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
+def _chunks_of_stream(stream: Readable) -> Iterator[_Chunk]:
     read = 0
     # From a pipe, what has arrived: its lines are answered as they come.
     seekable = getattr(stream, "seekable", None)
@@ -166,9 +165,7 @@ def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
         if not block.endswith(b"\n"):
             block += stream.readline()  # the rest of its last line
         read += len(block)
-        chunk = _Chunk(first_line, _lines_in(block), block, read)
-        first_line += chunk.lines
-        yield chunk
+        yield _Chunk(block, read)
 
 
 def _apart(number: int, raw: bytes | str, config_json: str) -> LineResult | None:
@@ -218,15 +215,15 @@ def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int, config_json:
         number += 1
         if size >= CHUNK_BYTES:
             read += size
-            yield _lines_chunk(parts, numbers, own, first_line, read)
-            first_line, parts, numbers, own, size = number, [], [], [], 0
+            yield _lines_chunk(parts, numbers, own, read)
+            parts, numbers, own, size = [], [], [], 0
     if parts:
-        yield _lines_chunk(parts, numbers, own, first_line, read + size)
+        yield _lines_chunk(parts, numbers, own, read + size)
 
 
-def _lines_chunk(parts: list[bytes], numbers: list[int], own: list[LineResult], first: int, read: int) -> _Chunk:
-    parts.append(b"")
-    return _Chunk(first, len(parts) - 1, b"\n".join(parts), read, numbers, own)
+def _lines_chunk(parts: list[bytes], numbers: list[int], own: list[LineResult], read: int) -> _Chunk:
+    parts.append(b"")  # each item is one line of the block
+    return _Chunk(b"\n".join(parts), read, numbers=numbers, own=own)
 
 
 def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
@@ -234,29 +231,33 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
 
 
 def _answer(chunk: _Chunk, config_json: str, stop_at_failure: bool = False) -> _Answers:
-    output, _read, failures = generate_candidates(
-        chunk.block, config_json, first_line=chunk.first, stop_at_failure=stop_at_failure
-    )
+    """The chunk's answers, its lines numbered from 1."""
+    output, lines, written, failures = generate_candidates(chunk.block, config_json, stop_at_failure=stop_at_failure)
     errors = [LineError(number, message) for number, message in failures]
-    stop = errors[0].line if stop_at_failure and errors else None
-    return _Answers(output, output.count(b"\n"), errors, stop)
+    return _Answers(output, written, errors, errors[0].line if stop_at_failure and errors else None, lines)
 
 
-def _done(value: _Answers) -> Future[_Answers]:
-    future: Future[_Answers] = Future()
-    future.set_result(value)
-    return future
+def _numbered(chunk: _Chunk, answers: _Answers, first: int) -> tuple[_Chunk, _Answers]:
+    """The chunk and its answers, its first line being line `first` of the input."""
+    chunk.first, chunk.lines = first, answers.lines
+    if first != 1 and answers.errors:
+        answers.errors = [LineError(error.line + first - 1, error.message) for error in answers.errors]
+        answers.stop = None if answers.stop is None else answers.stop + first - 1
+    return chunk, answers
 
 
 def _answered(
-    chunks: Iterator[_Chunk], config_json: str, jobs: int, stop_at_failure: bool = False
+    chunks: Iterator[_Chunk], config_json: str, jobs: int, stop_at_failure: bool = False, first_line: int = 1
 ) -> Generator[tuple[_Chunk, _Answers]]:
-    """Each chunk with its answers, in input order. With several jobs, chunks
-    are answered on worker threads, a bounded window of them in flight."""
+    """Each chunk with its answers, in input order, numbered from `first_line`.
+    With several jobs, chunks are answered on worker threads, a bounded window
+    of them in flight."""
     workers = usable_jobs(jobs)
     if workers == 1:
         for chunk in chunks:
-            yield chunk, _answer(chunk, config_json, stop_at_failure)
+            answers = _answer(chunk, config_json, stop_at_failure)
+            yield _numbered(chunk, answers, first_line)
+            first_line += answers.lines
         return
     pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="quillforge-batch")
     pending: deque[tuple[_Chunk, Future[_Answers]]] = deque()
@@ -265,10 +266,14 @@ def _answered(
             pending.append((chunk, pool.submit(_answer, chunk, config_json, stop_at_failure)))
             while len(pending) > workers * CHUNKS_PER_JOB or (pending and pending[0][1].done()):
                 ready, future = pending.popleft()
-                yield ready, future.result()
+                answers = future.result()
+                yield _numbered(ready, answers, first_line)
+                first_line += answers.lines
         while pending:
             ready, future = pending.popleft()
-            yield ready, future.result()
+            answers = future.result()
+            yield _numbered(ready, answers, first_line)
+            first_line += answers.lines
     finally:
         # Whatever ends the run (the consumer stopping, an interrupt), nothing
         # waits for work that is no longer wanted.
@@ -285,7 +290,8 @@ def generate_lines(
     threads (0: one per core) answer blocks of lines in parallel. Stopping the
     iteration stops the work.
     """
-    for chunk, answers in _answered(_chunks_of_lines(lines, first_line, config_json), config_json, jobs):
+    chunks = _chunks_of_lines(lines, first_line, config_json)
+    for chunk, answers in _answered(chunks, config_json, jobs, first_line=first_line):
         assert chunk.numbers is not None and chunk.own is not None
         candidates = iter(answers.output.decode("utf-8").split("\n"))
         failed = {error.line: error for error in answers.errors}
@@ -395,7 +401,7 @@ def run_file(
     chunk at a time, keeping `report` up to date after each chunk written, so
     that a caller that is interrupted knows where the output stops. `on_error`
     and `on_progress` are called from the thread that writes."""
-    chunks = _chunks_of_stream(source, 1)
+    chunks = _chunks_of_stream(source)
     writer = _Writer(out, report, on_error, on_progress)
     writer.start()
     try:

@@ -118,10 +118,9 @@ def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -
     # The command's own native entry on the shard's bytes, in one call with the
     # interpreter lock released: the same lines, answers and written bytes,
     # numbered from the shard's first line.
-    output, read, failures = generate_candidates(data, config_json)
+    output, read, written, failures = generate_candidates(data, config_json)
     del data
     errors = [LineError(number, message) for number, message in failures]
-    written = output.count(b"\n")
     # Written beside the part and renamed over it, but not flushed to disk: a
     # part lives only until the join, and the joined output is.
     descriptor, temporary = tempfile.mkstemp(dir=os.path.dirname(part), prefix=os.path.basename(part) + ".")

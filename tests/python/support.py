@@ -117,7 +117,7 @@ def corpus(seed: int, lines: int, long_bytes: int = 0) -> bytes:
     return text[: len(text) - rng.randrange(3)] if rng.random() < 0.5 else text
 
 
-def line_by_line(block: bytes, config: str, first_line: int = 1) -> tuple[bytes, int, list[tuple[int, str]]]:
+def line_by_line(block: bytes, config: str, first_line: int = 1) -> tuple[bytes, int, int, list[tuple[int, str]]]:
     """The reference: the batch's rules in Python, one call per line."""
     lines = block.split(b"\n")
     if lines[-1] == b"":
@@ -137,4 +137,4 @@ def line_by_line(block: bytes, config: str, first_line: int = 1) -> tuple[bytes,
             out.append(generate_candidate_json(text, config).encode() + b"\n")
         except ValueError as error:
             failures.append((number, str(error)))
-    return b"".join(out), len(lines), failures
+    return b"".join(out), len(lines), len(out), failures

@@ -20,13 +20,13 @@ def test_a_corpus_in_blocks_gives_the_line_by_line_answers(seed: int) -> None:
     assert _lines.generate_candidates(data, CONFIG) == expected
     # Cut into blocks of whole lines, as the batch reads a file.
     ends = [*[i + 1 for i, byte in enumerate(data) if byte == 10][seed::37], len(data)]
-    out, failures, first, start = b"", [], 1, 0
+    out, count, failures, first, start = b"", 0, [], 1, 0
     for end in ends:
         block = memoryview(data)[start:end]
-        written, lines, failed = _lines.generate_candidates(block, CONFIG, first_line=first)
-        assert (written, lines, failed) == line_by_line(bytes(block), CONFIG, first)
-        out, failures, first, start = out + written, failures + failed, first + lines, end
-    assert (out, first - 1, failures) == expected
+        output, lines, written, failed = _lines.generate_candidates(block, CONFIG, first_line=first)
+        assert (output, lines, written, failed) == line_by_line(bytes(block), CONFIG, first)
+        out, count, failures, first, start = out + output, count + written, failures + failed, first + lines, end
+    assert (out, first - 1, count, failures) == expected
 
 
 @pytest.mark.parametrize("bad", BAD_UTF8)
@@ -42,7 +42,7 @@ def test_stopping_at_the_first_failure() -> None:
     data = good + b"\n\n" + b"{\n" + good + b"\n\xff\n"
     expected = _native.generate_candidate_json(good.decode(), CONFIG).encode() + b"\n"
     failure = (3, "serialization failed: EOF while parsing an object at line 1 column 1")
-    assert _lines.generate_candidates(data, CONFIG, stop_at_failure=True) == (expected, 3, [failure])
+    assert _lines.generate_candidates(data, CONFIG, stop_at_failure=True) == (expected, 3, 1, [failure])
 
 
 @pytest.mark.parametrize(
@@ -62,7 +62,7 @@ def test_a_configuration_error_comes_before_any_line(config: str, error: str) ->
 
 
 def test_bytes_like_inputs_only() -> None:
-    assert _lines.generate_candidates(bytearray(b"\n"), CONFIG) == (b"", 1, [])
+    assert _lines.generate_candidates(bytearray(b"\n"), CONFIG) == (b"", 1, 0, [])
     with pytest.raises(TypeError):
         _lines.generate_candidates(lore_line(0), CONFIG)  # type: ignore[arg-type]
     assert _lines.__all__ == ["generate_candidates"]
