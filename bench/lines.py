@@ -1,0 +1,233 @@
+"""A corpus of small lores through the native JSON Lines path, against the limits.
+
+    cmake -S . -B build/bench-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQF_BUILD_BENCHMARKS=ON
+    cmake --build build/bench-release --target qf_benchlib
+    .venv/bin/python -m pip install '.[dask]'
+    .venv/bin/python bench/lines.py [--lines 200000] [--rounds 3] [--rss-bytes 1e9]
+
+On 200,000 small lores (one to three blocks of short mixed ASCII and non-ASCII
+text, 0.3% bad lines, 0.2% blank ones), in lines per second of wall time, best
+of the rounds, the ways alternated: `batch.generate_file` in this process
+(into an open file: no fsync, as the command into its standard output), a
+plain `map(generate_candidate_json, lines)` over ready strs, the seeded FNV-1a
+chain over exactly the bytes the candidate hashes read (libqf_benchlib, the
+bound of the engine), the command with --jobs 1 and --jobs 2 (a fresh process
+each, start-up included), and `dask.generate_files` on a local cluster of two
+single-threaded workers, started before the timings. Then the peak RSS of the
+command on a file of about 1 GB (the same lines repeated). Every output is
+checked byte for byte against the file API's. Prints the CPU and the load
+average before and after, since other work on the machine moves the figures.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import ctypes
+import json
+import logging
+import subprocess
+import sys
+import tempfile
+import time
+from collections.abc import Callable
+from itertools import repeat
+from pathlib import Path
+
+import distributed
+
+from quillforge import generate_candidate_json
+from quillforge.batch import generate_file
+from quillforge.dask import generate_files
+
+CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+ROOT = Path(__file__).resolve().parents[1]
+LIBRARY = ROOT / "build" / "bench-release" / "bench" / "libqf_benchlib.so"
+WORDS = ["tide", "quay", "gull", "caf\u00e9", "na\u00efve", "\u00e9t\u00e9", "\u2014", "\U0001f600", "over", "the"]
+
+
+def lore(i: int) -> tuple[str, bytes]:
+    """Line `i` of the corpus and the bytes its candidate's hash reads (none
+    for a blank or bad line): every 500th line blank, every 333rd bad."""
+    if i % 500 == 499:
+        return " " * (i % 3), b""
+    blocks = [
+        {"id": f"b{j}", "content": " ".join(WORDS[(i + j + k) % len(WORDS)] for k in range(3 + (i + j) % 6))}
+        for j in range(1 + i % 3)
+    ]
+    record = {"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}
+    text = json.dumps(record, ensure_ascii=i % 2 == 0)
+    if i % 333 == 332:
+        return text[: len(text) // 2], b""
+    hashed = record["id"] + record["title"] + "".join(block["id"] + block["content"] for block in blocks)
+    return text, hashed.encode()
+
+
+def uptime() -> str:
+    return subprocess.run(["uptime"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def cpu_name() -> str:
+    found = subprocess.run(["lscpu"], capture_output=True, text=True, check=True).stdout
+    fields = dict(line.split(":", 1) for line in found.splitlines() if ":" in line)
+    flags = fields.get("Flags", "")
+    vectors = "AVX-512" if "avx512f" in flags else "AVX2" if "avx2" in flags else "SSE2"
+    return f"{fields.get('Model name', '?').strip()}, {fields.get('CPU(s)', '?').strip()} CPUs, {vectors}"
+
+
+def plain_loop(texts: list[str]) -> None:
+    """map() over the calls, going on after each failed line."""
+    answers: list[str] = []
+    results = map(generate_candidate_json, texts, repeat(CONFIG))
+    while True:
+        try:
+            answers.extend(results)
+            break
+        except ValueError:
+            continue
+
+
+# The peak is read by the command's own process: a child's ru_maxrss keeps the
+# high-water mark of the address space it replaced at exec, here this process's.
+_PEAK_OF_THE_COMMAND = """
+import sys
+from quillforge.cli import main
+code = main(sys.argv[1:])
+with open("/proc/self/status") as status:
+    print(next(line for line in status if line.startswith("VmHWM:")).split()[1], file=sys.stderr)
+sys.exit(code)
+"""
+
+
+def command(source: Path, out: Path, jobs: int) -> None:
+    with open(out, "wb") as stdout:
+        done = subprocess.run(
+            [sys.executable, "-m", "quillforge", "batch", str(source), "--jobs", str(jobs)],
+            stdout=stdout,
+            stderr=subprocess.DEVNULL,
+            check=False,
+        )
+    if done.returncode != 1:  # 1: the bad lines, reported
+        raise SystemExit(f"quillforge batch exited with {done.returncode}")
+
+
+def peak_rss_mb(source: Path, jobs: int) -> float:
+    done = subprocess.run(
+        [sys.executable, "-c", _PEAK_OF_THE_COMMAND, "batch", str(source), "--jobs", str(jobs)],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        text=True,
+        check=False,
+    )
+    if done.returncode not in (0, 1):  # 1: the bad lines
+        raise SystemExit(f"quillforge batch exited with {done.returncode}")
+    return int(done.stderr.split()[-1]) / 1024
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--lines", type=int, default=200_000)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rss-bytes", type=float, default=1e9)
+    parser.add_argument("--library", type=Path, default=LIBRARY, help="libqf_benchlib.so (the FNV-1a chain)")
+    args = parser.parse_args()
+    fnv1a = ctypes.CDLL(str(args.library)).qf_bench_fnv1a
+    fnv1a.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint64, ctypes.c_int]
+    fnv1a.restype = ctypes.c_uint64
+
+    print(f"CPU: {cpu_name()}\nbefore: {uptime()}")
+    rows = [lore(i) for i in range(args.lines)]
+    texts = [text for text, _ in rows if text.strip()]
+    hashed = b"".join(bytes_ for _, bytes_ in rows)
+    with tempfile.TemporaryDirectory(prefix="quillforge-lines-") as scratch, contextlib.ExitStack() as stack:
+        root = Path(scratch)
+        source = root / "lores.jsonl"
+        source.write_text("".join(text + "\n" for text, _ in rows), encoding="utf-8")
+        size = source.stat().st_size
+        local = stack.enter_context(
+            distributed.LocalCluster(
+                n_workers=2,
+                threads_per_worker=1,
+                processes=True,
+                host="127.0.0.1",
+                silence_logs=logging.ERROR,
+                dashboard_address=None,
+                scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+            )
+        )
+        client = stack.enter_context(distributed.Client(local, set_as_default=False))
+
+        def chain(_: Path) -> None:
+            fnv1a(hashed, len(hashed), 42, 1)
+
+        def api(jobs: int) -> Callable[[Path], None]:
+            def run(out: Path) -> None:
+                with open(out / source.name, "wb") as stream:
+                    generate_file(source, stream, CONFIG, jobs=jobs)
+
+            return run
+
+        ways: dict[str, Callable[[Path], None]] = {
+            "file API: `batch.generate_file`": api(1),
+            "file API, jobs=2": api(2),
+            "plain loop: `map(generate_candidate_json, lines)`": lambda _: plain_loop(texts),
+            "seeded FNV-1a chain over the hashed bytes": chain,
+            "`quillforge batch --jobs 1`": lambda out: command(source, out / source.name, 1),
+            "`quillforge batch --jobs 2`": lambda out: command(source, out / source.name, 2),
+            "`dask.generate_files`, 2 local workers": lambda out: generate_files([source], CONFIG, out, client=client),
+        }
+        best = dict.fromkeys(ways, float("inf"))
+        reference: bytes | None = None
+        for round_ in range(args.rounds):
+            for number, (name, run) in enumerate(ways.items()):
+                out = root / f"out-{round_}-{number}"
+                out.mkdir()
+                start = time.perf_counter()
+                run(out)
+                best[name] = min(best[name], time.perf_counter() - start)
+                written = out / source.name
+                if written.exists():
+                    reference = reference if reference is not None else written.read_bytes()
+                    if written.read_bytes() != reference:
+                        raise SystemExit(f"{name}: output differs from the file API's")
+                    written.unlink()
+
+        big = root / "big.jsonl"
+        with open(big, "wb") as file:
+            data = source.read_bytes()
+            for _ in range(max(1, round(args.rss_bytes / len(data)))):
+                file.write(data)
+        big_size = big.stat().st_size
+        peaks = {jobs: peak_rss_mb(big, jobs) for jobs in (1, 2)}
+    print(f"after:  {uptime()}")
+
+    rate = {name: args.lines / seconds for name, seconds in best.items()}
+    api, loop = rate["file API: `batch.generate_file`"], rate["plain loop: `map(generate_candidate_json, lines)`"]
+    chain_rate = rate["seeded FNV-1a chain over the hashed bytes"]
+    one, two = rate["`quillforge batch --jobs 1`"], rate["`quillforge batch --jobs 2`"]
+    print(
+        f"\n{args.lines:,} lines ({size / 1e6:.1f} MB of JSON Lines, {len(hashed) / 1e6:.1f} MB hashed),"
+        f" best of {args.rounds} rounds; outputs identical\n"
+    )
+    print("| way | lines/s | vs the chain |")
+    print("|---|---:|---:|")
+    for name in ways:
+        print(f"| {name} | {rate[name]:,.0f} | {rate[name] / chain_rate:.2f} |")
+    print(f"\nPeak RSS of `quillforge batch` on {big_size / 1e9:.2f} GB: {peaks[1]:.0f} MB (--jobs 1),")
+    print(f"{peaks[2]:.0f} MB (--jobs 2)\n")
+    checks = [
+        ("file API >= 4x the plain loop", api / loop, 4.0, "x"),
+        ("file API >= 0.35 of the chain", api / chain_rate, 0.35, ""),
+        ("command --jobs 1 >= 0.8 of the file API", one / api, 0.8, ""),
+        ("command --jobs 2 >= 1.7x --jobs 1", two / one, 1.7, "x"),
+        ("command peak RSS < 100 MB on 1 GB", 100 / max(peaks.values()), 1.0, ""),
+    ]
+    print("| target | figure | met |")
+    print("|---|---:|---|")
+    for title, figure, bound, unit in checks:
+        shown = f"{max(peaks.values()):.0f} MB" if "RSS" in title else f"{figure:.2f}{unit}"
+        print(f"| {title} | {shown} | {'yes' if figure >= bound else 'NO'} |")
+
+
+if __name__ == "__main__":
+    main()
