@@ -56,6 +56,7 @@ public:
     void reserve(std::size_t size);
 
     std::size_t size() const noexcept { return static_cast<std::size_t>(cursor_ - begin_); }
+    std::size_t capacity() const noexcept { return static_cast<std::size_t>(end_ - begin_); }
     std::string_view view() const noexcept { return {begin_, size()}; }
     // True while the text is still in the storage the caller lent.
     bool in_lent_storage() const noexcept { return owned_ == nullptr && begin_ != nullptr; }
