@@ -4,6 +4,9 @@ from __future__ import annotations
 
 import io
 import json
+import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -113,3 +116,30 @@ def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None
         return Candidate(number, quillforge.generate_candidate_json(text, CONFIG))
     except ValueError as error:
         return LineError(number, str(error))
+
+
+# A file of a small lore and one of 40 MB, with memory enough to read them but
+# not to answer their block: MemoryError, and no output file, not even a temporary one.
+OUT_OF_MEMORY = """
+import os, resource, sys
+from quillforge.batch import generate_file
+config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+folder = sys.argv[1]
+with open(os.path.join(folder, "in.jsonl"), "wb") as file:
+    file.write(b'{"id":"l","title":"T","blocks":[["b","h"]]}\\n')
+    file.write(b'{"id":"l","title":"T","blocks":[["b","' + b"h" * 40_000_000 + b'"]]}\\n')
+size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize")) * 1024
+resource.setrlimit(resource.RLIMIT_AS, (size + 100_000_000, resource.RLIM_INFINITY))
+try:
+    generate_file(os.path.join(folder, "in.jsonl"), os.path.join(folder, "out.jsonl"), config)
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+def test_out_of_memory_writes_nothing(tmp_path: Path) -> None:
+    completed = subprocess.run(
+        [sys.executable, "-c", OUT_OF_MEMORY, str(tmp_path)], capture_output=True, text=True, timeout=60, check=True
+    )
+    assert completed.stdout == "MemoryError\n"
+    assert sorted(os.listdir(tmp_path)) == ["in.jsonl"]

@@ -24,7 +24,7 @@ STOPPED = re.compile(
     r"quillforge: interrupted: the output stops after line (\d+) of \S+(; the ([\d,]+) candidates "
     r"written are in (\S+))?\n"
 )
-LINES = 40_000
+LINES = 300_000  # long enough that a run is still going when the signal comes
 
 
 @pytest.fixture(scope="module")
