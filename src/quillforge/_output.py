@@ -180,9 +180,12 @@ class AtomicOutput:
         descriptor = self._open_unnamed()
         if descriptor is None:
             base = os.path.basename(self.target)
-            descriptor, self._temporary = tempfile.mkstemp(
-                dir=self.folder, prefix=f".{base}.{os.getpid()}.", suffix=".tmp"
-            )
+            try:
+                descriptor, self._temporary = tempfile.mkstemp(
+                    dir=self.folder, prefix=f".{base}.{os.getpid()}.", suffix=".tmp"
+                )
+            except OSError as error:  # named as the caller named it, not as a temporary
+                raise type(error)(error.errno, error.strerror, self.path) from None
             if existing is None:
                 os.fchmod(descriptor, 0o666 & ~_umask())
         else:

@@ -138,3 +138,15 @@ def test_a_rerun_removes_the_temporaries_of_killed_writers(tmp_path: Path) -> No
     generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG)
     # The partial of an earlier run goes too: the output is now whole.
     assert sorted(os.listdir(tmp_path)) == sorted([alive, "in.jsonl", "out.jsonl"])
+
+
+@pytest.mark.parametrize(
+    ("destination", "error"), [("missing/out.jsonl", FileNotFoundError), ("in.jsonl/out.jsonl", NotADirectoryError)]
+)
+def test_an_output_that_cannot_be_made_is_named_as_given(
+    tmp_path: Path, destination: str, error: type[OSError]
+) -> None:
+    (tmp_path / "in.jsonl").write_text(lore_line(0) + "\n", encoding="utf-8")
+    with pytest.raises(error) as raised:
+        generate_file(tmp_path / "in.jsonl", tmp_path / destination, CONFIG)
+    assert raised.value.filename == str(tmp_path / destination)  # not a temporary's name
