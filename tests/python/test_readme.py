@@ -74,3 +74,17 @@ def test_console_examples(examples_here: Path, command: str, output: str) -> Non
     env = dict(os.environ, PATH=f"{Path(sys.executable).parent}{os.pathsep}{os.environ['PATH']}")
     completed = subprocess.run(command, shell=True, cwd=examples_here, env=env, capture_output=True, text=True)
     assert (completed.returncode, completed.stdout, completed.stderr) == (0, output, "")
+
+
+def test_throughput_figures_live_only_in_the_benchmarks_page() -> None:
+    # Figures copied into other pages went stale; they link to where the latest run is recorded.
+    bench = (ROOT / "bench" / "README.md").read_text(encoding="utf-8")
+    anchors = {
+        re.sub(r"[^\w\- ]", "", title).strip().lower().replace(" ", "-")
+        for title in re.findall(r"^#+ (.*)", bench, re.M)
+    }
+    for document in DOCUMENTS:
+        text = document.read_text(encoding="utf-8")
+        assert not re.findall(r"\d[\d,.]* *(?:lines/s|lines a second|times\b|x `--jobs)", text), document.name
+        for anchor in re.findall(r"bench/README\.md#([\w-]+)", text):
+            assert anchor in anchors, (document.name, anchor)
