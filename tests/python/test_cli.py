@@ -111,6 +111,7 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
     ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
     ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+    ("quillforge demo --write-examples .", "", 3, "./lore.json: exists and is not the example; not replaced"),
     ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
     pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4, "/dev/zero: out of memory while reading it",
                  marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")),
