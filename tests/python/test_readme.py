@@ -7,6 +7,7 @@ import ast
 import doctest
 import importlib.metadata
 import os
+import pydoc
 import re
 import subprocess
 import sys
@@ -50,17 +51,29 @@ def test_python_examples(document: Path, examples_here: Path) -> None:
     _run_examples("\n".join(_blocks("python", document)), document.name, {})
 
 
-def test_the_stubs_examples_and_the_api_page() -> None:
+def _stub_docstrings() -> dict[str, str]:
     stub = Path(_native.__file__).with_name("_native.pyi")
-    docstrings = [
-        ast.get_docstring(node) or ""
+    return {
+        node.name: ast.get_docstring(node) or ""
         for node in ast.walk(ast.parse(stub.read_text(encoding="utf-8")))
         if isinstance(node, ast.FunctionDef)
-    ]
-    assert _run_examples("\n".join(docstrings), "_native.pyi", dict(vars(quillforge))) > 0
+    }
+
+
+def test_the_stubs_examples_and_the_api_page() -> None:
+    assert _run_examples("\n".join(_stub_docstrings().values()), "_native.pyi", dict(vars(quillforge))) > 0
+    assert _run_examples(quillforge.__doc__ or "", "quillforge", dict(vars(quillforge))) > 0
     generator = ROOT / "tools" / "gen_api_docs.py"
     done = subprocess.run([sys.executable, str(generator), "--check"], capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
+
+
+def test_help_shows_the_guide_and_each_functions_text() -> None:
+    shown = pydoc.render_doc(quillforge, renderer=pydoc.plaintext)
+    for name, text in _stub_docstrings().items():
+        assert f"{name}(" in shown
+        assert all(line.strip() in shown for line in text.splitlines()), name
+    assert "quillforge.batch" in shown and "quillforge.dask" in shown
 
 
 def _console_examples() -> list[tuple[str, str]]:
