@@ -17,9 +17,10 @@ output.
 The workers must see the inputs and `output_dir` under the same paths as the
 caller (one machine, or a shared file system), and run the same quillforge as
 the caller: a run on workers of another version is refused before any work.
-Needs the ``dask`` extra: ``pip install 'quillforge[dask]'``. Without a client,
-worker processes are started that import the calling script again, so a script
-must keep its work under ``if __name__ == "__main__":``.
+Needs the ``dask`` extra (``pip install 'quillforge[dask]'``, or the clone's or
+wheel's path followed by ``[dask]``). Without a client, worker processes are
+started that import the calling script again, so a script must keep its work
+under ``if __name__ == "__main__":``.
 
 A task writes its part through a temporary file that is renamed into place, and
 a shard's part is the same bytes whoever writes it. So when a worker dies mid-task
@@ -56,7 +57,9 @@ try:
     import dask.config
     import distributed
 except ImportError as missing:  # pragma: no cover - depends on the installation
-    raise ImportError("quillforge.dask needs the dask extra: pip install 'quillforge[dask]'") from missing
+    raise ImportError(
+        "quillforge.dask needs the dask extra: install quillforge again with [dask] after its name or path"
+    ) from missing
 
 from quillforge import _native
 from quillforge._output import AtomicOutput
