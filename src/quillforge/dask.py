@@ -310,8 +310,8 @@ def _refuse_unguarded_main() -> None:
         if isinstance(node, ast.If) and _is_main_test(node.test) and node.lineno <= line <= (node.end_lineno or 0):
             return
     raise RuntimeError(
-        f"{path}, line {line}: quillforge.dask starts worker processes, and each imports this script again; "
-        'put the script\'s work under  if __name__ == "__main__":  so that they do not run it too'
+        f"{path}, line {line}: quillforge.dask starts worker processes, which import this script again and "
+        'would run this line too; put the script\'s work under `if __name__ == "__main__":`'
     )
 
 
@@ -351,8 +351,10 @@ def generate_files(
     os.makedirs(folder, exist_ok=True)
 
     run = uuid.uuid4().hex
-    with _connected(client) as dask_client, PartsFolder(folder) as parts_dir:
+    with contextlib.ExitStack() as stack:
+        dask_client = stack.enter_context(_connected(client))
         versions = _check_versions(dask_client)
+        parts_dir = stack.enter_context(PartsFolder(folder))
         futures: list[list[distributed.Future[_ShardResult]]] = []
         try:
             for i, (source, ranges) in enumerate(zip(sources, plans, strict=True)):
