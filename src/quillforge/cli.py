@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import math
 import os
@@ -256,10 +257,32 @@ def _blame(error: ValueError, lore_json: str, lore_name: str, config: Config) ->
 # ---------------------------------------------------------------- commands
 
 
+EXAMPLES = ("lore.json", "config.json", "lores.jsonl")  # the files the README's examples use
+
+
+def _write_examples(folder: str) -> int:
+    """Copies the example files into `folder`; one that is there with other bytes is not replaced."""
+    data = resources.files("quillforge") / "data" / "examples"
+    copies = [(os.path.join(folder, name), (data / name).read_bytes()) for name in EXAMPLES]
+    for path, example in copies:
+        with _reading(path), contextlib.suppress(FileNotFoundError), open(path, "rb") as there:
+            if there.read() != example:
+                raise Failure(f"{path}: exists and is not the example; not replaced", EXIT_OUTPUT)
+    for path, example in copies:
+        with _writing(path):
+            os.makedirs(folder, exist_ok=True)
+            with open(path, "wb") as file:
+                file.write(example)
+        _emit(path, plain=True)
+    return EXIT_OK
+
+
 def _cmd_demo(args: argparse.Namespace) -> int:
-    data = resources.files("quillforge") / "data"
-    lore_json = (data / "example_lore.json").read_text(encoding="utf-8")
-    config_json = (data / "example_config.json").read_text(encoding="utf-8")
+    if args.write_examples is not None:
+        return _write_examples(args.write_examples)
+    data = resources.files("quillforge") / "data" / "examples"
+    lore_json = (data / "lore.json").read_text(encoding="utf-8")
+    config_json = (data / "config.json").read_text(encoding="utf-8")
     _emit(generate_candidate_json(lore_json, config_json), indent=args.indent)
     _emit(render_lore_summary_json(lore_json), plain=True)
     return EXIT_OK
@@ -586,6 +609,11 @@ def build_parser() -> argparse.ArgumentParser:
 
     demo = command("demo", _cmd_demo, "generate a candidate and a summary for the built-in example lore")
     _add_indent(demo)
+    demo.add_argument(
+        "--write-examples",
+        metavar="DIR",
+        help="instead, write the README's example files (lore.json, config.json, lores.jsonl) into DIR",
+    )
 
     generate = command("generate", _cmd_generate, "generate the hybrid candidate of a lore")
     generate.add_argument("lore", metavar="LORE", help="a NarrativeLore JSON file, or - for standard input")

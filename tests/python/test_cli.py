@@ -120,6 +120,7 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge batch lores.jsonl -o dir/", "", 3, "cannot write dir/lores.jsonl: No such file or directory"),
     ("quillforge batch lores.jsonl -o lore.json/", "", 3, "cannot write lore.json/lores.jsonl: Not a directory"),
     ("quillforge batch lores.jsonl -o /sys/out.jsonl", "", 3, "cannot write /sys/out.jsonl: Permission denied"),
+    ("quillforge demo --write-examples .", "", 3, "./lore.json: exists and is not the example; not replaced"),
     ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
     pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4, "/dev/zero: out of memory while reading it",
                  marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")),
