@@ -1,23 +1,29 @@
-"""Writes docs/api.md, the API reference, from the package's own docstrings.
+"""Writes docs/api.md, the API reference, from the package's own docstrings,
+and the five functions' part of the package's docstring (what help(quillforge)
+shows).
 
     python tools/gen_api_docs.py [--check]
 
 The five functions are documented in src/quillforge/_native.pyi (the module's
 functions carry no docstrings of their own); the other public modules in their
-sources. Nothing is imported: the files are parsed, so the page can be made
-without building the module. With --check, exits 1 when docs/api.md is not
-what this script would write.
+sources. The package's docstring in src/quillforge/__init__.py is written by
+hand up to its "The five functions" heading, and from the stub after it. Nothing
+is imported: the files are parsed, so both can be made without building the
+module. With --check, exits 1 when a file is not what this script would write.
 """
 
 from __future__ import annotations
 
 import ast
 import sys
+import textwrap
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 PACKAGE = ROOT / "src" / "quillforge"
 TARGET = ROOT / "docs" / "api.md"
+PACKAGE_INIT = PACKAGE / "__init__.py"
+FUNCTIONS_HEADING = "The five functions\n------------------\n"
 
 # (module, its source, what the page calls it)
 MODULES = [
@@ -76,15 +82,44 @@ def render() -> str:
     return "\n".join(parts).rstrip() + "\n"
 
 
+def render_package_init(source: str) -> str:
+    """`source` (the package's __init__.py) with its docstring's part after the
+    heading made from the stub: the module's text, then each function's."""
+    tree = ast.parse(source)
+    first = tree.body[0]
+    assert isinstance(first, ast.Expr) and isinstance(first.value, ast.Constant), (
+        "__init__.py starts with its docstring"
+    )
+    head, heading, _ = str(first.value.value).partition(FUNCTIONS_HEADING)
+    assert heading, f"the package's docstring has no heading {FUNCTIONS_HEADING!r}"
+    stub = ast.parse((PACKAGE / "_native.pyi").read_text(encoding="utf-8"))
+    parts = [head + heading, ast.get_docstring(stub) or "", ""]
+    for node in stub.body:
+        if isinstance(node, ast.FunctionDef) and not node.name.startswith("_"):
+            parts += [_signature(node), textwrap.indent(ast.get_docstring(node) or "", "    "), ""]
+    text = "\n".join(parts)
+    assert '"""' not in text and not text.endswith("\\")
+    literal = ("r" if "\\" in text else "") + f'"""{text}"""'
+    lines = source.splitlines(keepends=True)
+    assert first.end_lineno is not None
+    return "".join([*lines[: first.lineno - 1], literal + "\n", *lines[first.end_lineno :]])
+
+
 def main() -> int:
-    text = render()
+    outputs = {
+        TARGET: render(),
+        PACKAGE_INIT: render_package_init(PACKAGE_INIT.read_text(encoding="utf-8")),
+    }
     if "--check" in sys.argv:
-        if not TARGET.exists() or TARGET.read_text(encoding="utf-8") != text:
-            print(f"{TARGET.relative_to(ROOT)} is out of date: run python tools/gen_api_docs.py", file=sys.stderr)
-            return 1
-        return 0
-    TARGET.parent.mkdir(exist_ok=True)
-    TARGET.write_text(text, encoding="utf-8")
+        stale = [
+            path for path, text in outputs.items() if not path.exists() or path.read_text(encoding="utf-8") != text
+        ]
+        for path in stale:
+            print(f"{path.relative_to(ROOT)} is out of date: run python tools/gen_api_docs.py", file=sys.stderr)
+        return 1 if stale else 0
+    for path, text in outputs.items():
+        path.parent.mkdir(exist_ok=True)
+        path.write_text(text, encoding="utf-8")
     return 0
 
 

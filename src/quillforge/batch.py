@@ -35,7 +35,7 @@ from typing import BinaryIO, NamedTuple, Protocol
 
 from quillforge._lines import generate_candidates
 from quillforge._native import generate_candidate_json
-from quillforge._output import AtomicOutput
+from quillforge._output import AtomicOutput, SameFileError, refuse_same_file
 
 __all__ = [
     "Candidate",
@@ -43,6 +43,7 @@ __all__ = [
     "LineError",
     "LineResult",
     "Readable",
+    "SameFileError",
     "check_config",
     "generate_file",
     "generate_lines",
@@ -400,7 +401,10 @@ def run_file(
     `source` (a binary file) and writes the candidates to `out`, a
     chunk at a time, keeping `report` up to date after each chunk written, so
     that a caller that is interrupted knows where the output stops. `on_error`
-    and `on_progress` are called from the thread that writes."""
+    and `on_progress` are called from the thread that writes. Raises
+    SameFileError when `out` is the file `source` reads.
+    """
+    refuse_same_file(source, out)
     chunks = _chunks_of_stream(source)
     writer = _Writer(out, report, on_error, on_progress)
     writer.start()
@@ -432,12 +436,17 @@ def generate_file(
 
     `source` and `destination` are paths or binary files. A destination path is
     written through a temporary file in its folder and replaced only when the
-    run succeeds, so it never holds half a run. Lines that fail are not written:
-    each goes to `on_error`, or into the report's `errors` when there is none.
-    `fail_fast` stops at the first failed line. Raises the engine's ValueError
-    up front when the configuration would fail every line, OSError when a file
-    cannot be used.
+    run succeeds, so it never holds half a run; a symbolic link is written
+    through to what it names, and an existing file keeps its mode. Lines that
+    fail are not written: each goes to `on_error`, or into the report's
+    `errors` when there is none. `fail_fast` stops at the first failed line;
+    a destination path is then left as it was, and the candidates before that
+    line are kept in the destination + ".partial". Raises SameFileError (an
+    OSError) up front when the destination is the source file, the engine's
+    ValueError when the configuration would fail every line, OSError when a
+    file cannot be used.
     """
+    refuse_same_file(source, destination)
     check_config(config_json)
     report = FileReport()
     with contextlib.ExitStack() as stack:
@@ -451,5 +460,8 @@ def generate_file(
             lines, out, config_json, report, jobs=jobs, fail_fast=fail_fast, on_error=on_error, on_progress=on_progress
         )
         if atomic is not None:
-            atomic.commit()
+            if report.stopped_early:
+                atomic.keep_partial()
+            else:
+                atomic.commit()
     return report

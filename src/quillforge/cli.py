@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import math
 import os
@@ -16,7 +17,7 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from importlib import resources
 from types import FrameType
-from typing import BinaryIO
+from typing import BinaryIO, TextIO
 
 from quillforge import batch
 from quillforge._native import (
@@ -26,7 +27,7 @@ from quillforge._native import (
     schema_bundle_json,
     version,
 )
-from quillforge._output import AtomicOutput
+from quillforge._output import AtomicOutput, DescriptorWriter, regular_file
 from quillforge._pretty import indent_json
 from quillforge._progress import ProgressLine
 from quillforge._terminal import json_for_terminal, plain_for_terminal
@@ -156,9 +157,18 @@ class _Input:
 
 
 def _stdout() -> BinaryIO:
-    if sys.stdout is None:
+    stream: TextIO | None = sys.stdout
+    if stream is None:
         raise Failure("cannot write output: standard output is closed", EXIT_OUTPUT)
-    return sys.stdout.buffer
+    original = stream is sys.__stdout__  # not one that a caller of main() put there
+    if original:
+        # Past its buffer: bytes that a failed write left there would make the
+        # interpreter's own flush at exit fail again (and exit 120).
+        try:
+            return DescriptorWriter(stream.fileno()).as_binary()
+        except (OSError, ValueError):
+            pass
+    return stream.buffer
 
 
 @contextmanager
@@ -247,10 +257,32 @@ def _blame(error: ValueError, lore_json: str, lore_name: str, config: Config) ->
 # ---------------------------------------------------------------- commands
 
 
+EXAMPLES = ("lore.json", "config.json", "lores.jsonl")  # the files the README's examples use
+
+
+def _write_examples(folder: str) -> int:
+    """Copies the example files into `folder`; one that is there with other bytes is not replaced."""
+    data = resources.files("quillforge") / "data" / "examples"
+    copies = [(os.path.join(folder, name), (data / name).read_bytes()) for name in EXAMPLES]
+    for path, example in copies:
+        with _reading(path), contextlib.suppress(FileNotFoundError), open(path, "rb") as there:
+            if there.read() != example:
+                raise Failure(f"{path}: exists and is not the example; not replaced", EXIT_OUTPUT)
+    for path, example in copies:
+        with _writing(path):
+            os.makedirs(folder, exist_ok=True)
+            with open(path, "wb") as file:
+                file.write(example)
+        _emit(path, plain=True)
+    return EXIT_OK
+
+
 def _cmd_demo(args: argparse.Namespace) -> int:
-    data = resources.files("quillforge") / "data"
-    lore_json = (data / "example_lore.json").read_text(encoding="utf-8")
-    config_json = (data / "example_config.json").read_text(encoding="utf-8")
+    if args.write_examples is not None:
+        return _write_examples(args.write_examples)
+    data = resources.files("quillforge") / "data" / "examples"
+    lore_json = (data / "lore.json").read_text(encoding="utf-8")
+    config_json = (data / "config.json").read_text(encoding="utf-8")
     _emit(generate_candidate_json(lore_json, config_json), indent=args.indent)
     _emit(render_lore_summary_json(lore_json), plain=True)
     return EXIT_OK
@@ -338,12 +370,12 @@ def _batch_inputs(paths: list[str]) -> list[str]:
     return paths
 
 
-def _identity(path: str) -> tuple[int, int] | None:
-    try:
-        info = os.fstat(_stdin().fileno()) if path == "-" else os.stat(path)
-    except (OSError, ValueError, Failure):
-        return None
-    return info.st_dev, info.st_ino
+def _identity(path: str | None) -> tuple[int, int] | None:
+    """The regular file that an input ("-": standard input) or a destination
+    (None: standard output) is, if it is one."""
+    if path == "-":
+        return None if sys.stdin is None else regular_file(sys.stdin)
+    return regular_file(_stdout() if path is None else path)
 
 
 def _batch_jobs(inputs: list[str], output: str | None) -> list[_Job]:
@@ -351,6 +383,9 @@ def _batch_jobs(inputs: list[str], output: str | None) -> list[_Job]:
     if to_stdout:
         if len(inputs) > 1:
             raise _usage("several inputs need an output folder: -o FOLDER")
+        source = _identity(inputs[0])
+        if source is not None and source == _identity(None):  # `1<> in.jsonl`, `>> in.jsonl`
+            raise _usage(f"standard output: is also the input {_name(inputs[0])}; choose another output")
         return [_Job(inputs[0], None)]
     assert output is not None
     if len(inputs) == 1 and not os.path.isdir(output) and not output.endswith(os.sep):
@@ -384,7 +419,8 @@ class _Interrupted(Exception):
         self.code = code
 
 
-def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch.FileReport:
+def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> tuple[batch.FileReport, str | None]:
+    """Runs one job; returns its report and the partial file kept when --fail-fast stopped it."""
     name = _name(job.source)
     report = batch.FileReport()
     with _reading(name):
@@ -411,39 +447,49 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch
         )
 
     destination = "output" if job.destination is None else job.destination
+    partial = None
     try:
-        if job.destination is None:
-            with _writing(destination):
-                run(_stdout())
-                _stdout().flush()
-        else:
-            with AtomicOutput(job.destination) as atomic:
-                try:
-                    with _writing(destination):
+        with _writing(destination):  # the name the user gave, never a temporary's
+            if job.destination is None:
+                out = _stdout()
+                run(out)
+                out.flush()
+            else:
+                with AtomicOutput(job.destination) as atomic:
+                    try:
                         run(atomic.stream)
-                        atomic.commit()
-                except (KeyboardInterrupt, Terminated) as stop:
-                    _ignore_stop_signals()
-                    signum = stop.signum if isinstance(stop, Terminated) else signal.SIGINT
-                    raise _Interrupted(_stopped(name, report, atomic.keep_partial()), 128 + signum) from None
-                except Failure as failure:
-                    if failure.code != EXIT_OUTPUT:  # what was read is good; what was written may not be
-                        partial = atomic.keep_partial()
-                        if partial is not None:
-                            failure.args = (
-                                f"{failure}; the candidates up to line {report.last_line} are in {partial}",
-                            )
-                    raise
+                        if report.stopped_early:  # a run cut short at a failed line is not the output
+                            partial = atomic.keep_partial()
+                        else:
+                            atomic.commit()
+                    except (KeyboardInterrupt, Terminated) as stop:
+                        _ignore_stop_signals()
+                        if atomic.done:  # the signal came as the output was put in place
+                            message = f"interrupted: the output of {name} is complete in {job.destination}"
+                        else:
+                            message = _stopped(name, report, atomic.keep_partial())
+                        raise _Interrupted(message, _signal_code(stop)) from None
+                    except Failure as failure:
+                        if failure.code != EXIT_OUTPUT:  # what was read is good; what was written may not be
+                            partial = atomic.keep_partial()
+                            if partial is not None:
+                                failure.args = (
+                                    f"{failure}; the candidates up to line {report.last_line} are in {partial}",
+                                )
+                        raise
     except (KeyboardInterrupt, Terminated) as stop:
         _ignore_stop_signals()
-        signum = stop.signum if isinstance(stop, Terminated) else signal.SIGINT
-        raise _Interrupted(_stopped(name, report, None), 128 + signum) from None
+        raise _Interrupted(_stopped(name, report, None), _signal_code(stop)) from None
     finally:
         if progress is not None:
             progress.finish()
         if job.source != "-":
             stream.close()
-    return report
+    return report, partial
+
+
+def _signal_code(stop: KeyboardInterrupt | Terminated) -> int:
+    return 128 + (stop.signum if isinstance(stop, Terminated) else signal.SIGINT)
 
 
 def _stopped(name: str, report: batch.FileReport, partial: str | None) -> str:
@@ -468,19 +514,24 @@ def _cmd_batch(args: argparse.Namespace) -> int:
     code = EXIT_OK
     for job in jobs:
         try:
-            report = _run_batch_job(job, config, args)
+            report, partial = _run_batch_job(job, config, args)
         except Failure as failure:
             _say(str(failure))
             code = max(code, failure.code)
+            if args.fail_fast:
+                break
             continue
         if report.failed or len(jobs) > 1:
             stopped = " (stopped at the first failure)" if report.stopped_early else ""
+            kept = f"; the {report.written:,} candidates written are in {partial}" if partial else ""
             _say(
                 f"{_name(job.source)}: {report.lines:,} lines, {report.written:,} written, "
-                f"{report.failed:,} failed{stopped}"
+                f"{report.failed:,} failed{stopped}{kept}"
             )
         if report.failed:
             code = max(code, EXIT_REJECTED)
+        if report.stopped_early:  # --fail-fast stops the whole run
+            break
     return code
 
 
@@ -558,6 +609,11 @@ def build_parser() -> argparse.ArgumentParser:
 
     demo = command("demo", _cmd_demo, "generate a candidate and a summary for the built-in example lore")
     _add_indent(demo)
+    demo.add_argument(
+        "--write-examples",
+        metavar="DIR",
+        help="instead, write the README's example files (lore.json, config.json, lores.jsonl) into DIR",
+    )
 
     generate = command("generate", _cmd_generate, "generate the hybrid candidate of a lore")
     generate.add_argument("lore", metavar="LORE", help="a NarrativeLore JSON file, or - for standard input")

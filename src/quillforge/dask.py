@@ -16,39 +16,55 @@ output.
     ...     print(done.source, done.lines, done.written, done.failed)
 
 The workers must see the inputs and `output_dir` under the same paths as the
-caller (one machine, or a shared file system). Needs the ``dask`` extra:
-``pip install 'quillforge[dask]'``.
+caller (one machine, or a shared file system), and run the same quillforge as
+the caller: a run on workers of another version is refused before any work.
+Needs the ``dask`` extra (``pip install 'quillforge[dask]'``, or the clone's or
+wheel's path followed by ``[dask]``). Without a client, worker processes are
+started that import the calling script again, so a script must keep its work
+under ``if __name__ == "__main__":``.
 
 A task writes its part through a temporary file that is renamed into place, and
 a shard's part is the same bytes whoever writes it. So when a worker dies mid-task
 and Dask runs the task again elsewhere (up to its
 ``distributed.scheduler.allowed-failures`` times), the part holds the shard once:
 no line is lost or written twice. The outputs are replaced atomically too, and
-the parts are removed once joined, or when the run fails.
+the parts are removed once joined, or when the run fails or is stopped, even by
+SIGKILL (a watchdog process removes them); a run also removes the parts that an
+earlier run killed before that left in its output folder.
 """
 
 from __future__ import annotations
 
+import ast
 import contextlib
+import functools
 import glob
+import importlib.metadata
 import os
 import shutil
 import stat
+import sys
 import tempfile
 import uuid
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass, field
+from types import FrameType
 from typing import BinaryIO, NamedTuple
 
 # distributed is typed, but some of its entry points (LocalCluster, Client,
 # default_client, cancel) carry no annotations: their calls are marked below.
 try:
+    import dask.config
     import distributed
 except ImportError as missing:  # pragma: no cover - depends on the installation
-    raise ImportError("quillforge.dask needs the dask extra: pip install 'quillforge[dask]'") from missing
+    raise ImportError(
+        "quillforge.dask needs the dask extra: install quillforge again with [dask] after its name or path"
+    ) from missing
 
+from quillforge import _native
 from quillforge._lines import generate_candidates
 from quillforge._output import AtomicOutput
+from quillforge._parts import PartsFolder
 from quillforge.batch import LineError, check_config, usable_jobs
 
 __all__ = ["SHARD_BYTES", "InputSummary", "Summary", "generate_files"]
@@ -104,12 +120,53 @@ class _ShardResult(NamedTuple):
     errors: list[LineError]
 
 
+# ---------------------------------------------------------------- versions
+
+
+@functools.cache
+def _package_version() -> str | None:
+    try:
+        return importlib.metadata.version("quillforge")
+    except importlib.metadata.PackageNotFoundError:
+        return None  # imported from a source tree
+
+
+def _versions() -> tuple[str, str | None]:
+    """This process's quillforge: the engine's version and the installed package's."""
+    return _native.version(), _package_version()
+
+
+def _describe(versions: tuple[str, str | None]) -> str:
+    engine, package = versions
+    return f"module {engine}, package {package or 'not installed'}"
+
+
+def _check_versions(client: distributed.Client) -> tuple[str, str | None]:
+    """Refuses workers whose quillforge is not the caller's: their candidates could differ."""
+    here = _versions()
+    there = client.run(_versions)
+    odd = sorted((worker, tuple(versions)) for worker, versions in there.items() if tuple(versions) != here)
+    if odd:
+        workers = "; ".join(f"worker {worker} runs {_describe(versions)}" for worker, versions in odd)
+        raise RuntimeError(
+            f"quillforge differs between the workers and this process ({_describe(here)}): {workers}. "
+            "Install the same quillforge everywhere."
+        )
+    return here
+
+
 # ---------------------------------------------------------------- the task
 
 
-def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -> _ShardResult:
+def _run_shard(
+    source: str, start: int, end: int, config_json: str, part: str, versions: tuple[str, str | None]
+) -> _ShardResult:
     """Answers the lines of `source` in bytes [start, end) and writes their
     candidates to `part`, replacing it whole: a rerun writes the same bytes."""
+    if _versions() != versions:  # a worker that joined after the check
+        raise RuntimeError(
+            f"quillforge differs: this worker runs {_describe(_versions())}, the caller {_describe(versions)}"
+        )
     with open(source, "rb") as file:
         file.seek(start)
         data = file.read(end - start)
@@ -139,13 +196,15 @@ def _run_shard(source: str, start: int, end: int, config_json: str, part: str) -
 
 
 def _sources(inputs: StrPath | Iterable[StrPath]) -> list[str]:
-    if isinstance(inputs, (str, os.PathLike)):
-        pattern = os.fspath(inputs)
-        if not glob.has_magic(pattern):
-            return [pattern]
-        found = sorted(glob.glob(pattern))
+    if isinstance(inputs, os.PathLike):
+        return [os.fspath(inputs)]
+    if isinstance(inputs, str):
+        # A name that exists is taken as it is, even with "[", "*" or "?" in it.
+        if os.path.lexists(inputs) or not glob.has_magic(inputs):
+            return [inputs]
+        found = sorted(glob.glob(inputs))
         if not found:
-            raise FileNotFoundError(f"{pattern}: no file matches")
+            raise FileNotFoundError(f"{inputs}: no file matches")
         return found
     return [os.fspath(path) for path in inputs]
 
@@ -201,6 +260,7 @@ def _connected(client: distributed.Client | None) -> Iterator[distributed.Client
     if client is not None:
         yield client
         return
+    _refuse_unguarded_main()
     with (
         distributed.LocalCluster(  # type: ignore[no-untyped-call]
             n_workers=usable_jobs(0),
@@ -218,6 +278,45 @@ def _connected(client: distributed.Client | None) -> Iterator[distributed.Client
         yield own
 
 
+def _is_main_test(test: ast.expr) -> bool:
+    """`__name__ == "__main__"`, either way round."""
+    if not (isinstance(test, ast.Compare) and len(test.ops) == 1 and isinstance(test.ops[0], ast.Eq)):
+        return False
+    sides = {ast.unparse(test.left), ast.unparse(test.comparators[0])}
+    return sides == {"__name__", "'__main__'"}
+
+
+def _refuse_unguarded_main() -> None:
+    """Worker processes are spawned, and each imports the main script again: a
+    call from the script's top level outside `if __name__ == "__main__":` would
+    run again in every one of them and fail there with a screenful of
+    tracebacks ending in "Nanny failed to start". Says what to add instead."""
+    if dask.config.get("distributed.worker.multiprocessing-method", default="spawn") == "fork":
+        return
+    main = sys.modules.get("__main__")
+    path = getattr(main, "__file__", None)
+    if main is None or not path:
+        return  # an interactive session: nothing is imported again
+    frame: FrameType | None = sys._getframe(1)
+    while frame is not None and not (frame.f_globals is vars(main) and frame.f_code.co_name == "<module>"):
+        frame = frame.f_back
+    if frame is None:
+        return  # not called while the script's top level runs
+    line = frame.f_lineno
+    try:
+        with open(path, "rb") as file:
+            tree = ast.parse(file.read())
+    except (OSError, SyntaxError, ValueError):
+        return
+    for node in ast.walk(tree):
+        if isinstance(node, ast.If) and _is_main_test(node.test) and node.lineno <= line <= (node.end_lineno or 0):
+            return
+    raise RuntimeError(
+        f"{path}, line {line}: quillforge.dask starts worker processes, which import this script again and "
+        'would run this line too; put the script\'s work under `if __name__ == "__main__":`'
+    )
+
+
 def generate_files(
     inputs: StrPath | Iterable[StrPath],
     config_json: str,
@@ -229,8 +328,9 @@ def generate_files(
     """Writes one output per input into `output_dir`, with the input's file name
     and the bytes that ``quillforge batch INPUTS -o OUTPUT_DIR`` writes.
 
-    `inputs` is a list of paths, or one path or glob pattern (its matches taken
-    in sorted order). Files longer than `shard_bytes` are cut into shards at
+    `inputs` is a list of paths, or one path, or a str glob pattern (its matches
+    taken in sorted order); a path that exists is taken as it is, even with glob
+    characters in its name. Files longer than `shard_bytes` are cut into shards at
     line boundaries, each a task of its own. `client` is the Dask client to run
     on; without one, the current client is used, or a local cluster is started
     for the run and closed after it.
@@ -238,8 +338,10 @@ def generate_files(
     Lines that fail are not written: they are counted in the summary, with their
     messages and input line numbers, and raise nothing. Raises the engine's
     ValueError up front when the configuration would fail every line,
-    ValueError when two inputs share a file name or an output is its input, and
-    OSError when a file cannot be used.
+    ValueError when two inputs share a file name or an output is its input,
+    OSError when a file cannot be used, and RuntimeError when a worker runs
+    another quillforge version than the caller, or when a script would start a
+    local cluster from its top level outside ``if __name__ == "__main__":``.
     """
     if shard_bytes < 1:
         raise ValueError("shard_bytes must be at least 1")
@@ -251,9 +353,10 @@ def generate_files(
     os.makedirs(folder, exist_ok=True)
 
     run = uuid.uuid4().hex
-    with _connected(client) as dask_client:
-        # An absolute path: a worker's working folder need not be the caller's.
-        parts_dir = tempfile.mkdtemp(prefix=".quillforge-", suffix=".parts", dir=os.path.abspath(folder))
+    with contextlib.ExitStack() as stack:
+        dask_client = stack.enter_context(_connected(client))
+        versions = _check_versions(dask_client)
+        parts_dir = stack.enter_context(PartsFolder(folder))
         futures: list[list[distributed.Future[_ShardResult]]] = []
         try:
             for i, (source, ranges) in enumerate(zip(sources, plans, strict=True)):
@@ -266,6 +369,7 @@ def generate_files(
                             end,
                             config_json,
                             _part(parts_dir, i, j),
+                            versions,
                             key=f"quillforge-shard-{run}-{i}-{j}",
                         )
                         for j, (start, end) in enumerate(ranges)
@@ -290,7 +394,6 @@ def generate_files(
             pending = [future for shards in futures for future in shards]
             if pending:
                 dask_client.cancel(pending)  # type: ignore[no-untyped-call]
-            shutil.rmtree(parts_dir, ignore_errors=True)
     return Summary(summaries)
 
 

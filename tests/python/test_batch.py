@@ -7,12 +7,22 @@ import json
 import os
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
 
 import quillforge
-from quillforge.batch import Candidate, LineError, check_config, generate_file, generate_lines
+from quillforge.batch import (
+    Candidate,
+    FileReport,
+    LineError,
+    SameFileError,
+    check_config,
+    generate_file,
+    generate_lines,
+    run_file,
+)
 
 from support import CONFIG, corpus, line_by_line, lore_line
 
@@ -71,6 +81,12 @@ def test_a_file_into_a_file(tmp_path: Path) -> None:
             "serialization failed: invalid length 0, expected struct NarrativeLore with 3 elements at line 1 column 2",
         )
     ]
+    # A run stopped at a failed line leaves the destination as it was, and keeps the candidates before it.
+    (tmp_path / "out.jsonl").write_text("old\n")
+    report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG, fail_fast=True)
+    assert (report.written, report.stopped_early) == (1, True)
+    assert (tmp_path / "out.jsonl").read_text() == "old\n"
+    assert (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8") == _expected(lines[0]) + "\n"
     out = io.BytesIO()
     seen: list[LineError] = []
     report = generate_file(io.BytesIO("\n".join(lines).encode()), out, CONFIG, fail_fast=True, on_error=seen.append)
@@ -143,3 +159,63 @@ def test_out_of_memory_writes_nothing(tmp_path: Path) -> None:
     )
     assert completed.stdout == "MemoryError\n"
     assert sorted(os.listdir(tmp_path)) == ["in.jsonl"]
+
+
+@pytest.mark.parametrize("kind", ["the path", "a link to it", "a hard link", "a file appending to it", "run_file"])
+def test_the_input_is_never_the_output(tmp_path: Path, kind: str) -> None:
+    path = tmp_path / "in.jsonl"
+    path.write_text(lore_line(0) + "\n", encoding="utf-8")
+    (tmp_path / "link").symlink_to(path)
+    os.link(path, tmp_path / "hard")
+    with path.open("rb") as source, path.open("ab") as appending:
+        calls = {
+            "the path": lambda: generate_file(str(path), str(path), CONFIG),
+            "a link to it": lambda: generate_file(path, tmp_path / "link", CONFIG),
+            "a hard link": lambda: generate_file(tmp_path / "hard", path, CONFIG),
+            "a file appending to it": lambda: generate_file(source, appending, CONFIG),
+            "run_file": lambda: run_file(source, appending, CONFIG, FileReport()),
+        }
+        with pytest.raises(SameFileError, match=r"is also the input$"):
+            calls[kind]()
+    assert path.read_text(encoding="utf-8") == lore_line(0) + "\n"
+    assert sorted(os.listdir(tmp_path)) == ["hard", "in.jsonl", "link"]
+
+
+def test_threads_writing_one_destination_all_succeed_and_the_last_commit_wins(tmp_path: Path) -> None:
+    source, out = tmp_path / "in.jsonl", tmp_path / "out.jsonl"
+    source.write_text("\n".join(lore_line(i) for i in range(20)) + "\n", encoding="utf-8")
+    configs = [json.dumps({"temperature": 0.7, "max_candidates": 3, "seed": seed}) for seed in range(4)]
+    with ThreadPoolExecutor(8) as pool:
+        reports = list(pool.map(lambda i: generate_file(source, out, configs[i % 4]), range(400)))
+    assert all(report.written == 20 for report in reports)
+    wholes = set()
+    for config in configs:
+        generate_file(source, tmp_path / "whole", config)
+        wholes.add((tmp_path / "whole").read_bytes())
+    assert out.read_bytes() in wholes
+    assert sorted(os.listdir(tmp_path)) == ["in.jsonl", "out.jsonl", "whole"]
+
+
+def test_a_rerun_removes_the_temporaries_of_killed_writers(tmp_path: Path) -> None:
+    dead = subprocess.Popen(["true"])
+    dead.wait()
+    left = f".out.jsonl.{dead.pid}.0f1e2d3c.tmp"  # a killed commit's name for the output
+    alive = f".out.jsonl.{os.getppid()}.0f1e2d3c.tmp"  # a writer still at work
+    for name in (left, alive, "out.jsonl.partial"):
+        (tmp_path / name).write_text("x")
+    (tmp_path / "in.jsonl").write_text(lore_line(0) + "\n", encoding="utf-8")
+    generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG)
+    # The partial of an earlier run goes too: the output is now whole.
+    assert sorted(os.listdir(tmp_path)) == sorted([alive, "in.jsonl", "out.jsonl"])
+
+
+@pytest.mark.parametrize(
+    ("destination", "error"), [("missing/out.jsonl", FileNotFoundError), ("in.jsonl/out.jsonl", NotADirectoryError)]
+)
+def test_an_output_that_cannot_be_made_is_named_as_given(
+    tmp_path: Path, destination: str, error: type[OSError]
+) -> None:
+    (tmp_path / "in.jsonl").write_text(lore_line(0) + "\n", encoding="utf-8")
+    with pytest.raises(error) as raised:
+        generate_file(tmp_path / "in.jsonl", tmp_path / destination, CONFIG)
+    assert raised.value.filename == str(tmp_path / destination)  # not a temporary's name

@@ -111,6 +111,16 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
     ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
     ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+    # Buffered, as without PYTHONUNBUFFERED: nothing is left for the interpreter's flush at exit.
+    ("env -u PYTHONUNBUFFERED quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+    ("env -u PYTHONUNBUFFERED quillforge batch lores.jsonl > /dev/full", "", 3,
+     "cannot write output: No space left on device"),
+    ("quillforge batch lores.jsonl -o missing/out.jsonl", "", 3,
+     "cannot write missing/out.jsonl: No such file or directory"),
+    ("quillforge batch lores.jsonl -o dir/", "", 3, "cannot write dir/lores.jsonl: No such file or directory"),
+    ("quillforge batch lores.jsonl -o lore.json/", "", 3, "cannot write lore.json/lores.jsonl: Not a directory"),
+    ("quillforge batch lores.jsonl -o /sys/out.jsonl", "", 3, "cannot write /sys/out.jsonl: Permission denied"),
+    ("quillforge demo --write-examples .", "", 3, "./lore.json: exists and is not the example; not replaced"),
     ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
     pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4, "/dev/zero: out of memory while reading it",
                  marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")),
@@ -144,6 +154,9 @@ def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
         ("ln lores.jsonl hard.jsonl", "quillforge batch hard.jsonl -o lores.jsonl"),
         ("", "quillforge batch - -o lores.jsonl < lores.jsonl"),
         ("mkdir in && cp lores.jsonl in/", "quillforge batch in -o in"),
+        ("", "quillforge batch lores.jsonl 1<> lores.jsonl"),
+        ("", "quillforge batch lores.jsonl >> lores.jsonl"),
+        ("", "quillforge batch - < lores.jsonl >> lores.jsonl"),
     ],
 )
 def test_the_input_is_never_the_output(files: Path, setup: str, command: str) -> None:
@@ -152,6 +165,39 @@ def test_the_input_is_never_the_output(files: Path, setup: str, command: str) ->
     code, out, err = _shell(command, files)
     assert (code, out) == (2, "") and "is also the input" in err
     assert (files / "lores.jsonl").read_bytes() == before
+
+
+# The output is replaced whole, through a link and keeping its mode; nothing else is left.
+ROOT_ONLY = pytest.mark.skipif(os.geteuid() != 0, reason="gives a file away")
+# fmt: off
+DESTINATIONS = [  # (set-up, the command, a shell check, what the check prints)
+    ("mkdir real && echo old > real/out.jsonl && ln -s real/out.jsonl link.jsonl",
+     "quillforge batch lores.jsonl -o link.jsonl", "readlink link.jsonl; cmp real/out.jsonl expected && ls real",
+     "real/out.jsonl\nout.jsonl\n"),
+    ("mkdir real && ln -s real/new.jsonl link.jsonl", "quillforge batch lores.jsonl -o link.jsonl",
+     "readlink link.jsonl; cmp real/new.jsonl expected && ls real", "real/new.jsonl\nnew.jsonl\n"),
+    ("ln -s /dev/stdout out.jsonl", "quillforge batch lores.jsonl -o out.jsonl > got",
+     "readlink out.jsonl; cmp got expected && echo same", "/dev/stdout\nsame\n"),
+    ("ln -s /dev/stdout out.jsonl", "quillforge batch lores.jsonl -o out.jsonl | cat > got",
+     "readlink out.jsonl; cmp got expected && echo same", "/dev/stdout\nsame\n"),
+    ("echo old > out.jsonl && chmod 600 out.jsonl", "quillforge batch lores.jsonl -o out.jsonl",
+     "stat -c %a out.jsonl; cmp out.jsonl expected && echo same", "600\nsame\n"),
+    ("", "umask 027 && quillforge batch lores.jsonl -o out.jsonl", "stat -c %a out.jsonl", "640\n"),
+    pytest.param("echo old > out.jsonl && chown 1234:5678 out.jsonl && chmod 2640 out.jsonl",
+                 "quillforge batch lores.jsonl -o out.jsonl", "stat -c '%u:%g %a' out.jsonl", "1234:5678 2640\n",
+                 marks=ROOT_ONLY),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize(("setup", "command", "check", "shown"), DESTINATIONS)
+def test_batch_destinations(files: Path, setup: str, command: str, check: str, shown: str) -> None:
+    lines = (files / "lores.jsonl").read_text(encoding="utf-8").splitlines()
+    (files / "expected").write_text("".join(quillforge.generate_candidate_json(line, CONFIG) + "\n" for line in lines))
+    assert _shell(setup, files)[0] == 0
+    assert _shell(command, files) == (0, "", "")
+    assert _shell(check, files) == (0, shown, "")
+    assert [path.name for path in files.rglob("*") if path.name.endswith((".tmp", ".partial"))] == []
 
 
 def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> None:
@@ -237,6 +283,25 @@ def test_batch_fail_fast_from_stdin() -> None:
         "3 elements at line 1 column 2",
         "quillforge: <stdin>: 2 lines, 1 written, 1 failed (stopped at the first failure)",
     ]
+
+
+def test_batch_fail_fast_keeps_a_partial_and_stops_the_whole_run(tmp_path: Path) -> None:
+    good = [lore_line(i) for i in range(3)]
+    (tmp_path / "a.jsonl").write_text(f"{good[0]}\n[]\n{good[1]}\n", encoding="utf-8")
+    (tmp_path / "b.jsonl").write_text(good[2] + "\n", encoding="utf-8")
+    (tmp_path / "out").mkdir()
+    (tmp_path / "out" / "a.jsonl").write_text("old\n")
+    result = run_cli("batch", "a.jsonl", "b.jsonl", "-o", "out", "--fail-fast", cwd=tmp_path)
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr.splitlines()[1:] == [
+        "quillforge: a.jsonl: 2 lines, 1 written, 1 failed (stopped at the first failure); "
+        "the 1 candidates written are in out/a.jsonl.partial"
+    ]
+    assert sorted(os.listdir(tmp_path / "out")) == ["a.jsonl", "a.jsonl.partial"]  # b.jsonl was not run
+    assert (tmp_path / "out" / "a.jsonl").read_text() == "old\n"
+    assert (tmp_path / "out" / "a.jsonl.partial").read_text() == quillforge.generate_candidate_json(
+        good[0], CONFIG
+    ) + "\n"
 
 
 def _peak_rss_kib(path: Path, jobs: str) -> int:

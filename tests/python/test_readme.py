@@ -5,11 +5,13 @@ from __future__ import annotations
 
 import ast
 import doctest
+import importlib.metadata
 import os
+import pydoc
 import re
-import shutil
 import subprocess
 import sys
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -36,8 +38,10 @@ def _run_examples(text: str, name: str, globs: dict[str, object]) -> int:
 
 @pytest.fixture
 def examples_here(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> Path:
-    """A working folder holding a copy of examples/, as the documents' examples expect."""
-    shutil.copytree(ROOT / "examples", tmp_path / "examples")
+    """A working folder holding the example files, written as the README's quick start writes them:
+    by the installed package, not copied from the clone."""
+    done = subprocess.run([sys.executable, "-m", "quillforge", "demo", "--write-examples", "examples"], cwd=tmp_path)
+    assert done.returncode == 0
     monkeypatch.chdir(tmp_path)
     return tmp_path
 
@@ -47,17 +51,29 @@ def test_python_examples(document: Path, examples_here: Path) -> None:
     _run_examples("\n".join(_blocks("python", document)), document.name, {})
 
 
-def test_the_stubs_examples_and_the_api_page() -> None:
+def _stub_docstrings() -> dict[str, str]:
     stub = Path(_native.__file__).with_name("_native.pyi")
-    docstrings = [
-        ast.get_docstring(node) or ""
+    return {
+        node.name: ast.get_docstring(node) or ""
         for node in ast.walk(ast.parse(stub.read_text(encoding="utf-8")))
         if isinstance(node, ast.FunctionDef)
-    ]
-    assert _run_examples("\n".join(docstrings), "_native.pyi", dict(vars(quillforge))) > 0
+    }
+
+
+def test_the_stubs_examples_and_the_api_page() -> None:
+    assert _run_examples("\n".join(_stub_docstrings().values()), "_native.pyi", dict(vars(quillforge))) > 0
+    assert _run_examples(quillforge.__doc__ or "", "quillforge", dict(vars(quillforge))) > 0
     generator = ROOT / "tools" / "gen_api_docs.py"
     done = subprocess.run([sys.executable, str(generator), "--check"], capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
+
+
+def test_help_shows_the_guide_and_each_functions_text() -> None:
+    shown = pydoc.render_doc(quillforge, renderer=pydoc.plaintext)
+    for name, text in _stub_docstrings().items():
+        assert f"{name}(" in shown
+        assert all(line.strip() in shown for line in text.splitlines()), name
+    assert "quillforge.batch" in shown and "quillforge.dask" in shown
 
 
 def _console_examples() -> list[tuple[str, str]]:
@@ -74,3 +90,70 @@ def test_console_examples(examples_here: Path, command: str, output: str) -> Non
     env = dict(os.environ, PATH=f"{Path(sys.executable).parent}{os.pathsep}{os.environ['PATH']}")
     completed = subprocess.run(command, shell=True, cwd=examples_here, env=env, capture_output=True, text=True)
     assert (completed.returncode, completed.stdout, completed.stderr) == (0, output, "")
+
+
+def test_throughput_figures_live_only_in_the_benchmarks_page() -> None:
+    # Figures copied into other pages went stale; they link to where the latest run is recorded.
+    bench = (ROOT / "bench" / "README.md").read_text(encoding="utf-8")
+    anchors = {
+        re.sub(r"[^\w\- ]", "", title).strip().lower().replace(" ", "-")
+        for title in re.findall(r"^#+ (.*)", bench, re.M)
+    }
+    for document in DOCUMENTS:
+        text = document.read_text(encoding="utf-8")
+        assert not re.findall(r"\d[\d,.]* *(?:lines/s|lines a second|times\b|x `--jobs)", text), document.name
+        for anchor in re.findall(r"bench/README\.md#([\w-]+)", text):
+            assert anchor in anchors, (document.name, anchor)
+
+
+def _wheel_of_the_installed_package(folder: Path) -> Path:
+    """The installed distribution packed back into a wheel: a fresh environment gets the files
+    under test without a rebuild."""
+    dist = importlib.metadata.distribution("quillforge")
+    record = f"quillforge-{dist.version}.dist-info/RECORD"
+    tag = re.search(r"^Tag: (\S+)$", dist.read_text("WHEEL") or "", re.M)
+    assert tag and dist.files
+    left_out = {"RECORD", "INSTALLER", "REQUESTED", "direct_url.json"}  # written by the installer
+    names = [
+        str(name)
+        for name in dist.files
+        if not str(name).startswith("..") and "__pycache__" not in name.parts and name.name not in left_out
+    ]
+    wheel = folder / f"quillforge-{dist.version}-{tag.group(1)}.whl"
+    with zipfile.ZipFile(wheel, "w") as archive:
+        for name in names:
+            archive.write(Path(str(dist.locate_file(name))), name)
+        archive.writestr(record, "".join(f"{name},,\n" for name in [*names, record]))
+    return wheel
+
+
+_DOCTEST = """\
+import doctest, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+test = doctest.DocTestParser().get_doctest(text, {}, "README.md", "README.md", 0)
+runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+runner.run(test)
+sys.exit(runner.failures or not test.examples)
+"""
+
+
+@pytest.mark.heavy
+def test_the_readme_as_written_in_a_fresh_environment(tmp_path: Path) -> None:
+    # What a user has after installing: the package in an environment of its own, an empty folder,
+    # no clone. The commands run in the README's order, as a reader types them, then its Python.
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True, timeout=120)
+    wheel = _wheel_of_the_installed_package(tmp_path)
+    install = ["install", "--quiet", "--no-index", "--no-deps", "--disable-pip-version-check", str(wheel)]
+    subprocess.run([sys.executable, "-m", "pip", "--python", str(venv / "bin" / "python"), *install], check=True)
+    here = tmp_path / "empty"
+    here.mkdir()
+    env = {name: value for name, value in os.environ.items() if name not in ("PYTHONPATH", "VIRTUAL_ENV")}
+    env["PATH"] = f"{venv / 'bin'}{os.pathsep}{env['PATH']}"
+    for command, output in _console_examples():
+        done = subprocess.run(command, shell=True, cwd=here, env=env, capture_output=True, text=True, timeout=60)
+        assert (done.returncode, done.stdout, done.stderr) == (0, output, ""), command
+    (tmp_path / "examples.txt").write_text("\n".join(_blocks("python")), encoding="utf-8")
+    python = [str(venv / "bin" / "python"), "-I", "-c", _DOCTEST, str(tmp_path / "examples.txt")]
+    done = subprocess.run(python, cwd=here, env=env, capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stdout + done.stderr

@@ -5,6 +5,7 @@ candidates, and leaves no process or file behind."""
 from __future__ import annotations
 
 import os
+import random
 import re
 import signal
 import subprocess
@@ -109,3 +110,98 @@ def test_a_killed_batch_leaves_no_file(lores: tuple[Path, list[str]], tmp_path: 
         time.sleep(0.005)
     _stop(process, signal.SIGKILL)
     assert os.listdir(tmp_path) == []
+
+
+# The command, with a stop arriving right after one step of the commit: as a
+# signal to the process, or as a handler raising there (as one does when another
+# thread took the signal).
+STOP_AFTER = """
+import os, signal, sys
+from quillforge.cli import main
+step, how = sys.argv[1], sys.argv[2]
+original = getattr(os, step)
+def then_stop(*args, **kwargs):
+    result = original(*args, **kwargs)
+    setattr(os, step, original)
+    if how == "raise":
+        raise KeyboardInterrupt
+    os.kill(os.getpid(), getattr(signal, how))
+    return result
+setattr(os, step, then_stop)
+sys.exit(main(sys.argv[3:]))
+"""
+
+
+@pytest.mark.parametrize("how", ["SIGINT", "SIGTERM", "SIGHUP", "raise"])
+@pytest.mark.parametrize("step", ["link", "replace"])
+def test_a_stop_during_the_commit_leaves_the_whole_output_and_nothing_else(
+    lores: tuple[Path, list[str]], tmp_path: Path, step: str, how: str
+) -> None:
+    path, expected = lores
+    out = tmp_path / "out.jsonl"
+    out.write_text("old\n")
+    done = subprocess.run(
+        [sys.executable, "-c", STOP_AFTER, step, how, "batch", str(path), "-o", str(out)],
+        capture_output=True,
+        timeout=120,
+        preexec_fn=_default_signals,
+    )
+    signum = signal.SIGINT if how == "raise" else getattr(signal, how)
+    if (step, how) == ("link", "raise"):  # before the replace: the old output stays, the new one is kept aside
+        stopped = (
+            f"the output stops after line {LINES} of {path}; the {LINES:,} candidates written are in {out}.partial"
+        )
+        files = {"out.jsonl": ["old"], "out.jsonl.partial": expected}
+    else:  # a signal waits for the commit to end
+        stopped, files = f"the output of {path} is complete in {out}", {"out.jsonl": expected}
+    assert (done.returncode, done.stderr.decode()) == (128 + signum, f"quillforge: interrupted: {stopped}\n")
+    assert {name: (tmp_path / name).read_text(encoding="utf-8").splitlines() for name in os.listdir(tmp_path)} == files
+
+
+def _timed_run(*args: str) -> float:
+    started = time.monotonic()
+    subprocess.run([sys.executable, "-m", "quillforge", *args], capture_output=True, check=True, timeout=120)
+    return time.monotonic() - started
+
+
+@pytest.mark.heavy
+def test_soak_signals_at_random_moments_leave_the_old_output_the_new_one_or_a_partial(
+    lores: tuple[Path, list[str]], tmp_path: Path
+) -> None:
+    path, expected = lores
+    new = "".join(line + "\n" for line in expected).encode()
+    out = tmp_path / "out.jsonl"
+    _timed_run("batch", str(path), "-o", str(out), "--seed", "1")
+    old = out.read_bytes()
+    # Signals before the command has set its handlers are another matter.
+    start_up = 1.5 * _timed_run("version")
+    whole = _timed_run("batch", str(path), "-o", str(tmp_path / "new.jsonl"), "--jobs", "2")
+    (tmp_path / "new.jsonl").unlink()
+    rng = random.Random(7)
+    seen = set()
+    for run in range(40):
+        # Half at any moment, half about when the output is put in place; reruns find what the last one left.
+        delay = rng.uniform(start_up, 1.3 * whole) if run % 2 else rng.uniform(0.85, 1.15) * whole
+        process = _start(str(path), "-o", str(out))
+        time.sleep(delay)
+        if process.poll() is None:
+            _, _, err = _stop(process, rng.choice([signal.SIGINT, signal.SIGTERM, signal.SIGHUP]))
+        else:
+            err = process.communicate()[1].decode()
+        names = sorted(os.listdir(tmp_path))
+        assert set(names) <= {"out.jsonl", "out.jsonl.partial"}, names  # never a temporary
+        now = out.read_bytes()
+        stopped = STOPPED.fullmatch(err)
+        assert "Traceback" not in err and now in (old, new), err
+        if now == new:  # done, the signal coming as it was put in place or as the command ended
+            assert names == ["out.jsonl"] and (stopped is None or process.returncode == 0), (process.returncode, err)
+            seen.add("new")
+            out.write_bytes(old)
+        elif stopped is not None and stopped.group(4):
+            kept = (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8").splitlines()
+            assert kept == expected[: int(stopped.group(1))]
+            seen.add("partial")
+        else:
+            assert err == "" or err.startswith("quillforge: interrupted"), (process.returncode, err)  # "": starting
+            seen.add("old")
+    assert seen >= {"partial", "new"}, seen
