@@ -264,7 +264,7 @@ def _connected(client: distributed.Client | None) -> Iterator[distributed.Client
     with (
         distributed.LocalCluster(  # type: ignore[no-untyped-call]
             n_workers=usable_jobs(0),
-            threads_per_worker=1,  # the module holds the interpreter lock for small lores
+            threads_per_worker=1,  # a shard is one native call: one core per worker process
             processes=True,
             host="127.0.0.1",
             # No dashboard. The scheduler's small HTTP server (health, metrics)
