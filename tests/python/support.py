@@ -22,6 +22,8 @@ CANDIDATE = (
     '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
 )
 SUMMARY = "Tides contains 2 block(s) and 3 word(s)."
+# Tests that run out of memory by limiting the address space skip under ASan, which reserves far more.
+UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
 # What trimming removes: the Unicode white space.
 WHITE_SPACE = (
     "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"

@@ -24,7 +24,7 @@ from quillforge.batch import (
     run_file,
 )
 
-from support import CONFIG, corpus, line_by_line, lore_line
+from support import CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line
 
 
 def _expected(line: str) -> str:
@@ -153,6 +153,7 @@ except MemoryError:
 """
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="limits the address space (ASan needs more)")
 def test_out_of_memory_writes_nothing(tmp_path: Path) -> None:
     completed = subprocess.run(
         [sys.executable, "-c", OUT_OF_MEMORY, str(tmp_path)], capture_output=True, text=True, timeout=60, check=True

@@ -10,7 +10,7 @@ import pytest
 
 from quillforge import _lines, _native
 
-from support import BAD_UTF8, CONFIG, corpus, line_by_line, lore_line
+from support import BAD_UTF8, CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line
 
 
 @pytest.mark.parametrize("seed", range(6))
@@ -84,6 +84,7 @@ except MemoryError:
 """
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="limits the address space (ASan needs more)")
 @pytest.mark.parametrize("room", [1, 3])
 def test_out_of_memory_is_a_memory_error(room: int) -> None:
     completed = subprocess.run(
