@@ -5,7 +5,7 @@ non-blank line gives one result, in input order: the candidate's JSON text, or
 the error that the line met. Blank lines (nothing but ASCII whitespace) are
 skipped but still counted, so line numbers are those of the input. A line's end
 (``\\n`` or ``\\r\\n``) is not part of the lore's text: an error position never
-counts it.
+counts it; a lone ``\\r`` is text (JSON white space), even at the end of the input.
 
 >>> from quillforge.batch import generate_lines
 >>> config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
@@ -62,7 +62,6 @@ THREADED_LINE_BYTES = 32 << 10
 CHUNKS_PER_JOB = 2
 
 _BLANK = " \t\n\r\x0b\x0c"
-_BLANK_BYTES = _BLANK.encode()
 _PROBE_LORE = '{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}'
 
 
@@ -143,51 +142,65 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
     return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
 
 
-def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int) -> _Chunk:
+# How text is cut into lines, for files and for the items of generate_lines alike:
+# - a line ends at "\n"; a "\r" just before that "\n" ends the line with it;
+# - any other "\r" (a lone one, even at the very end of the input) is part of the
+#   line's text, where JSON takes it as white space, so error columns count it as
+#   the engine does;
+# - a line of nothing but _BLANK characters (none at all included) is blank: it
+#   gives no result but is counted, so line numbers stay those of the input.
+# An item of generate_lines is one line: a trailing "\n" or "\r\n" is its end,
+# any other "\n" in it is part of its text.
+
+
+def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int, *, pieces: bool = False) -> _Chunk:
     """A chunk whose lines need looking at one by one: blank lines, line ends
-    with a carriage return, bytes that may not be UTF-8."""
+    with a carriage return, bytes that may not be UTF-8. `raws` are items that
+    hold their own ends, or with `pieces` a block split at "\n": every piece
+    but the last was followed by one, and an empty last piece is no line."""
     texts: list[str] = []
     numbers: list[int] = []
     unreadable: list[LineError] = []
-    for number, raw in enumerate(raws, start=first):
+    last = len(raws) - 1
+    for index, raw in enumerate(raws):
+        number = first + index
         if isinstance(raw, bytes):
             try:
                 text = raw.decode("utf-8")
             except UnicodeDecodeError as error:
-                if raw.strip(_BLANK_BYTES):
-                    unreadable.append(_not_utf8(number, raw, error))
+                unreadable.append(_not_utf8(number, raw, error))
                 continue
         else:
             text = raw
-        text = text.removesuffix("\n").removesuffix("\r")  # the line's end is not part of its text
+        if pieces:
+            ended = index < last
+        else:
+            ended = text.endswith("\n")
+            text = text[:-1] if ended else text
+        if ended and text.endswith("\r"):
+            text = text[:-1]
         if text.strip(_BLANK):
             texts.append(text)
             numbers.append(number)
-    return _Chunk(first, first + len(raws) - 1, texts, numbers, unreadable, size, read)
+    count = len(raws) - (pieces and raws[-1] in ("", b""))
+    return _Chunk(first, first + count - 1, texts, numbers, unreadable, size, read)
 
 
 def _chunk_of_block(block: bytes, first: int, read: int) -> _Chunk:
-    """The chunk of a block of whole lines read from a file."""
+    """The chunk of a block of whole lines read from a file (its last line may
+    have no end, at the end of the file)."""
     try:
         text = block.decode("utf-8")
     except UnicodeDecodeError:
-        return _line_by_line(_split_at_feeds(block), first, len(block), read)
+        return _line_by_line(block.split(b"\n"), first, len(block), read, pieces=True)
     lines = text.split("\n")
-    if lines[-1] == "":
-        lines.pop()  # after the block's last line end
     # A blank line is empty or starts with whitespace, so it sorts before "!";
     # "\r" ends the lines of CRLF files. Both are found at C speed.
-    if b"\r" in block or min(lines, default="") < "!":
-        return _line_by_line(lines, first, len(block), read)
+    if "\r" in text or min(lines[:-1] if lines[-1] == "" else lines, default="!") < "!":
+        return _line_by_line(lines, first, len(block), read, pieces=True)
+    if lines[-1] == "":
+        lines.pop()  # after the block's last line end
     return _Chunk(first, first + len(lines) - 1, lines, None, [], len(block), read)
-
-
-def _split_at_feeds(block: bytes) -> list[bytes]:
-    # The line end is "\n" alone: a "\r" elsewhere belongs to its line.
-    lines = block.split(b"\n")
-    if lines[-1] == b"":
-        lines.pop()
-    return lines
 
 
 class Readable(Protocol):
@@ -211,10 +224,20 @@ def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
         yield chunk
 
 
+def _as_line(raw: object, number: int) -> bytes | str:
+    if isinstance(raw, str):
+        return raw
+    if isinstance(raw, (bytes, bytearray, memoryview)):
+        return bytes(raw)
+    raise TypeError(f"line {number}: expected str or bytes, not {type(raw).__name__}")
+
+
 def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int) -> Iterator[_Chunk]:
     raws: list[bytes | str] = []
     size = read = 0
     for raw in lines:
+        if type(raw) is not str and type(raw) is not bytes:
+            raw = _as_line(raw, first_line + len(raws))
         raws.append(raw)
         size += len(raw)
         if size >= CHUNK_BYTES:
@@ -288,12 +311,25 @@ def generate_lines(
 ) -> Iterator[LineResult]:
     """One result per non-blank line, in input order.
 
-    `lines` holds one lore per item (str, or bytes in UTF-8), with or without
-    its line end; `first_line` is the number of the first item. `jobs` worker
+    `lines` holds one lore per item (str, or bytes in UTF-8; bytearray and
+    memoryview are taken as bytes), with or without its line end; `first_line`
+    is the number of the first item. A single str or bytes is refused with
+    TypeError rather than read a character at a time: pass ``[text]`` for one
+    lore, ``io.StringIO(text)`` for a text of many lines. `jobs` worker
     threads (0: one per core) answer long lines (32 KB and more) in parallel;
     shorter lines are answered in the calling thread, where more threads would
     only wait for the interpreter lock. Stopping the iteration stops the work.
     """
+    if isinstance(lines, (str, bytes, bytearray, memoryview)):
+        kind = type(lines).__name__
+        raise TypeError(
+            f"generate_lines takes an iterable of lines, not a single {kind}: pass [text] for one lore, "
+            f"or io.{'StringIO' if kind == 'str' else 'BytesIO'}(text) to read a text of many lines"
+        )
+    return _generate_lines(lines, config_json, jobs, first_line)
+
+
+def _generate_lines(lines: Iterable[bytes | str], config_json: str, jobs: int, first_line: int) -> Iterator[LineResult]:
     for chunk, answers in _answered(_chunks_of_lines(lines, first_line), config_json, jobs):
         numbers = [chunk.number(index) for index in range(len(chunk.texts))]
         numbers.extend(error.line for error in chunk.unreadable)
