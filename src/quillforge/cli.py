@@ -47,7 +47,7 @@ EXIT_MEMORY = 4
 EXIT_INTERNAL = 70
 EXIT_BROKEN_PIPE = 128 + 13  # as if killed by SIGPIPE
 
-EXIT_CODES = """exit codes:
+EXIT_CODES = """exit codes (of every command):
   0    success
   1    the engine rejected an input (its message on standard error)
   2    usage error: the command line, or an input that cannot be used
@@ -329,7 +329,11 @@ def _batch_inputs(paths: list[str]) -> list[str]:
     if len(paths) == 1 and paths[0] != "-" and os.path.isdir(paths[0]):
         folder = paths[0]
         with _reading(folder):
-            found = sorted(entry.path for entry in os.scandir(folder) if entry.name.endswith(".jsonl"))
+            # Only regular files (or links to them): opening a pipe or a device found
+            # there could wait for ever. Named on the command line, one is read as a stream.
+            found = sorted(
+                entry.path for entry in os.scandir(folder) if entry.name.endswith(".jsonl") and entry.is_file()
+            )
         if not found:
             raise _usage(f"{folder}: holds no .jsonl file")
         return found
@@ -487,14 +491,23 @@ def _cmd_batch(args: argparse.Namespace) -> int:
 # ---------------------------------------------------------------- the parser
 
 
+def _bound(value: float) -> str:
+    """A range's end as a user would type it: 2**64-1, not 1.84467e+19."""
+    if isinstance(value, int) and value >= 2**32 - 1 and (value + 1).bit_count() == 1:
+        return f"2**{(value + 1).bit_length() - 1}-1"
+    return str(value)
+
+
 def _number(parse: Callable[[str], float], low: float, high: float, what: str) -> Callable[[str], float]:
     def convert(text: str) -> float:
         try:
             value = parse(text)
         except ValueError:
             raise argparse.ArgumentTypeError(f"not {what}: {text!r}") from None
-        if not (math.isfinite(value) and low <= value <= high):
-            raise argparse.ArgumentTypeError(f"must be from {low:g} to {high:g}, not {text}")
+        if not math.isfinite(value):
+            raise argparse.ArgumentTypeError(f"not a finite number: {text}")
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
         return value
 
     return convert
@@ -529,13 +542,13 @@ def _add_config(parser: argparse.ArgumentParser) -> None:
         "--max-candidates",
         type=_number(int, 0, 2**32 - 1, "a whole number"),
         metavar="N",
-        help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES})",
+        help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES}); only checked: one candidate is produced per lore",
     )
     group.add_argument(
         "--seed",
         type=_number(int, 0, MAX_SEED, "a whole number"),
         metavar="N",
-        help=f"0 to 2**64-1 (default {DEFAULT_SEED})",
+        help=f"0 to {_bound(MAX_SEED)} (default {DEFAULT_SEED})",
     )
 
 
@@ -545,13 +558,14 @@ def build_parser() -> argparse.ArgumentParser:
         description="A small, exact, fast narrative engine: JSON lores in, deterministic candidates and summaries out.",
         epilog=EXIT_CODES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
+        allow_abbrev=False,  # a shortened option would change meaning when a longer one is added
     )
-    parser.add_argument("--version", action="version", version=f"{PROG} {version()}")
+    parser.add_argument("-V", "--version", action="version", version=f"{PROG} {version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     def command(name: str, handler: Callable[[argparse.Namespace], int], help: str) -> argparse.ArgumentParser:
         sub = commands.add_parser(
-            name, help=help, description=help, epilog=EXIT_CODES, formatter_class=argparse.RawDescriptionHelpFormatter
+            name, help=help, description=help, epilog=f"exit codes: see {PROG} --help", allow_abbrev=False
         )
         sub.set_defaults(handler=handler)
         return sub
@@ -568,8 +582,8 @@ def build_parser() -> argparse.ArgumentParser:
     summary.add_argument("lore", metavar="LORE", help="a NarrativeLore JSON file, or - for standard input")
 
     block = command("block", _cmd_block, "validate a block and print its JSON")
-    block.add_argument("id", metavar="ID")
-    block.add_argument("content", metavar="CONTENT")
+    block.add_argument("id", metavar="ID", help="the block's id (must not be blank)")
+    block.add_argument("content", metavar="CONTENT", help="the block's text (must not be blank)")
     _add_indent(block)
 
     schema = command("schema", _cmd_schema, "print the schema bundle, or the JSON Schema of one record")

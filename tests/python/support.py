@@ -27,7 +27,11 @@ WHITE_SPACE = (
 
 
 def run_cli(
-    *args: str, stdin: str | bytes = b"", env: Mapping[str, str] | None = None, **options: object
+    *args: str,
+    stdin: str | bytes = b"",
+    env: Mapping[str, str] | None = None,
+    timeout: float = 300,
+    **options: object,
 ) -> subprocess.CompletedProcess[str]:
     """`python -m quillforge ARGS`, its output decoded."""
     data = stdin.encode() if isinstance(stdin, str) else stdin
@@ -35,7 +39,7 @@ def run_cli(
         [sys.executable, "-m", "quillforge", *args],
         input=data,
         capture_output=True,
-        timeout=300,
+        timeout=timeout,
         env=None if env is None else {**os.environ, **env},
         **options,  # type: ignore[call-overload]
     )

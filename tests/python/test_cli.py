@@ -136,6 +136,42 @@ def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
     assert "Traceback" not in result.stderr and "usage: quillforge" in result.stderr
 
 
+# fmt: off
+CONVENTIONS = [  # (arguments, exit code, what the output holds, what it must not hold)
+    (["-V"], 0, f"quillforge {quillforge.version()}\n", None),
+    (["batch", "x", "--job", "2"], 2, "unrecognized arguments: --job 2", None),  # no abbreviations
+    (["generate", "x", "--see", "2"], 2, "unrecognized arguments: --see 2", None),
+    (["generate", "x", "--seed", "-1"], 2, "argument --seed: must be from 0 to 2**64-1, not -1", None),
+    (["batch", "x", "--max-candidates", "-1"], 2, "must be from 0 to 2**32-1, not -1", None),
+    (["block", "--help"], 0, "ID the block's id (must not be blank) CONTENT the block's text", "0 success"),
+    (["batch", "--help"], 0, "only checked: one candidate is produced per lore", "0 success"),
+    (["--help"], 0, "exit codes (of every command): 0 success", None),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize(("args", "code", "shown", "not_shown"), CONVENTIONS)
+def test_command_line_conventions(args: list[str], code: int, shown: str, not_shown: str | None) -> None:
+    result = run_cli(*args)
+    text = " ".join((result.stdout + result.stderr).split())  # help is wrapped to the width
+    assert result.returncode == code and " ".join(shown.split()) in text, text
+    assert not_shown is None or not_shown not in text
+
+
+def test_a_folder_gives_only_its_regular_files(tmp_path: Path) -> None:
+    # A pipe in the folder would wait for a writer for ever; named, one is read as a stream.
+    (tmp_path / "in").mkdir()
+    (tmp_path / "in" / "a.jsonl").write_text(LORE + "\n", encoding="utf-8")
+    os.mkfifo(tmp_path / "in" / "b.jsonl")
+    os.symlink("a.jsonl", tmp_path / "in" / "c.jsonl")
+    result = run_cli("batch", "in", "-o", "out", cwd=tmp_path, timeout=20)
+    assert (result.returncode, sorted(os.listdir(tmp_path / "out"))) == (0, ["a.jsonl", "c.jsonl"])
+    writer = subprocess.Popen(["bash", "-c", f"printf '%s\\n' '{LORE}' > in/b.jsonl"], cwd=tmp_path)
+    result = run_cli("batch", "in/b.jsonl", cwd=tmp_path, timeout=20)
+    assert writer.wait(timeout=20) == 0
+    assert (result.returncode, result.stdout) == (0, CANDIDATE + "\n")
+
+
 @pytest.mark.parametrize(
     ("setup", "command"),
     [
