@@ -18,7 +18,7 @@ from importlib import resources
 from types import FrameType
 from typing import BinaryIO
 
-from quillforge import batch
+from quillforge import _stderr, batch
 from quillforge._native import (
     create_block_json,
     generate_candidate_json,
@@ -29,7 +29,7 @@ from quillforge._native import (
 from quillforge._output import AtomicOutput
 from quillforge._pretty import indent_json
 from quillforge._progress import ProgressLine
-from quillforge._terminal import json_for_terminal, plain_for_terminal
+from quillforge._terminal import for_terminal, json_for_terminal, plain_for_terminal
 
 PROG = "quillforge"
 STDIN_NAME = "<stdin>"
@@ -184,14 +184,12 @@ def _emit(text: str, *, plain: bool = False, indent: int | None = None) -> None:
 
 
 def _say(message: str) -> None:
-    """A line on standard error, prefixed with the program's name."""
-    if sys.stderr is None:
-        return
+    """A line on standard error, prefixed with the program's name. A standard
+    error that fails loses the line, never the run."""
     line = f"{PROG}: {message}"
-    if sys.stderr.isatty():
+    if _stderr.is_terminal():
         line = plain_for_terminal(line)
-    sys.stderr.write(line + "\n")
-    sys.stderr.flush()
+    _stderr.write(line + "\n")
 
 
 # ---------------------------------------------------------------- the engine, with its inputs named
@@ -382,6 +380,37 @@ def _input_size(stream: BinaryIO) -> int | None:
     return info.st_size if stat.S_ISREG(info.st_mode) else None
 
 
+def _terminal(info: os.stat_result | None) -> int | None:
+    return info.st_rdev if info is not None and stat.S_ISCHR(info.st_mode) else None
+
+
+def _stat(path: str | None, stream: object) -> os.stat_result | None:
+    """What `path` names, or when it is None what the open `stream` is."""
+    try:
+        return os.stat(path if path is not None else stream.fileno())  # type: ignore[attr-defined]
+    except (AttributeError, OSError, ValueError):
+        return None
+
+
+def _columns() -> int:
+    try:
+        return os.get_terminal_size(sys.stderr.fileno()).columns or 80
+    except (AttributeError, OSError, ValueError):
+        return 80
+
+
+def _progress(name: str, stream: BinaryIO, destination: str | None) -> ProgressLine | None:
+    """A progress line on standard error when it is a terminal that the
+    candidates do not also go to (they would tear the line apart)."""
+    if not _stderr.is_terminal():
+        return None
+    output = _terminal(_stat(destination, sys.stdout))
+    if output is not None and output == _terminal(_stat(None, sys.stderr)):
+        return None
+    dumb = os.environ.get("TERM", "") in ("", "dumb")
+    return ProgressLine(_stderr.write, name, _input_size(stream), width=_columns, dumb=dumb)
+
+
 class _Interrupted(Exception):
     def __init__(self, message: str, code: int) -> None:
         super().__init__(message)
@@ -393,9 +422,7 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch
     report = batch.FileReport()
     with _reading(name):
         stream = _stdin() if job.source == "-" else open(job.source, "rb")  # noqa: SIM115
-    progress = None
-    if not args.no_progress and sys.stderr is not None and sys.stderr.isatty():
-        progress = ProgressLine(sys.stderr, name, _input_size(stream))
+    progress = None if args.no_progress else _progress(name, stream, job.destination)
 
     def on_error(error: batch.LineError) -> None:
         if progress is not None:
@@ -418,7 +445,7 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch
     try:
         if job.destination is None:
             with _writing(destination):
-                run(_stdout())
+                run(for_terminal(_stdout()))
                 _stdout().flush()
         else:
             with AtomicOutput(job.destination) as atomic:
@@ -676,6 +703,6 @@ def main(argv: Sequence[str] | None = None) -> int:
         _say("out of memory")
         return EXIT_MEMORY
     except Exception:
-        traceback.print_exc()
+        _stderr.write(traceback.format_exc())
         _say("internal error: this is a bug in quillforge; please report it with the traceback above")
         return EXIT_INTERNAL

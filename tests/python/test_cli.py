@@ -8,6 +8,8 @@ import json
 import os
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -200,9 +202,10 @@ def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> N
 
     summary = on_terminal("summary", str(tmp_path / "lore.json"))
     assert summary == "T\\x1b]0;pwned\\x07\\r\\x9b contains 1 block(s) and 1 word(s).\r\n"
-    candidate = on_terminal("generate", str(tmp_path / "lore.json"))
-    assert json.loads(candidate)["rationale"] == f"Hybridized 1 block(s) from '{title}' with seed 42."
-    assert "\x1b" not in candidate and "\x9b" not in candidate and "\\u009b" in candidate
+    for command in ("generate", "batch"):
+        candidate = on_terminal(command, str(tmp_path / "lore.json"))
+        assert json.loads(candidate)["rationale"] == f"Hybridized 1 block(s) from '{title}' with seed 42."
+        assert "\x1b" not in candidate and "\x9b" not in candidate and "\\u009b" in candidate
     # Not on a terminal: the engine's text, byte for byte.
     piped = run_cli("summary", str(tmp_path / "lore.json"))
     assert piped.stdout == quillforge.render_lore_summary_json(lore) + "\n"
@@ -275,6 +278,38 @@ def test_batch_fail_fast_from_stdin() -> None:
     ]
 
 
+@pytest.mark.parametrize("to_file", [True, False])
+@pytest.mark.parametrize("stderr", ["full", "gone", "stalled"])
+def test_a_standard_error_that_fails_loses_messages_not_the_run(tmp_path: Path, stderr: str, to_file: bool) -> None:
+    # More messages than a pipe holds, so that a reader that stopped reading blocks them.
+    lines = [lore_line(i) for i in range(3)] + ["[]"] * 2_000
+    (tmp_path / "in.jsonl").write_text("\n".join(lines) + "\n", encoding="utf-8")
+    reader, writer = os.pipe()
+    if stderr == "gone":
+        os.close(reader)
+    elif stderr == "full":
+        os.close(reader)
+        os.close(writer)
+        writer = os.open("/dev/full", os.O_WRONLY)
+    output = ["-o", "out.jsonl"] if to_file else []
+    try:
+        done = subprocess.run(
+            [sys.executable, "-m", "quillforge", "batch", "in.jsonl", *output],
+            cwd=tmp_path,
+            stdout=subprocess.PIPE,
+            stderr=writer,
+            timeout=60,
+        )
+    finally:
+        os.close(writer)
+        if stderr == "stalled":
+            os.close(reader)
+    expected = "".join(quillforge.generate_candidate_json(line, CONFIG) + "\n" for line in lines[:3])
+    written = (tmp_path / "out.jsonl").read_text() if to_file else done.stdout.decode()
+    assert (done.returncode, written) == (1, expected)
+    assert sorted(os.listdir(tmp_path)) == ["in.jsonl", "out.jsonl"] if to_file else ["in.jsonl"]
+
+
 def _peak_rss_kib(path: Path, jobs: str) -> int:
     code = (
         "import resource, sys\n"
@@ -296,13 +331,64 @@ def test_batch_memory_does_not_grow_with_the_file(tmp_path: Path, length: int) -
     assert growth_kib < 12 * 1024, f"peak RSS grew by {growth_kib} KiB"
 
 
-def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
+def _fed_slowly(fifo: Path, lines: list[str]) -> threading.Thread:
+    """Writes half of `lines` into `fifo`, the rest a second later: a run long enough for a progress line."""
+
+    def feed() -> None:
+        deadline = time.monotonic() + 20
+        while True:  # until the command opens its end (or the test is long over)
+            try:
+                descriptor = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    return
+                time.sleep(0.01)
+        os.set_blocking(descriptor, True)
+        with open(descriptor, "w", encoding="utf-8") as pipe:
+            half = len(lines) // 2
+            pipe.write("".join(line + "\n" for line in lines[:half]))
+            pipe.flush()
+            time.sleep(1)
+            pipe.write("".join(line + "\n" for line in lines[half:]))
+
+    thread = threading.Thread(target=feed)
+    thread.start()
+    return thread
+
+
+BATCH_ON_A_TERMINAL = [  # (file name, TERM, columns, what goes to the terminal, output)
+    ("in\x1b]0;title\x07\x9b.jsonl", "xterm", 200, ["stderr"], os.devnull),
+    ("in" + "x" * 100 + ".jsonl", "dumb", 50, ["stderr"], os.devnull),
+    ("in.jsonl", "xterm", 80, ["stderr", "stdout"], None),  # the candidates would tear the line apart
+]
+
+
+@pytest.mark.parametrize(("name", "term", "columns", "streams", "output"), BATCH_ON_A_TERMINAL)
+def test_batch_progress_line(
+    tmp_path: Path, name: str, term: str, columns: int, streams: list[str], output: str | None
+) -> None:
+    lines = [lore_line(i) for i in range(300)]
+    os.mkfifo(tmp_path / name)
+    feeder = _fed_slowly(tmp_path / name, lines)
+    command = [sys.executable, "-m", "quillforge", "batch", str(tmp_path / name)]
+    drawn = on_a_terminal(command + (["-o", output] if output else []), *streams, columns=columns, env={"TERM": term})
+    feeder.join()
+    if output is None:
+        expected = [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
+        assert drawn.split("\r\n") == [*expected, ""]
+        return
+    rows = drawn.replace("\r\n", "\r").replace("\x1b[K", "").split("\r")
+    assert "300 lines, 0 failed" in rows[-2] and "lines/s" in rows[-2] and rows[-1] == ""
+    assert max(len(row) for row in rows) < columns
+    assert ("\x1b[K" in drawn) == (term != "dumb") and "\x1b" not in drawn.replace("\x1b[K", "")
+    assert "\x9b" not in drawn and (term == "dumb" or "in\\x1b]0;title\\x07\\x9b.jsonl" in drawn)
+
+
+def test_batch_draws_no_progress_for_a_small_file_or_off_a_terminal(tmp_path: Path) -> None:
     path = tmp_path / "lores.jsonl"
-    path.write_text("\n".join(lore_line(i) for i in range(300)) + "\n", encoding="utf-8")
-    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull]
-    drawn = on_a_terminal(command, "stderr")
-    assert "100.0%" in drawn and "300 lines, 0 failed" in drawn and "lines/s" in drawn
-    assert on_a_terminal([*command, "--no-progress"], "stderr") == ""
+    path.write_text("\n".join(lore_line(i) for i in range(5)) + "\n", encoding="utf-8")
+    assert on_a_terminal([sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull], "stderr") == ""
     piped = run_cli("batch", str(path), "-o", os.devnull)
     assert (piped.returncode, piped.stderr) == (0, "")
 

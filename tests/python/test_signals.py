@@ -5,6 +5,7 @@ candidates, and leaves no process or file behind."""
 from __future__ import annotations
 
 import os
+import pty
 import re
 import signal
 import subprocess
@@ -61,7 +62,7 @@ def _stop(process: subprocess.Popen[bytes], signum: int) -> tuple[float, bytes, 
     took = time.monotonic() - sent
     with pytest.raises(ProcessLookupError):  # nothing of the group is left
         os.killpg(process.pid, 0)
-    return took, out, err.decode()
+    return took, out, (err or b"").decode()
 
 
 def _written(pid: int) -> int:
@@ -109,3 +110,23 @@ def test_a_killed_batch_leaves_no_file(lores: tuple[Path, list[str]], tmp_path: 
         time.sleep(0.005)
     _stop(process, signal.SIGKILL)
     assert os.listdir(tmp_path) == []
+
+
+def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+    # The terminal goes away (its other end closed: writes to it fail), then SIGHUP comes.
+    path, expected = lores
+    controller, terminal = pty.openpty()
+    out = tmp_path / "out.jsonl"
+    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", str(out), "--jobs", "2"]
+    process = subprocess.Popen(command, stderr=terminal, start_new_session=True, preexec_fn=_default_signals)
+    os.close(terminal)
+    try:
+        while _written(process.pid) < 1_000_000 and process.poll() is None:
+            time.sleep(0.005)
+    finally:
+        os.close(controller)
+    took, _, _ = _stop(process, signal.SIGHUP)
+    assert process.returncode == 128 + signal.SIGHUP and took < 5
+    kept = (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8").splitlines()
+    assert 0 < len(kept) < LINES and kept == expected[: len(kept)]
+    assert sorted(os.listdir(tmp_path)) == ["out.jsonl.partial"]
