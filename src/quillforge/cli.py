@@ -15,10 +15,10 @@ from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
 from importlib import resources
-from types import FrameType
 from typing import BinaryIO
 
 from quillforge import _stderr, batch
+from quillforge._console import Terminated, handle_stop_signals, ignore_stop_signals, out_of_memory
 from quillforge._native import (
     create_block_json,
     generate_candidate_json,
@@ -65,14 +65,6 @@ class Failure(Exception):
     def __init__(self, message: str, code: int) -> None:
         super().__init__(message)
         self.code = code
-
-
-class Terminated(BaseException):
-    """SIGTERM or SIGHUP, raised in the main thread like KeyboardInterrupt."""
-
-    def __init__(self, signum: int) -> None:
-        super().__init__(signum)
-        self.signum = signum
 
 
 def _usage(message: str) -> Failure:
@@ -650,23 +642,14 @@ def build_parser() -> argparse.ArgumentParser:
 # ---------------------------------------------------------------- main
 
 
-def _raise_terminated(signum: int, frame: FrameType | None) -> None:
-    raise Terminated(signum)
+_ignore_stop_signals = ignore_stop_signals
 
 
-def _handle_stop_signals() -> None:
+def _stop_handlers() -> list[tuple[int, object]]:
     if threading.current_thread() is not threading.main_thread():
-        return  # only the main thread may set handlers
-    for name in ("SIGTERM", "SIGHUP"):
-        if hasattr(signal, name):
-            signal.signal(getattr(signal, name), _raise_terminated)
-
-
-def _ignore_stop_signals() -> None:
-    """While a stopped run cleans up, further signals must not cut it short."""
-    for name in ("SIGINT", "SIGTERM", "SIGHUP"):
-        if hasattr(signal, name):
-            signal.signal(getattr(signal, name), signal.SIG_IGN)
+        return []
+    signums = [getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name)]
+    return [(signum, signal.getsignal(signum)) for signum in signums]
 
 
 def _silence_stdout() -> None:
@@ -679,7 +662,19 @@ def _silence_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    _handle_stop_signals()
+    """Runs the command with `argv` (default: sys.argv[1:]) and returns its exit
+    code; the caller's signal handlers are as they were when it returns."""
+    saved = _stop_handlers()
+    handle_stop_signals()
+    try:
+        return _run(argv)
+    finally:
+        for signum, handler in saved:
+            if handler is not None:
+                signal.signal(signum, handler)  # type: ignore[arg-type]
+
+
+def _run(argv: Sequence[str] | None) -> int:
     try:
         args = build_parser().parse_args(argv)
         handler: Callable[[argparse.Namespace], int] = args.handler
@@ -702,7 +697,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     except MemoryError:
         _say("out of memory")
         return EXIT_MEMORY
-    except Exception:
+    except Exception as error:
+        if out_of_memory(error):
+            _say("out of memory" if isinstance(error, OSError) else f"out of memory: {error}")
+            return EXIT_MEMORY
         _stderr.write(traceback.format_exc())
         _say("internal error: this is a bug in quillforge; please report it with the traceback above")
         return EXIT_INTERNAL

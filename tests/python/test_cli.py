@@ -126,6 +126,17 @@ def test_failures(files: Path, command: str, stdin: str | bytes, code: int, mess
     assert result == (code, "", f"quillforge: {message}\n")
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")
+@pytest.mark.parametrize("limit_kib", [22_000, 25_000, 30_720])
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_too_little_memory_to_start_exits_4(files: Path, limit_kib: int, jobs: str) -> None:
+    # Wherever it runs out (loading modules, starting a thread), the code and message are the same.
+    command = f"ulimit -v {limit_kib}; quillforge batch lores.jsonl -o out.jsonl --jobs {jobs}"
+    code, out, err = _shell(command, files)
+    assert (code, out, "Traceback" in err) == (4, "", False), err
+    assert err.startswith("quillforge: out of memory") and err.count("\n") == 1
+
+
 USAGE_ERRORS = [[], ["frobnicate"], ["generate"], ["batch", "x", "--jobs", "-1"], ["generate", "x", "--seed", "-1"],
                 ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"], ["block", "only-id"],
                 ["demo", "--indent", "99999999999"]]  # fmt: skip

@@ -130,3 +130,44 @@ def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: tuple[Path, list
     kept = (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8").splitlines()
     assert 0 < len(kept) < LINES and kept == expected[: len(kept)]
     assert sorted(os.listdir(tmp_path)) == ["out.jsonl.partial"]
+
+
+START = """
+import os, signal, sys
+class SignalWhileLoading:  # the signal comes while the command's modules load
+    def find_spec(self, name, path=None, target=None):
+        if name == "quillforge.cli":
+            os.kill(os.getpid(), {signum})
+sys.meta_path.insert(0, SignalWhileLoading())
+from quillforge._console import main
+sys.exit(main())
+"""
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_a_signal_at_start_up_ends_the_command_quietly(signum: int) -> None:
+    done = subprocess.run(
+        [sys.executable, "-c", START.format(signum=int(signum)), "version"],
+        capture_output=True,
+        timeout=60,
+        preexec_fn=_default_signals,
+    )
+    assert (done.returncode, done.stdout, done.stderr) == (128 + signum, b"", b"")
+
+
+def test_an_ignored_hangup_stays_ignored(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+    # As under nohup: the run goes on to the end.
+    path, expected = lores
+
+    def ignore_hangups() -> None:
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
+
+    out = tmp_path / "out.jsonl"
+    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", str(out)]
+    process = subprocess.Popen(command, stderr=subprocess.PIPE, start_new_session=True, preexec_fn=ignore_hangups)
+    while _written(process.pid) < 1_000_000 and process.poll() is None:
+        time.sleep(0.005)
+    process.send_signal(signal.SIGHUP)
+    _, err = process.communicate(timeout=60)
+    assert (process.returncode, err) == (0, b"")
+    assert out.read_text(encoding="utf-8").splitlines() == expected
