@@ -126,19 +126,31 @@ class _Input:
     def __init__(self, stream: BinaryIO, name: str) -> None:
         self.stream = stream
         self.name = name
+        self.starts_with_bom = False  # for the hint on line 1's error
+        self._first = True
+
+    def _seen(self, data: bytes) -> bytes:
+        if self._first and data:
+            self._first = False
+            self.starts_with_bom = data.startswith(BOM.encode())
+        return data
 
     def read(self, size: int = -1, /) -> bytes:
         with _reading(self.name):
-            return self.stream.read(size)
+            return self._seen(self.stream.read(size))
 
     def read1(self, size: int = -1, /) -> bytes:
         read1: Callable[[int], bytes] = getattr(self.stream, "read1", self.stream.read)
         with _reading(self.name):
-            return read1(size)
+            return self._seen(read1(size))
 
     def readline(self, size: int = -1, /) -> bytes:
         with _reading(self.name):
-            return self.stream.readline(size)
+            return self._seen(self.stream.readline(size))
+
+    def message(self, error: batch.LineError) -> str:
+        """A failed line's message for the user."""
+        return f"{self.name} line {error.line}: {_with_hint(error.message, error.line == 1 and self.starts_with_bom)}"
 
     def seekable(self) -> bool:
         return self.stream.seekable()
@@ -187,8 +199,20 @@ def _say(message: str) -> None:
 # ---------------------------------------------------------------- the engine, with its inputs named
 
 
-def _rejected(source: str | None, error: ValueError) -> Failure:
-    return Failure(f"{source}: {error}" if source else str(error), EXIT_REJECTED)
+BOM = "\ufeff"
+BOM_HINT = "the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one"
+
+
+def _with_hint(message: str, starts_with_bom: bool) -> str:
+    """The engine's message, and after it what the user can do about it."""
+    if starts_with_bom and message.endswith(" at line 1 column 1"):
+        return f"{message} ({BOM_HINT})"
+    return message
+
+
+def _rejected(source: str | None, error: ValueError, text: str = "") -> Failure:
+    message = _with_hint(str(error), text.startswith(BOM))
+    return Failure(f"{source}: {message}" if source else message, EXIT_REJECTED)
 
 
 @dataclass(frozen=True)
@@ -253,7 +277,8 @@ def _cmd_generate(args: argparse.Namespace) -> int:
     try:
         candidate = generate_candidate_json(lore_json, config.text)
     except ValueError as error:
-        raise _rejected(_blame(error, lore_json, _name(args.lore), config), error) from None
+        source = _blame(error, lore_json, _name(args.lore), config)
+        raise _rejected(source, error, config.text if source == config.name else lore_json) from None
     _emit(candidate, indent=args.indent)
     return EXIT_OK
 
@@ -263,7 +288,7 @@ def _cmd_summary(args: argparse.Namespace) -> int:
     try:
         summary = render_lore_summary_json(lore_json)
     except ValueError as error:
-        raise _rejected(_name(args.lore), error) from None
+        raise _rejected(_name(args.lore), error, lore_json) from None
     _emit(summary, plain=True)
     return EXIT_OK
 
@@ -414,16 +439,17 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> batch
     report = batch.FileReport()
     with _reading(name):
         stream = _stdin() if job.source == "-" else open(job.source, "rb")  # noqa: SIM115
+    source = _Input(stream, name)
     progress = None if args.no_progress else _progress(name, stream, job.destination)
 
     def on_error(error: batch.LineError) -> None:
         if progress is not None:
             progress.clear()
-        _say(f"{name} line {error.line}: {error.message}")
+        _say(source.message(error))
 
     def run(out: BinaryIO) -> None:
         batch.run_file(
-            _Input(stream, name),
+            source,
             out,
             config.text,
             report,
@@ -483,7 +509,7 @@ def _cmd_batch(args: argparse.Namespace) -> int:
     try:
         batch.check_config(config.text)
     except ValueError as error:
-        raise _rejected(config.name, error) from None
+        raise _rejected(config.name, error, config.text) from None
     for job in jobs:
         if job.destination is not None and len(jobs) > 1:
             with _writing(os.path.dirname(job.destination)):

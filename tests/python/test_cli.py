@@ -87,6 +87,8 @@ def test_indent_keeps_numbers_and_strings_as_written() -> None:
 # Each failure: the exit code of its class and one line on standard error that
 # names the input; nothing on standard output.
 ONCE = "standard input can be read only once: give a file for all but one input"
+AT_1_1 = "serialization failed: expected value at line 1 column 1"
+BOM = f"{AT_1_1} (the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one)"
 # fmt: off
 FAILURES = [  # (command in the folder of `files`, standard input, exit code, message)
     ("quillforge block b1 ' '", "", 1, "validation failed: NarrativeBlock.content must not be empty"),
@@ -100,6 +102,11 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
      "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000"),
     ("quillforge batch lores.jsonl --temperature 3", "", 1,
      "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0"),
+    # A byte-order mark: the engine's message, then a hint.
+    ("quillforge summary -", "\ufeff" + LORE, 1, f"<stdin>: {BOM}"),
+    ("quillforge generate lore.json --config -", "\ufeff" + CONFIG, 1, f"<stdin>: {BOM}"),
+    ("quillforge batch - -o out.jsonl", f"\ufeff{LORE}\n\ufeff{LORE}", 1,  # a hint for the first line only
+     f"<stdin> line 1: {BOM}\nquillforge: <stdin> line 2: {AT_1_1}\nquillforge: <stdin>: 2 lines, 0 written, 2 failed"),
     ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
     ("quillforge summary .", "", 2, ".: is a directory"),
     ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
