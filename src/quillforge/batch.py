@@ -143,7 +143,7 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
 
 
 # How text is cut into lines, for files and for the items of generate_lines alike:
-# - a line ends at "\n"; a "\r" just before that "\n" ends the line with it;
+# - a line ends at "\n", or at "\r\n": the "\r" goes with the "\n";
 # - any other "\r" (a lone one, even at the very end of the input) is part of the
 #   line's text, where JSON takes it as white space, so error columns count it as
 #   the engine does;
@@ -153,17 +153,35 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
 # any other "\n" in it is part of its text.
 
 
-def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int, *, pieces: bool = False) -> _Chunk:
-    """A chunk whose lines need looking at one by one: blank lines, line ends
-    with a carriage return, bytes that may not be UTF-8. `raws` are items that
-    hold their own ends, or with `pieces` a block split at "\n": every piece
-    but the last was followed by one, and an empty last piece is no line."""
+def _split_at_ends(block: str) -> list[str]:
+    """The lines of a block of text, without their ends."""
+    lines = block.split("\n")
+    unended = lines.pop()  # what follows the last "\n": a line without an end, or nothing
+    if "\r" in block:  # much faster to ask than to replace
+        lines = [line[:-1] if line.endswith("\r") else line for line in lines]
+    if unended:
+        lines.append(unended)
+    return lines
+
+
+def _split_bytes_at_ends(block: bytes) -> list[bytes]:
+    lines = block.split(b"\n")
+    unended = lines.pop()
+    if b"\r" in block:
+        lines = [line[:-1] if line.endswith(b"\r") else line for line in lines]
+    if unended:
+        lines.append(unended)
+    return lines
+
+
+def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int, *, ended: bool = False) -> _Chunk:
+    """A chunk whose lines need looking at one by one: blank lines, bytes that
+    may not be UTF-8, items of generate_lines. Each of `raws` holds its line
+    end if it had one, or with `ended` has had it taken off already."""
     texts: list[str] = []
     numbers: list[int] = []
     unreadable: list[LineError] = []
-    last = len(raws) - 1
-    for index, raw in enumerate(raws):
-        number = first + index
+    for number, raw in enumerate(raws, start=first):
         if isinstance(raw, bytes):
             try:
                 text = raw.decode("utf-8")
@@ -172,18 +190,12 @@ def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int,
                 continue
         else:
             text = raw
-        if pieces:
-            ended = index < last
-        else:
-            ended = text.endswith("\n")
-            text = text[:-1] if ended else text
-        if ended and text.endswith("\r"):
-            text = text[:-1]
+        if not ended and text.endswith("\n"):
+            text = text[:-2] if text.endswith("\r\n") else text[:-1]
         if text.strip(_BLANK):
             texts.append(text)
             numbers.append(number)
-    count = len(raws) - (pieces and raws[-1] in ("", b""))
-    return _Chunk(first, first + count - 1, texts, numbers, unreadable, size, read)
+    return _Chunk(first, first + len(raws) - 1, texts, numbers, unreadable, size, read)
 
 
 def _chunk_of_block(block: bytes, first: int, read: int) -> _Chunk:
@@ -192,14 +204,12 @@ def _chunk_of_block(block: bytes, first: int, read: int) -> _Chunk:
     try:
         text = block.decode("utf-8")
     except UnicodeDecodeError:
-        return _line_by_line(block.split(b"\n"), first, len(block), read, pieces=True)
-    lines = text.split("\n")
-    # A blank line is empty or starts with whitespace, so it sorts before "!";
-    # "\r" ends the lines of CRLF files. Both are found at C speed.
-    if "\r" in text or min(lines[:-1] if lines[-1] == "" else lines, default="!") < "!":
-        return _line_by_line(lines, first, len(block), read, pieces=True)
-    if lines[-1] == "":
-        lines.pop()  # after the block's last line end
+        return _line_by_line(_split_bytes_at_ends(block), first, len(block), read, ended=True)
+    lines = _split_at_ends(text)
+    # A blank line is empty or starts with whitespace, so it sorts before "!":
+    # found at C speed.
+    if min(lines, default="") < "!":
+        return _line_by_line(lines, first, len(block), read, ended=True)
     return _Chunk(first, first + len(lines) - 1, lines, None, [], len(block), read)
 
 
