@@ -397,7 +397,7 @@ def _input_size(stream: BinaryIO) -> int | None:
     return info.st_size if stat.S_ISREG(info.st_mode) else None
 
 
-def _terminal(info: os.stat_result | None) -> int | None:
+def _terminal_device(info: os.stat_result | None) -> int | None:
     return info.st_rdev if info is not None and stat.S_ISCHR(info.st_mode) else None
 
 
@@ -421,8 +421,8 @@ def _progress(name: str, stream: BinaryIO, destination: str | None) -> ProgressL
     candidates do not also go to (they would tear the line apart)."""
     if not _stderr.is_terminal():
         return None
-    output = _terminal(_stat(destination, sys.stdout))
-    if output is not None and output == _terminal(_stat(None, sys.stderr)):
+    output = _terminal_device(_stat(destination, sys.stdout))
+    if output is not None and output == _terminal_device(_stat(None, sys.stderr)):
         return None
     dumb = os.environ.get("TERM", "") in ("", "dumb")
     return ProgressLine(_stderr.write, name, _input_size(stream), width=_columns, dumb=dumb)
