@@ -5,7 +5,7 @@ non-blank line gives one result, in input order: the candidate's JSON text, or
 the error that the line met. Blank lines (nothing but ASCII whitespace) are
 skipped but still counted, so line numbers are those of the input. A line's end
 (``\\n`` or ``\\r\\n``) is not part of the lore's text: an error position never
-counts it.
+counts it; a lone ``\\r`` is text (JSON white space), even at the end of the input.
 
 >>> from quillforge.batch import generate_lines
 >>> config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
@@ -63,7 +63,6 @@ THREADED_LINE_BYTES = 32 << 10
 CHUNKS_PER_JOB = 2
 
 _BLANK = " \t\n\r\x0b\x0c"
-_BLANK_BYTES = _BLANK.encode()
 _PROBE_LORE = '{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}'
 
 
@@ -144,9 +143,42 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
     return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
 
 
-def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int) -> _Chunk:
-    """A chunk whose lines need looking at one by one: blank lines, line ends
-    with a carriage return, bytes that may not be UTF-8."""
+# How text is cut into lines, for files and for the items of generate_lines alike:
+# - a line ends at "\n", or at "\r\n": the "\r" goes with the "\n";
+# - any other "\r" (a lone one, even at the very end of the input) is part of the
+#   line's text, where JSON takes it as white space, so error columns count it as
+#   the engine does;
+# - a line of nothing but _BLANK characters (none at all included) is blank: it
+#   gives no result but is counted, so line numbers stay those of the input.
+# An item of generate_lines is one line: a trailing "\n" or "\r\n" is its end,
+# any other "\n" in it is part of its text.
+
+
+def _split_at_ends(block: str) -> list[str]:
+    """The lines of a block of text, without their ends."""
+    lines = block.split("\n")
+    unended = lines.pop()  # what follows the last "\n": a line without an end, or nothing
+    if "\r" in block:  # much faster to ask than to replace
+        lines = [line[:-1] if line.endswith("\r") else line for line in lines]
+    if unended:
+        lines.append(unended)
+    return lines
+
+
+def _split_bytes_at_ends(block: bytes) -> list[bytes]:
+    lines = block.split(b"\n")
+    unended = lines.pop()
+    if b"\r" in block:
+        lines = [line[:-1] if line.endswith(b"\r") else line for line in lines]
+    if unended:
+        lines.append(unended)
+    return lines
+
+
+def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int, *, ended: bool = False) -> _Chunk:
+    """A chunk whose lines need looking at one by one: blank lines, bytes that
+    may not be UTF-8, items of generate_lines. Each of `raws` holds its line
+    end if it had one, or with `ended` has had it taken off already."""
     texts: list[str] = []
     numbers: list[int] = []
     unreadable: list[LineError] = []
@@ -155,12 +187,12 @@ def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int)
             try:
                 text = raw.decode("utf-8")
             except UnicodeDecodeError as error:
-                if raw.strip(_BLANK_BYTES):
-                    unreadable.append(_not_utf8(number, raw, error))
+                unreadable.append(_not_utf8(number, raw, error))
                 continue
         else:
             text = raw
-        text = text.removesuffix("\n").removesuffix("\r")  # the line's end is not part of its text
+        if not ended and text.endswith("\n"):
+            text = text[:-2] if text.endswith("\r\n") else text[:-1]
         if text.strip(_BLANK):
             texts.append(text)
             numbers.append(number)
@@ -168,27 +200,18 @@ def _line_by_line(raws: Sequence[bytes | str], first: int, size: int, read: int)
 
 
 def _chunk_of_block(block: bytes, first: int, read: int) -> _Chunk:
-    """The chunk of a block of whole lines read from a file."""
+    """The chunk of a block of whole lines read from a file (its last line may
+    have no end, at the end of the file)."""
     try:
         text = block.decode("utf-8")
     except UnicodeDecodeError:
-        return _line_by_line(_split_at_feeds(block), first, len(block), read)
-    lines = text.split("\n")
-    if lines[-1] == "":
-        lines.pop()  # after the block's last line end
-    # A blank line is empty or starts with whitespace, so it sorts before "!";
-    # "\r" ends the lines of CRLF files. Both are found at C speed.
-    if b"\r" in block or min(lines, default="") < "!":
-        return _line_by_line(lines, first, len(block), read)
+        return _line_by_line(_split_bytes_at_ends(block), first, len(block), read, ended=True)
+    lines = _split_at_ends(text)
+    # A blank line is empty or starts with whitespace, so it sorts before "!":
+    # found at C speed.
+    if min(lines, default="") < "!":
+        return _line_by_line(lines, first, len(block), read, ended=True)
     return _Chunk(first, first + len(lines) - 1, lines, None, [], len(block), read)
-
-
-def _split_at_feeds(block: bytes) -> list[bytes]:
-    # The line end is "\n" alone: a "\r" elsewhere belongs to its line.
-    lines = block.split(b"\n")
-    if lines[-1] == b"":
-        lines.pop()
-    return lines
 
 
 class Readable(Protocol):
@@ -212,10 +235,20 @@ def _chunks_of_stream(stream: Readable, first_line: int) -> Iterator[_Chunk]:
         yield chunk
 
 
+def _as_line(raw: object, number: int) -> bytes | str:
+    if isinstance(raw, str):
+        return raw
+    if isinstance(raw, (bytes, bytearray, memoryview)):
+        return bytes(raw)
+    raise TypeError(f"line {number}: expected str or bytes, not {type(raw).__name__}")
+
+
 def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int) -> Iterator[_Chunk]:
     raws: list[bytes | str] = []
     size = read = 0
     for raw in lines:
+        if type(raw) is not str and type(raw) is not bytes:
+            raw = _as_line(raw, first_line + len(raws))
         raws.append(raw)
         size += len(raw)
         if size >= CHUNK_BYTES:
@@ -289,12 +322,25 @@ def generate_lines(
 ) -> Iterator[LineResult]:
     """One result per non-blank line, in input order.
 
-    `lines` holds one lore per item (str, or bytes in UTF-8), with or without
-    its line end; `first_line` is the number of the first item. `jobs` worker
+    `lines` holds one lore per item (str, or bytes in UTF-8; bytearray and
+    memoryview are taken as bytes), with or without its line end; `first_line`
+    is the number of the first item. A single str or bytes is refused with
+    TypeError rather than read a character at a time: pass ``[text]`` for one
+    lore, ``io.StringIO(text)`` for a text of many lines. `jobs` worker
     threads (0: one per core) answer long lines (32 KB and more) in parallel;
     shorter lines are answered in the calling thread, where more threads would
     only wait for the interpreter lock. Stopping the iteration stops the work.
     """
+    if isinstance(lines, (str, bytes, bytearray, memoryview)):
+        kind = type(lines).__name__
+        raise TypeError(
+            f"generate_lines takes an iterable of lines, not a single {kind}: pass [text] for one lore, "
+            f"or io.{'StringIO' if kind == 'str' else 'BytesIO'}(text) to read a text of many lines"
+        )
+    return _generate_lines(lines, config_json, jobs, first_line)
+
+
+def _generate_lines(lines: Iterable[bytes | str], config_json: str, jobs: int, first_line: int) -> Iterator[LineResult]:
     for chunk, answers in _answered(_chunks_of_lines(lines, first_line), config_json, jobs):
         numbers = [chunk.number(index) for index in range(len(chunk.texts))]
         numbers.extend(error.line for error in chunk.unreadable)
