@@ -1,13 +1,82 @@
-"""The command's entry point. The command's modules are imported here, inside
-the function, so that a Ctrl-C while they load ends the command as quietly as
-one while it runs."""
+"""The command's entry point.
+
+Stop signals are taken over first, before the command's modules load (most
+of its start-up time), so that Ctrl-C, SIGTERM or SIGHUP at any moment from
+here on ends the command quietly with 128 + the signal's number, never with a
+traceback or by the signal itself. Running out of memory while loading ends it
+with the command's code for that."""
 
 from __future__ import annotations
 
+import contextlib
+import errno
+import os
+import signal
+import threading
+from types import FrameType
+
+EXIT_MEMORY = 4
+_STOPS = ("SIGTERM", "SIGHUP")
+
+
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP, raised in the main thread like KeyboardInterrupt."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _raise_terminated(signum: int, frame: FrameType | None) -> None:
+    raise Terminated(signum)
+
+
+def handle_stop_signals() -> None:
+    """SIGTERM and SIGHUP raise Terminated, unless they were ignored when the
+    command started (nohup, or a caller that wants them ignored)."""
+    if threading.current_thread() is not threading.main_thread():
+        return  # only the main thread may set handlers
+    for name in _STOPS:
+        signum = getattr(signal, name, None)
+        if signum is not None and signal.getsignal(signum) is not signal.SIG_IGN:
+            signal.signal(signum, _raise_terminated)
+
+
+def ignore_stop_signals() -> None:
+    """Once the outcome is settled, further signals must not cut the ending short."""
+    if threading.current_thread() is not threading.main_thread():
+        return
+    for name in ("SIGINT", *_STOPS):
+        if hasattr(signal, name):
+            signal.signal(getattr(signal, name), signal.SIG_IGN)
+
+
+def out_of_memory(error: BaseException) -> bool:
+    """Whether `error` means the process ran out of memory (a thread's stack included)."""
+    if isinstance(error, MemoryError):
+        return True
+    if isinstance(error, OSError):
+        return error.errno == errno.ENOMEM
+    if isinstance(error, ImportError):  # no room to map a compiled module
+        return "failed to map segment" in str(error)
+    return isinstance(error, RuntimeError) and str(error).startswith("can't start new thread")
+
 
 def main() -> int:
+    handle_stop_signals()
     try:
         from quillforge.cli import main as run_command
+
+        return run_command()
     except KeyboardInterrupt:
-        return 130
-    return run_command()
+        return 128 + signal.SIGINT
+    except Terminated as stop:
+        return 128 + stop.signum
+    except (MemoryError, OSError, RuntimeError, ImportError) as error:
+        if not out_of_memory(error):
+            raise
+        with contextlib.suppress(OSError):
+            os.write(2, b"quillforge: out of memory\n")
+        return EXIT_MEMORY
+    finally:
+        ignore_stop_signals()

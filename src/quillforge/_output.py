@@ -6,7 +6,6 @@ import contextlib
 import io
 import os
 import re
-import secrets
 import shutil
 import signal
 import stat
@@ -245,7 +244,7 @@ class AtomicOutput:
         folder = os.open(self.folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
         try:
             while True:
-                name = f".{os.path.basename(final)}.{os.getpid()}.{secrets.token_hex(4)}.tmp"
+                name = f".{os.path.basename(final)}.{os.getpid()}.{os.urandom(4).hex()}.tmp"
                 self._temporary = os.path.join(self.folder, name)
                 try:
                     os.link(f"/proc/self/fd/{descriptor}", name, dst_dir_fd=folder, follow_symlinks=True)

@@ -7,6 +7,7 @@ goes to a terminal is changed; pipes and files get the engine's bytes."""
 from __future__ import annotations
 
 import re
+from typing import BinaryIO
 
 _CONTROLS = re.compile("[\x00-\x1f\x7f-\x9f]")
 # JSON text from the engine already escapes U+0000-U+001F; the line breaks of
@@ -33,3 +34,35 @@ def plain_for_terminal(text: str) -> str:
 def json_for_terminal(text: str) -> str:
     """JSON text with DEL and C1 controls written as \\u escapes."""
     return _JSON_CONTROLS.sub(_json_escape, text)
+
+
+# U+007F-U+009F in UTF-8: the C1 lead byte 0xc2 only ever starts a character.
+_JSON_CONTROL_BYTES = re.compile(b"\x7f|\xc2[\x80-\x9f]")
+
+
+def _json_escape_bytes(match: re.Match[bytes]) -> bytes:
+    return b"\\u%04x" % ord(match.group().decode("utf-8"))
+
+
+class _TerminalStream:
+    """A binary stream of whole lines of JSON, written with DEL and C1 controls
+    escaped as json_for_terminal writes them."""
+
+    def __init__(self, stream: BinaryIO) -> None:
+        self.stream = stream
+
+    def write(self, data: bytes) -> int:
+        self.stream.write(_JSON_CONTROL_BYTES.sub(_json_escape_bytes, data))
+        return len(data)
+
+    def flush(self) -> None:
+        self.stream.flush()
+
+
+def for_terminal(stream: BinaryIO) -> BinaryIO:
+    """`stream`, or when it is a terminal, `stream` with JSON's controls escaped."""
+    try:
+        terminal = stream.isatty()
+    except (OSError, ValueError):
+        terminal = False
+    return _TerminalStream(stream) if terminal else stream  # type: ignore[return-value]

@@ -5,7 +5,7 @@ non-blank line gives one result, in input order: the candidate's JSON text, or
 the error that the line met. Blank lines (nothing but ASCII whitespace) are
 skipped but still counted, so line numbers are those of the input. A line's end
 (``\\n`` or ``\\r\\n``) is not part of the lore's text: an error position never
-counts it.
+counts it; a lone ``\\r`` is text (JSON white space), even at the end of the input.
 
 >>> from quillforge.batch import generate_lines
 >>> config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
@@ -169,16 +169,29 @@ def _chunks_of_stream(stream: Readable) -> Iterator[_Chunk]:
         yield _Chunk(block, read)
 
 
+# How text is cut into lines, for files and for the items of generate_lines alike:
+# - a line ends at "\n", or at "\r\n": the "\r" goes with the "\n";
+# - any other "\r" (a lone one, even at the very end of the input) is part of the
+#   line's text, where JSON takes it as white space, so error columns count it as
+#   the engine does;
+# - a line of nothing but _BLANK characters (none at all included) is blank: it
+#   gives no result but is counted, so line numbers stay those of the input.
+# An item of generate_lines is one line: a trailing "\n" or "\r\n" is its end,
+# any other "\n" in it is part of its text.
+# The native entry applies these rules to the lines of a block.
+
+
 def _apart(number: int, raw: bytes | str, config_json: str) -> LineResult | None:
     """The result of an item that cannot be one line of a block, as the item's own."""
     if isinstance(raw, bytes):
         try:
             text = raw.decode("utf-8")
         except UnicodeDecodeError as error:
-            return _not_utf8(number, raw, error) if raw.strip(_BLANK_BYTES) else None
+            return _not_utf8(number, raw, error)
     else:
         text = raw
-    text = text.removesuffix("\n").removesuffix("\r")
+    if text.endswith("\n"):
+        text = text[:-2] if text.endswith("\r\n") else text[:-1]
     if not text.strip(_BLANK):
         return None
     try:
@@ -197,20 +210,26 @@ def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int, config_json:
     size = read = 0
     number = first_line
     for raw in lines:
+        if type(raw) is not str and type(raw) is not bytes:
+            raw = _as_line(raw, number)
         line: bytes | None
-        if isinstance(raw, str):
+        if type(raw) is str:
             try:
-                line = raw.encode("utf-8").removesuffix(b"\n")
+                line = raw.encode("utf-8")
             except UnicodeEncodeError:
                 line = None
         else:
-            line = raw.removesuffix(b"\n")
+            line = raw
+        if line is not None and line.endswith(b"\n"):
+            line = line[:-2] if line.endswith(b"\r\n") else line[:-1]
         if line is None or b"\n" in line:
             if (result := _apart(number, raw, config_json)) is not None:
                 own.append(result)
             line = b""
         elif line.strip(_BLANK_BYTES):
             numbers.append(number)
+            if line.endswith(b"\r"):  # text: a "\r" before the block's "\n" would end the line
+                line += b"\r"
         parts.append(line)
         size += len(line) + 1
         number += 1
@@ -220,6 +239,14 @@ def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int, config_json:
             parts, numbers, own, size = [], [], [], 0
     if parts:
         yield _lines_chunk(parts, numbers, own, read + size)
+
+
+def _as_line(raw: object, number: int) -> bytes | str:
+    if isinstance(raw, str):
+        return raw
+    if isinstance(raw, (bytes, bytearray, memoryview)):
+        return bytes(raw)
+    raise TypeError(f"line {number}: expected str or bytes, not {type(raw).__name__}")
 
 
 def _lines_chunk(parts: list[bytes], numbers: list[int], own: list[LineResult], read: int) -> _Chunk:
@@ -286,11 +313,24 @@ def generate_lines(
 ) -> Iterator[LineResult]:
     """One result per non-blank line, in input order.
 
-    `lines` holds one lore per item (str, or bytes in UTF-8), with or without
-    its line end; `first_line` is the number of the first item. `jobs` worker
+    `lines` holds one lore per item (str, or bytes in UTF-8; bytearray and
+    memoryview are taken as bytes), with or without its line end; `first_line`
+    is the number of the first item. A single str or bytes is refused with
+    TypeError rather than read a character at a time: pass ``[text]`` for one
+    lore, ``io.StringIO(text)`` for a text of many lines. `jobs` worker
     threads (0: one per core) answer blocks of lines in parallel. Stopping the
     iteration stops the work.
     """
+    if isinstance(lines, (str, bytes, bytearray, memoryview)):
+        kind = type(lines).__name__
+        raise TypeError(
+            f"generate_lines takes an iterable of lines, not a single {kind}: pass [text] for one lore, "
+            f"or io.{'StringIO' if kind == 'str' else 'BytesIO'}(text) to read a text of many lines"
+        )
+    return _generate_lines(lines, config_json, jobs, first_line)
+
+
+def _generate_lines(lines: Iterable[bytes | str], config_json: str, jobs: int, first_line: int) -> Iterator[LineResult]:
     chunks = _chunks_of_lines(lines, first_line, config_json)
     for chunk, answers in _answered(chunks, config_json, jobs, first_line=first_line):
         assert chunk.numbers is not None and chunk.own is not None

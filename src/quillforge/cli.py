@@ -16,10 +16,10 @@ from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
 from importlib import resources
-from types import FrameType
 from typing import BinaryIO, TextIO
 
-from quillforge import batch
+from quillforge import _stderr, batch
+from quillforge._console import Terminated, handle_stop_signals, ignore_stop_signals, out_of_memory
 from quillforge._native import (
     create_block_json,
     generate_candidate_json,
@@ -30,7 +30,7 @@ from quillforge._native import (
 from quillforge._output import AtomicOutput, DescriptorWriter, regular_file
 from quillforge._pretty import indent_json
 from quillforge._progress import ProgressLine
-from quillforge._terminal import json_for_terminal, plain_for_terminal
+from quillforge._terminal import for_terminal, json_for_terminal, plain_for_terminal
 
 PROG = "quillforge"
 STDIN_NAME = "<stdin>"
@@ -48,7 +48,7 @@ EXIT_MEMORY = 4
 EXIT_INTERNAL = 70
 EXIT_BROKEN_PIPE = 128 + 13  # as if killed by SIGPIPE
 
-EXIT_CODES = """exit codes:
+EXIT_CODES = """exit codes (of every command):
   0    success
   1    the engine rejected an input (its message on standard error)
   2    usage error: the command line, or an input that cannot be used
@@ -66,14 +66,6 @@ class Failure(Exception):
     def __init__(self, message: str, code: int) -> None:
         super().__init__(message)
         self.code = code
-
-
-class Terminated(BaseException):
-    """SIGTERM or SIGHUP, raised in the main thread like KeyboardInterrupt."""
-
-    def __init__(self, signum: int) -> None:
-        super().__init__(signum)
-        self.signum = signum
 
 
 def _usage(message: str) -> Failure:
@@ -135,19 +127,31 @@ class _Input:
     def __init__(self, stream: BinaryIO, name: str) -> None:
         self.stream = stream
         self.name = name
+        self.starts_with_bom = False  # for the hint on line 1's error
+        self._first = True
+
+    def _seen(self, data: bytes) -> bytes:
+        if self._first and data:
+            self._first = False
+            self.starts_with_bom = data.startswith(BOM.encode())
+        return data
 
     def read(self, size: int = -1, /) -> bytes:
         with _reading(self.name):
-            return self.stream.read(size)
+            return self._seen(self.stream.read(size))
 
     def read1(self, size: int = -1, /) -> bytes:
         read1: Callable[[int], bytes] = getattr(self.stream, "read1", self.stream.read)
         with _reading(self.name):
-            return read1(size)
+            return self._seen(read1(size))
 
     def readline(self, size: int = -1, /) -> bytes:
         with _reading(self.name):
-            return self.stream.readline(size)
+            return self._seen(self.stream.readline(size))
+
+    def message(self, error: batch.LineError) -> str:
+        """A failed line's message for the user."""
+        return f"{self.name} line {error.line}: {_with_hint(error.message, error.line == 1 and self.starts_with_bom)}"
 
     def seekable(self) -> bool:
         return self.stream.seekable()
@@ -194,21 +198,31 @@ def _emit(text: str, *, plain: bool = False, indent: int | None = None) -> None:
 
 
 def _say(message: str) -> None:
-    """A line on standard error, prefixed with the program's name."""
-    if sys.stderr is None:
-        return
+    """A line on standard error, prefixed with the program's name. A standard
+    error that fails loses the line, never the run."""
     line = f"{PROG}: {message}"
-    if sys.stderr.isatty():
+    if _stderr.is_terminal():
         line = plain_for_terminal(line)
-    sys.stderr.write(line + "\n")
-    sys.stderr.flush()
+    _stderr.write(line + "\n")
 
 
 # ---------------------------------------------------------------- the engine, with its inputs named
 
 
-def _rejected(source: str | None, error: ValueError) -> Failure:
-    return Failure(f"{source}: {error}" if source else str(error), EXIT_REJECTED)
+BOM = "\ufeff"
+BOM_HINT = "the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one"
+
+
+def _with_hint(message: str, starts_with_bom: bool) -> str:
+    """The engine's message, and after it what the user can do about it."""
+    if starts_with_bom and message.endswith(" at line 1 column 1"):
+        return f"{message} ({BOM_HINT})"
+    return message
+
+
+def _rejected(source: str | None, error: ValueError, text: str = "") -> Failure:
+    message = _with_hint(str(error), text.startswith(BOM))
+    return Failure(f"{source}: {message}" if source else message, EXIT_REJECTED)
 
 
 @dataclass(frozen=True)
@@ -295,7 +309,8 @@ def _cmd_generate(args: argparse.Namespace) -> int:
     try:
         candidate = generate_candidate_json(lore_json, config.text)
     except ValueError as error:
-        raise _rejected(_blame(error, lore_json, _name(args.lore), config), error) from None
+        source = _blame(error, lore_json, _name(args.lore), config)
+        raise _rejected(source, error, config.text if source == config.name else lore_json) from None
     _emit(candidate, indent=args.indent)
     return EXIT_OK
 
@@ -305,7 +320,7 @@ def _cmd_summary(args: argparse.Namespace) -> int:
     try:
         summary = render_lore_summary_json(lore_json)
     except ValueError as error:
-        raise _rejected(_name(args.lore), error) from None
+        raise _rejected(_name(args.lore), error, lore_json) from None
     _emit(summary, plain=True)
     return EXIT_OK
 
@@ -361,7 +376,11 @@ def _batch_inputs(paths: list[str]) -> list[str]:
     if len(paths) == 1 and paths[0] != "-" and os.path.isdir(paths[0]):
         folder = paths[0]
         with _reading(folder):
-            found = sorted(entry.path for entry in os.scandir(folder) if entry.name.endswith(".jsonl"))
+            # Only regular files (or links to them): opening a pipe or a device found
+            # there could wait for ever. Named on the command line, one is read as a stream.
+            found = sorted(
+                entry.path for entry in os.scandir(folder) if entry.name.endswith(".jsonl") and entry.is_file()
+            )
         if not found:
             raise _usage(f"{folder}: holds no .jsonl file")
         return found
@@ -413,6 +432,37 @@ def _input_size(stream: BinaryIO) -> int | None:
     return info.st_size if stat.S_ISREG(info.st_mode) else None
 
 
+def _terminal_device(info: os.stat_result | None) -> int | None:
+    return info.st_rdev if info is not None and stat.S_ISCHR(info.st_mode) else None
+
+
+def _stat(path: str | None, stream: object) -> os.stat_result | None:
+    """What `path` names, or when it is None what the open `stream` is."""
+    try:
+        return os.stat(path if path is not None else stream.fileno())  # type: ignore[attr-defined]
+    except (AttributeError, OSError, ValueError):
+        return None
+
+
+def _columns() -> int:
+    try:
+        return os.get_terminal_size(sys.stderr.fileno()).columns or 80
+    except (AttributeError, OSError, ValueError):
+        return 80
+
+
+def _progress(name: str, stream: BinaryIO, destination: str | None) -> ProgressLine | None:
+    """A progress line on standard error when it is a terminal that the
+    candidates do not also go to (they would tear the line apart)."""
+    if not _stderr.is_terminal():
+        return None
+    output = _terminal_device(_stat(destination, sys.stdout))
+    if output is not None and output == _terminal_device(_stat(None, sys.stderr)):
+        return None
+    dumb = os.environ.get("TERM", "") in ("", "dumb")
+    return ProgressLine(_stderr.write, name, _input_size(stream), width=_columns, dumb=dumb)
+
+
 class _Interrupted(Exception):
     def __init__(self, message: str, code: int) -> None:
         super().__init__(message)
@@ -425,18 +475,17 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> tuple
     report = batch.FileReport()
     with _reading(name):
         stream = _stdin() if job.source == "-" else open(job.source, "rb")  # noqa: SIM115
-    progress = None
-    if not args.no_progress and sys.stderr is not None and sys.stderr.isatty():
-        progress = ProgressLine(sys.stderr, name, _input_size(stream))
+    source = _Input(stream, name)
+    progress = None if args.no_progress else _progress(name, stream, job.destination)
 
     def on_error(error: batch.LineError) -> None:
         if progress is not None:
             progress.clear()
-        _say(f"{name} line {error.line}: {error.message}")
+        _say(source.message(error))
 
     def run(out: BinaryIO) -> None:
         batch.run_file(
-            _Input(stream, name),
+            source,
             out,
             config.text,
             report,
@@ -452,7 +501,7 @@ def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> tuple
         with _writing(destination):  # the name the user gave, never a temporary's
             if job.destination is None:
                 out = _stdout()
-                run(out)
+                run(for_terminal(out))
                 out.flush()
             else:
                 with AtomicOutput(job.destination) as atomic:
@@ -506,7 +555,7 @@ def _cmd_batch(args: argparse.Namespace) -> int:
     try:
         batch.check_config(config.text)
     except ValueError as error:
-        raise _rejected(config.name, error) from None
+        raise _rejected(config.name, error, config.text) from None
     for job in jobs:
         if job.destination is not None and len(jobs) > 1:
             with _writing(os.path.dirname(job.destination)):
@@ -538,14 +587,23 @@ def _cmd_batch(args: argparse.Namespace) -> int:
 # ---------------------------------------------------------------- the parser
 
 
+def _bound(value: float) -> str:
+    """A range's end as a user would type it: 2**64-1, not 1.84467e+19."""
+    if isinstance(value, int) and value >= 2**32 - 1 and (value + 1).bit_count() == 1:
+        return f"2**{(value + 1).bit_length() - 1}-1"
+    return str(value)
+
+
 def _number(parse: Callable[[str], float], low: float, high: float, what: str) -> Callable[[str], float]:
     def convert(text: str) -> float:
         try:
             value = parse(text)
         except ValueError:
             raise argparse.ArgumentTypeError(f"not {what}: {text!r}") from None
-        if not (math.isfinite(value) and low <= value <= high):
-            raise argparse.ArgumentTypeError(f"must be from {low:g} to {high:g}, not {text}")
+        if not math.isfinite(value):
+            raise argparse.ArgumentTypeError(f"not a finite number: {text}")
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
         return value
 
     return convert
@@ -580,13 +638,13 @@ def _add_config(parser: argparse.ArgumentParser) -> None:
         "--max-candidates",
         type=_number(int, 0, 2**32 - 1, "a whole number"),
         metavar="N",
-        help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES})",
+        help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES}); only checked: one candidate is produced per lore",
     )
     group.add_argument(
         "--seed",
         type=_number(int, 0, MAX_SEED, "a whole number"),
         metavar="N",
-        help=f"0 to 2**64-1 (default {DEFAULT_SEED})",
+        help=f"0 to {_bound(MAX_SEED)} (default {DEFAULT_SEED})",
     )
 
 
@@ -596,13 +654,14 @@ def build_parser() -> argparse.ArgumentParser:
         description="A small, exact, fast narrative engine: JSON lores in, deterministic candidates and summaries out.",
         epilog=EXIT_CODES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
+        allow_abbrev=False,  # a shortened option would change meaning when a longer one is added
     )
-    parser.add_argument("--version", action="version", version=f"{PROG} {version()}")
+    parser.add_argument("-V", "--version", action="version", version=f"{PROG} {version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     def command(name: str, handler: Callable[[argparse.Namespace], int], help: str) -> argparse.ArgumentParser:
         sub = commands.add_parser(
-            name, help=help, description=help, epilog=EXIT_CODES, formatter_class=argparse.RawDescriptionHelpFormatter
+            name, help=help, description=help, epilog=f"exit codes: see {PROG} --help", allow_abbrev=False
         )
         sub.set_defaults(handler=handler)
         return sub
@@ -624,8 +683,8 @@ def build_parser() -> argparse.ArgumentParser:
     summary.add_argument("lore", metavar="LORE", help="a NarrativeLore JSON file, or - for standard input")
 
     block = command("block", _cmd_block, "validate a block and print its JSON")
-    block.add_argument("id", metavar="ID")
-    block.add_argument("content", metavar="CONTENT")
+    block.add_argument("id", metavar="ID", help="the block's id (must not be blank)")
+    block.add_argument("content", metavar="CONTENT", help="the block's text (must not be blank)")
     _add_indent(block)
 
     schema = command("schema", _cmd_schema, "print the schema bundle, or the JSON Schema of one record")
@@ -665,23 +724,14 @@ def build_parser() -> argparse.ArgumentParser:
 # ---------------------------------------------------------------- main
 
 
-def _raise_terminated(signum: int, frame: FrameType | None) -> None:
-    raise Terminated(signum)
+_ignore_stop_signals = ignore_stop_signals
 
 
-def _handle_stop_signals() -> None:
+def _stop_handlers() -> list[tuple[int, object]]:
     if threading.current_thread() is not threading.main_thread():
-        return  # only the main thread may set handlers
-    for name in ("SIGTERM", "SIGHUP"):
-        if hasattr(signal, name):
-            signal.signal(getattr(signal, name), _raise_terminated)
-
-
-def _ignore_stop_signals() -> None:
-    """While a stopped run cleans up, further signals must not cut it short."""
-    for name in ("SIGINT", "SIGTERM", "SIGHUP"):
-        if hasattr(signal, name):
-            signal.signal(getattr(signal, name), signal.SIG_IGN)
+        return []
+    signums = [getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name)]
+    return [(signum, signal.getsignal(signum)) for signum in signums]
 
 
 def _silence_stdout() -> None:
@@ -694,9 +744,45 @@ def _silence_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    _handle_stop_signals()
+    """Runs the command with `argv` (default: sys.argv[1:]) and returns its exit
+    code; the caller's signal handlers are as they were when it returns."""
+    saved = _stop_handlers()
+    handle_stop_signals()
     try:
-        args = build_parser().parse_args(argv)
+        return _run(argv)
+    finally:
+        for signum, handler in saved:
+            if handler is not None:
+                signal.signal(signum, handler)  # type: ignore[arg-type]
+
+
+def _parse(argv: Sequence[str] | None) -> argparse.Namespace | int:
+    """The parsed arguments, or the exit code once --help, --version or a usage
+    error has been printed."""
+    try:
+        return build_parser().parse_args(argv)
+    except SystemExit as done:
+        code = done.code if isinstance(done.code, int) else EXIT_USAGE
+    # argparse prints through sys.stdout's buffer: what a full or closed output
+    # left there must not make the interpreter's flush at exit fail again.
+    try:
+        if sys.stdout is not None:
+            sys.stdout.flush()
+    except BrokenPipeError:
+        _silence_stdout()
+        return EXIT_BROKEN_PIPE
+    except OSError as error:
+        _silence_stdout()
+        _say(f"cannot write output: {error.strerror}")
+        return EXIT_OUTPUT
+    return code
+
+
+def _run(argv: Sequence[str] | None) -> int:
+    try:
+        args = _parse(argv)
+        if isinstance(args, int):
+            return args
         handler: Callable[[argparse.Namespace], int] = args.handler
         return handler(args)
     except Failure as failure:
@@ -717,7 +803,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     except MemoryError:
         _say("out of memory")
         return EXIT_MEMORY
-    except Exception:
-        traceback.print_exc()
+    except Exception as error:
+        if out_of_memory(error):
+            _say("out of memory" if isinstance(error, OSError) else f"out of memory: {error}")
+            return EXIT_MEMORY
+        _stderr.write(traceback.format_exc())
         _say("internal error: this is a bug in quillforge; please report it with the traceback above")
         return EXIT_INTERNAL

@@ -2,12 +2,15 @@
 
 from __future__ import annotations
 
+import fcntl
 import json
 import os
 import pty
 import random
+import struct
 import subprocess
 import sys
+import termios
 from collections.abc import Mapping
 
 from quillforge._native import generate_candidate_json
@@ -32,7 +35,11 @@ WHITE_SPACE = (
 
 
 def run_cli(
-    *args: str, stdin: str | bytes = b"", env: Mapping[str, str] | None = None, **options: object
+    *args: str,
+    stdin: str | bytes = b"",
+    env: Mapping[str, str] | None = None,
+    timeout: float = 300,
+    **options: object,
 ) -> subprocess.CompletedProcess[str]:
     """`python -m quillforge ARGS`, its output decoded."""
     data = stdin.encode() if isinstance(stdin, str) else stdin
@@ -40,7 +47,7 @@ def run_cli(
         [sys.executable, "-m", "quillforge", *args],
         input=data,
         capture_output=True,
-        timeout=300,
+        timeout=timeout,
         env=None if env is None else {**os.environ, **env},
         **options,  # type: ignore[call-overload]
     )
@@ -55,14 +62,20 @@ def lore_line(i: int) -> str:
     return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
 
 
-def on_a_terminal(command: list[str], stream: str) -> str:
-    """What `command` draws when its `stream` ("stdout" or "stderr") is a terminal; it must exit 0."""
+def on_a_terminal(command: list[str], *streams: str, columns: int = 80, env: Mapping[str, str] | None = None) -> str:
+    """What `command` draws when its `streams` ("stdout", "stderr") are a terminal
+    `columns` wide; it must exit 0."""
     controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
     drawn = b""
     try:
-        completed = subprocess.run(command, timeout=120, **{stream: terminal})  # type: ignore[call-overload]
+        process = subprocess.Popen(
+            command,
+            env=None if env is None else {**os.environ, **env},
+            **dict.fromkeys(streams, terminal),  # type: ignore[call-overload]
+        )
         os.close(terminal)
-        while True:
+        while True:  # read as it draws: a full terminal would stop it
             try:
                 chunk = os.read(controller, 4096)
             except OSError:  # the other end is closed: all is read
@@ -72,7 +85,7 @@ def on_a_terminal(command: list[str], stream: str) -> str:
             drawn += chunk
     finally:
         os.close(controller)
-    assert completed.returncode == 0
+    assert process.wait(timeout=120) == 0
     return drawn.decode()
 
 

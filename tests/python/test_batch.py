@@ -24,7 +24,10 @@ from quillforge.batch import (
     run_file,
 )
 
-from support import CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line
+from support import CONFIG, LORE, UNDER_ASAN, corpus, line_by_line, lore_line
+
+UNENDED = '{"id":"x"\r'  # a lone "\r" at the very end is JSON white space, counted by the engine
+ENGINE_ON_UNENDED = "serialization failed: EOF while parsing an object at line 1 column 10"
 
 
 def _expected(line: str) -> str:
@@ -34,9 +37,9 @@ def _expected(line: str) -> str:
 @pytest.mark.parametrize("as_bytes", [False, True])
 def test_lines_give_results_in_order_numbered_as_the_input(as_bytes: bool) -> None:
     good = [lore_line(i) for i in range(3)]
-    # The third item, a line feed inside, is one lore still.
+    # The fourth item, a line feed inside, is one lore still.
     lines = [good[0] + "\n", "  \t\r\n", '{"id":"x",\r\n', good[1].replace(",", ",\n", 1) + "\r\n", "\n",
-             '{"id":"x"\n', good[2]]  # fmt: skip
+             '{"id":"x"\n', good[2], UNENDED]  # fmt: skip
     items = [line.encode() for line in lines] if as_bytes else lines
     assert list(generate_lines(items, CONFIG, first_line=10)) == [
         Candidate(10, _expected(good[0])),
@@ -45,7 +48,36 @@ def test_lines_give_results_in_order_numbered_as_the_input(as_bytes: bool) -> No
         Candidate(13, _expected(good[1])),
         LineError(15, "serialization failed: EOF while parsing an object at line 1 column 9"),
         Candidate(16, _expected(good[2])),
+        LineError(17, ENGINE_ON_UNENDED),
     ]
+
+
+@pytest.mark.parametrize(
+    "data",
+    [b"\n" + UNENDED.encode(), b"\xff\n" + UNENDED.encode(), b"\r\n\n" + UNENDED.encode(), b"\n\n" + UNENDED.encode()],
+)
+def test_a_lone_carriage_return_at_the_end_of_a_file_is_text(data: bytes) -> None:
+    # After a blank line, a CRLF line, bytes that are not UTF-8: "\r" always takes the line-by-line path.
+    report = generate_file(io.BytesIO(data), io.BytesIO(), CONFIG)
+    assert report.errors[-1] == LineError(data.count(b"\n") + 1, ENGINE_ON_UNENDED)
+
+
+@pytest.mark.parametrize(
+    ("lines", "expected"),
+    [
+        ("[]", r"not a single str: pass \[text\] for one lore, or io\.StringIO\(text\)"),
+        (b"[]", r"not a single bytes: .* io\.BytesIO"),
+        ([LORE, None], "^line 2: expected str or bytes, not NoneType$"),
+    ],
+)
+def test_lines_of_the_wrong_type_are_refused_clearly(lines: object, expected: str) -> None:
+    with pytest.raises(TypeError, match=expected):
+        list(generate_lines(lines, CONFIG))  # type: ignore[arg-type]
+
+
+def test_bytes_like_lines_are_bytes() -> None:
+    results = list(generate_lines([bytearray(LORE.encode() + b"\r\n"), memoryview(UNENDED.encode())], CONFIG))
+    assert results == [Candidate(1, _expected(LORE)), LineError(2, ENGINE_ON_UNENDED)]
 
 
 def test_bytes_that_are_not_utf8_and_strs_with_lone_surrogates_are_line_errors() -> None:
@@ -125,7 +157,7 @@ def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None
             item = item.decode()
         except UnicodeDecodeError as error:
             return LineError(number, f"not valid UTF-8 (byte 0x{item[error.start]:02x} at offset {error.start})")
-    text = item.removesuffix("\n").removesuffix("\r")
+    text = item[:-2] if item.endswith("\r\n") else item.removesuffix("\n")  # a lone "\r" is text
     if not text.strip(" \t\n\r\x0b\x0c"):
         return None
     try:

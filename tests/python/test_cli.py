@@ -8,6 +8,8 @@ import json
 import os
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -85,6 +87,8 @@ def test_indent_keeps_numbers_and_strings_as_written() -> None:
 # Each failure: the exit code of its class and one line on standard error that
 # names the input; nothing on standard output.
 ONCE = "standard input can be read only once: give a file for all but one input"
+AT_1_1 = "serialization failed: expected value at line 1 column 1"
+BOM = f"{AT_1_1} (the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one)"
 # fmt: off
 FAILURES = [  # (command in the folder of `files`, standard input, exit code, message)
     ("quillforge block b1 ' '", "", 1, "validation failed: NarrativeBlock.content must not be empty"),
@@ -98,6 +102,11 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
      "--max-candidates 0: validation failed: LabConfig.max_candidates must be between 1 and 1000"),
     ("quillforge batch lores.jsonl --temperature 3", "", 1,
      "--temperature 3.0: validation failed: LabConfig.temperature must be between 0.0 and 2.0"),
+    # A byte-order mark: the engine's message, then a hint.
+    ("quillforge summary -", "\ufeff" + LORE, 1, f"<stdin>: {BOM}"),
+    ("quillforge generate lore.json --config -", "\ufeff" + CONFIG, 1, f"<stdin>: {BOM}"),
+    ("quillforge batch - -o out.jsonl", f"\ufeff{LORE}\n\ufeff{LORE}", 1,  # a hint for the first line only
+     f"<stdin> line 1: {BOM}\nquillforge: <stdin> line 2: {AT_1_1}\nquillforge: <stdin>: 2 lines, 0 written, 2 failed"),
     ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
     ("quillforge summary .", "", 2, ".: is a directory"),
     ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
@@ -113,6 +122,8 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
     # Buffered, as without PYTHONUNBUFFERED: nothing is left for the interpreter's flush at exit.
     ("env -u PYTHONUNBUFFERED quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+    ("env -u PYTHONUNBUFFERED quillforge --help > /dev/full", "", 3, "cannot write output: No space left on device"),
+    ("env -u PYTHONUNBUFFERED quillforge -V > /dev/full", "", 3, "cannot write output: No space left on device"),
     ("env -u PYTHONUNBUFFERED quillforge batch lores.jsonl > /dev/full", "", 3,
      "cannot write output: No space left on device"),
     ("quillforge batch lores.jsonl -o missing/out.jsonl", "", 3,
@@ -134,6 +145,17 @@ def test_failures(files: Path, command: str, stdin: str | bytes, code: int, mess
     assert result == (code, "", f"quillforge: {message}\n")
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")
+@pytest.mark.parametrize("limit_kib", [22_000, 25_000, 30_720])
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_too_little_memory_to_start_exits_4(files: Path, limit_kib: int, jobs: str) -> None:
+    # Wherever it runs out (loading modules, starting a thread), the code and message are the same.
+    command = f"ulimit -v {limit_kib}; quillforge batch lores.jsonl -o out.jsonl --jobs {jobs}"
+    code, out, err = _shell(command, files)
+    assert (code, out, "Traceback" in err) == (4, "", False), err
+    assert err.startswith("quillforge: out of memory") and err.count("\n") == 1
+
+
 USAGE_ERRORS = [[], ["frobnicate"], ["generate"], ["batch", "x", "--jobs", "-1"], ["generate", "x", "--seed", "-1"],
                 ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"], ["block", "only-id"],
                 ["demo", "--indent", "99999999999"]]  # fmt: skip
@@ -144,6 +166,42 @@ def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
     result = run_cli(*args)
     assert (result.returncode, result.stdout) == (2, "")
     assert "Traceback" not in result.stderr and "usage: quillforge" in result.stderr
+
+
+# fmt: off
+CONVENTIONS = [  # (arguments, exit code, what the output holds, what it must not hold)
+    (["-V"], 0, f"quillforge {quillforge.version()}\n", None),
+    (["batch", "x", "--job", "2"], 2, "unrecognized arguments: --job 2", None),  # no abbreviations
+    (["generate", "x", "--see", "2"], 2, "unrecognized arguments: --see 2", None),
+    (["generate", "x", "--seed", "-1"], 2, "argument --seed: must be from 0 to 2**64-1, not -1", None),
+    (["batch", "x", "--max-candidates", "-1"], 2, "must be from 0 to 2**32-1, not -1", None),
+    (["block", "--help"], 0, "ID the block's id (must not be blank) CONTENT the block's text", "0 success"),
+    (["batch", "--help"], 0, "only checked: one candidate is produced per lore", "0 success"),
+    (["--help"], 0, "exit codes (of every command): 0 success", None),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize(("args", "code", "shown", "not_shown"), CONVENTIONS)
+def test_command_line_conventions(args: list[str], code: int, shown: str, not_shown: str | None) -> None:
+    result = run_cli(*args)
+    text = " ".join((result.stdout + result.stderr).split())  # help is wrapped to the width
+    assert result.returncode == code and " ".join(shown.split()) in text, text
+    assert not_shown is None or not_shown not in text
+
+
+def test_a_folder_gives_only_its_regular_files(tmp_path: Path) -> None:
+    # A pipe in the folder would wait for a writer for ever; named, one is read as a stream.
+    (tmp_path / "in").mkdir()
+    (tmp_path / "in" / "a.jsonl").write_text(LORE + "\n", encoding="utf-8")
+    os.mkfifo(tmp_path / "in" / "b.jsonl")
+    os.symlink("a.jsonl", tmp_path / "in" / "c.jsonl")
+    result = run_cli("batch", "in", "-o", "out", cwd=tmp_path, timeout=20)
+    assert (result.returncode, sorted(os.listdir(tmp_path / "out"))) == (0, ["a.jsonl", "c.jsonl"])
+    writer = subprocess.Popen(["bash", "-c", f"printf '%s\\n' '{LORE}' > in/b.jsonl"], cwd=tmp_path)
+    result = run_cli("batch", "in/b.jsonl", cwd=tmp_path, timeout=20)
+    assert writer.wait(timeout=20) == 0
+    assert (result.returncode, result.stdout) == (0, CANDIDATE + "\n")
 
 
 @pytest.mark.parametrize(
@@ -210,9 +268,10 @@ def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> N
 
     summary = on_terminal("summary", str(tmp_path / "lore.json"))
     assert summary == "T\\x1b]0;pwned\\x07\\r\\x9b contains 1 block(s) and 1 word(s).\r\n"
-    candidate = on_terminal("generate", str(tmp_path / "lore.json"))
-    assert json.loads(candidate)["rationale"] == f"Hybridized 1 block(s) from '{title}' with seed 42."
-    assert "\x1b" not in candidate and "\x9b" not in candidate and "\\u009b" in candidate
+    for command in ("generate", "batch"):
+        candidate = on_terminal(command, str(tmp_path / "lore.json"))
+        assert json.loads(candidate)["rationale"] == f"Hybridized 1 block(s) from '{title}' with seed 42."
+        assert "\x1b" not in candidate and "\x9b" not in candidate and "\\u009b" in candidate
     # Not on a terminal: the engine's text, byte for byte.
     piped = run_cli("summary", str(tmp_path / "lore.json"))
     assert piped.stdout == quillforge.render_lore_summary_json(lore) + "\n"
@@ -304,6 +363,40 @@ def test_batch_fail_fast_keeps_a_partial_and_stops_the_whole_run(tmp_path: Path)
     ) + "\n"
 
 
+# A stalled reader costs the run 5 s: once is enough.
+@pytest.mark.parametrize(
+    ("stderr", "to_file"), [("full", True), ("full", False), ("gone", True), ("gone", False), ("stalled", True)]
+)
+def test_a_standard_error_that_fails_loses_messages_not_the_run(tmp_path: Path, stderr: str, to_file: bool) -> None:
+    # More messages than a pipe holds, so that a reader that stopped reading blocks them.
+    lines = [lore_line(i) for i in range(3)] + ["[]"] * 2_000
+    (tmp_path / "in.jsonl").write_text("\n".join(lines) + "\n", encoding="utf-8")
+    reader, writer = os.pipe()
+    if stderr == "gone":
+        os.close(reader)
+    elif stderr == "full":
+        os.close(reader)
+        os.close(writer)
+        writer = os.open("/dev/full", os.O_WRONLY)
+    output = ["-o", "out.jsonl"] if to_file else []
+    try:
+        done = subprocess.run(
+            [sys.executable, "-m", "quillforge", "batch", "in.jsonl", *output],
+            cwd=tmp_path,
+            stdout=subprocess.PIPE,
+            stderr=writer,
+            timeout=60,
+        )
+    finally:
+        os.close(writer)
+        if stderr == "stalled":
+            os.close(reader)
+    expected = "".join(quillforge.generate_candidate_json(line, CONFIG) + "\n" for line in lines[:3])
+    written = (tmp_path / "out.jsonl").read_text() if to_file else done.stdout.decode()
+    assert (done.returncode, written) == (1, expected)
+    assert sorted(os.listdir(tmp_path)) == ["in.jsonl", "out.jsonl"] if to_file else ["in.jsonl"]
+
+
 def _peak_rss_kib(path: Path, jobs: str) -> int:
     code = (
         "import resource, sys\n"
@@ -325,13 +418,64 @@ def test_batch_memory_does_not_grow_with_the_file(tmp_path: Path, length: int) -
     assert growth_kib < 12 * 1024, f"peak RSS grew by {growth_kib} KiB"
 
 
-def test_batch_draws_progress_only_on_a_terminal(tmp_path: Path) -> None:
+def _fed_slowly(fifo: Path, lines: list[str]) -> threading.Thread:
+    """Writes half of `lines` into `fifo`, the rest a second later: a run long enough for a progress line."""
+
+    def feed() -> None:
+        deadline = time.monotonic() + 20
+        while True:  # until the command opens its end (or the test is long over)
+            try:
+                descriptor = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+                break
+            except OSError:
+                if time.monotonic() > deadline:
+                    return
+                time.sleep(0.01)
+        os.set_blocking(descriptor, True)
+        with open(descriptor, "w", encoding="utf-8") as pipe:
+            half = len(lines) // 2
+            pipe.write("".join(line + "\n" for line in lines[:half]))
+            pipe.flush()
+            time.sleep(1)
+            pipe.write("".join(line + "\n" for line in lines[half:]))
+
+    thread = threading.Thread(target=feed)
+    thread.start()
+    return thread
+
+
+BATCH_ON_A_TERMINAL = [  # (file name, TERM, columns, what goes to the terminal, output)
+    ("in\x1b]0;title\x07\x9b.jsonl", "xterm", 200, ["stderr"], os.devnull),
+    ("in" + "x" * 100 + ".jsonl", "dumb", 50, ["stderr"], os.devnull),
+    ("in.jsonl", "xterm", 80, ["stderr", "stdout"], None),  # the candidates would tear the line apart
+]
+
+
+@pytest.mark.parametrize(("name", "term", "columns", "streams", "output"), BATCH_ON_A_TERMINAL)
+def test_batch_progress_line(
+    tmp_path: Path, name: str, term: str, columns: int, streams: list[str], output: str | None
+) -> None:
+    lines = [lore_line(i) for i in range(300)]
+    os.mkfifo(tmp_path / name)
+    feeder = _fed_slowly(tmp_path / name, lines)
+    command = [sys.executable, "-m", "quillforge", "batch", str(tmp_path / name)]
+    drawn = on_a_terminal(command + (["-o", output] if output else []), *streams, columns=columns, env={"TERM": term})
+    feeder.join()
+    if output is None:
+        expected = [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
+        assert drawn.split("\r\n") == [*expected, ""]
+        return
+    rows = drawn.replace("\r\n", "\r").replace("\x1b[K", "").split("\r")
+    assert "300 lines, 0 failed" in rows[-2] and "lines/s" in rows[-2] and rows[-1] == ""
+    assert max(len(row) for row in rows) < columns
+    assert ("\x1b[K" in drawn) == (term != "dumb") and "\x1b" not in drawn.replace("\x1b[K", "")
+    assert "\x9b" not in drawn and (term == "dumb" or "in\\x1b]0;title\\x07\\x9b.jsonl" in drawn)
+
+
+def test_batch_draws_no_progress_for_a_small_file_or_off_a_terminal(tmp_path: Path) -> None:
     path = tmp_path / "lores.jsonl"
-    path.write_text("\n".join(lore_line(i) for i in range(300)) + "\n", encoding="utf-8")
-    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull]
-    drawn = on_a_terminal(command, "stderr")
-    assert "100.0%" in drawn and "300 lines, 0 failed" in drawn and "lines/s" in drawn
-    assert on_a_terminal([*command, "--no-progress"], "stderr") == ""
+    path.write_text("\n".join(lore_line(i) for i in range(5)) + "\n", encoding="utf-8")
+    assert on_a_terminal([sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull], "stderr") == ""
     piped = run_cli("batch", str(path), "-o", os.devnull)
     assert (piped.returncode, piped.stderr) == (0, "")
 

@@ -5,6 +5,7 @@ candidates, and leaves no process or file behind."""
 from __future__ import annotations
 
 import os
+import pty
 import random
 import re
 import signal
@@ -62,7 +63,7 @@ def _stop(process: subprocess.Popen[bytes], signum: int) -> tuple[float, bytes, 
     took = time.monotonic() - sent
     with pytest.raises(ProcessLookupError):  # nothing of the group is left
         os.killpg(process.pid, 0)
-    return took, out, err.decode()
+    return took, out, (err or b"").decode()
 
 
 def _written(pid: int) -> int:
@@ -205,3 +206,64 @@ def test_soak_signals_at_random_moments_leave_the_old_output_the_new_one_or_a_pa
             assert err == "" or err.startswith("quillforge: interrupted"), (process.returncode, err)  # "": starting
             seen.add("old")
     assert seen >= {"partial", "new"}, seen
+
+
+def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+    # The terminal goes away (its other end closed: writes to it fail), then SIGHUP comes.
+    path, expected = lores
+    controller, terminal = pty.openpty()
+    out = tmp_path / "out.jsonl"
+    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", str(out), "--jobs", "2"]
+    process = subprocess.Popen(command, stderr=terminal, start_new_session=True, preexec_fn=_default_signals)
+    os.close(terminal)
+    try:
+        while _written(process.pid) < 1_000_000 and process.poll() is None:
+            time.sleep(0.005)
+    finally:
+        os.close(controller)
+    took, _, _ = _stop(process, signal.SIGHUP)
+    assert process.returncode == 128 + signal.SIGHUP and took < 5
+    kept = (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8").splitlines()
+    assert 0 < len(kept) < LINES and kept == expected[: len(kept)]
+    assert sorted(os.listdir(tmp_path)) == ["out.jsonl.partial"]
+
+
+START = """
+import os, signal, sys
+class SignalWhileLoading:  # the signal comes while the command's modules load
+    def find_spec(self, name, path=None, target=None):
+        if name == "quillforge.cli":
+            os.kill(os.getpid(), {signum})
+sys.meta_path.insert(0, SignalWhileLoading())
+from quillforge._console import main
+sys.exit(main())
+"""
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+def test_a_signal_at_start_up_ends_the_command_quietly(signum: int) -> None:
+    done = subprocess.run(
+        [sys.executable, "-c", START.format(signum=int(signum)), "version"],
+        capture_output=True,
+        timeout=60,
+        preexec_fn=_default_signals,
+    )
+    assert (done.returncode, done.stdout, done.stderr) == (128 + signum, b"", b"")
+
+
+def test_an_ignored_hangup_stays_ignored(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+    # As under nohup: the run goes on to the end.
+    path, expected = lores
+
+    def ignore_hangups() -> None:
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
+
+    out = tmp_path / "out.jsonl"
+    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", str(out)]
+    process = subprocess.Popen(command, stderr=subprocess.PIPE, start_new_session=True, preexec_fn=ignore_hangups)
+    while _written(process.pid) < 1_000_000 and process.poll() is None:
+        time.sleep(0.005)
+    process.send_signal(signal.SIGHUP)
+    _, err = process.communicate(timeout=60)
+    assert (process.returncode, err) == (0, b"")
+    assert out.read_text(encoding="utf-8").splitlines() == expected
