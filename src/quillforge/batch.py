@@ -213,7 +213,7 @@ def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int, config_json:
         if type(raw) is not str and type(raw) is not bytes:
             raw = _as_line(raw, number)
         line: bytes | None
-        if type(raw) is str:
+        if isinstance(raw, str):
             try:
                 line = raw.encode("utf-8")
             except UnicodeEncodeError:
