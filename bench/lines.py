@@ -11,7 +11,7 @@ of the rounds, the ways alternated: `batch.generate_file` in this process
 (into an open file: no fsync, as the command into its standard output), a
 plain `map(generate_candidate_json, lines)` over ready strs, the seeded FNV-1a
 chain over exactly the bytes the candidate hashes read (libqf_benchlib, the
-bound of the engine), the command with --jobs 1 and --jobs 2 (a fresh process
+bound of the engine), the block entry alone on the blocks in memory, the command with --jobs 1 and --jobs 2 (a fresh process
 each, start-up included), and `dask.generate_files` on a local cluster of two
 single-threaded workers, started before the timings. Then the peak RSS of the
 command on a file of about 1 GB (the same lines repeated). Every output is
@@ -37,7 +37,8 @@ from pathlib import Path
 import distributed
 
 from quillforge import generate_candidate_json
-from quillforge.batch import generate_file
+from quillforge._lines import generate_candidates
+from quillforge.batch import CHUNK_BYTES, generate_file
 from quillforge.dask import generate_files
 
 CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
@@ -162,6 +163,18 @@ def main() -> None:
         def chain(_: Path) -> None:
             fnv1a(hashed, len(hashed), 42, 1)
 
+        data = source.read_bytes()
+        blocks = []
+        while data:  # blocks of whole lines, as the batch reads them
+            cut = data.find(b"\n", CHUNK_BYTES)
+            cut = len(data) if cut < 0 else cut + 1
+            blocks.append(data[:cut])
+            data = data[cut:]
+
+        def entry(_: Path) -> None:
+            for block in blocks:
+                generate_candidates(block, CONFIG)
+
         def api(jobs: int) -> Callable[[Path], None]:
             def run(out: Path) -> None:
                 with open(out / source.name, "wb") as stream:
@@ -174,6 +187,7 @@ def main() -> None:
             "file API, jobs=2": api(2),
             "plain loop: `map(generate_candidate_json, lines)`": lambda _: plain_loop(texts),
             "seeded FNV-1a chain over the hashed bytes": chain,
+            "the block entry alone, on the blocks in memory": entry,
             "`quillforge batch --jobs 1`": lambda out: command(source, out / source.name, 1),
             "`quillforge batch --jobs 2`": lambda out: command(source, out / source.name, 2),
             "`dask.generate_files`, 2 local workers": lambda out: generate_files([source], CONFIG, out, client=client),
