@@ -12,9 +12,9 @@ of the rounds, the ways alternated: `batch.generate_file` in this process
 plain `map(generate_candidate_json, lines)` over ready strs, the seeded FNV-1a
 chain over exactly the bytes the candidate hashes read (libqf_benchlib, the
 bound of the engine), the block entry alone on the blocks in memory, the command
-with --jobs 1 and --jobs 2 (a fresh process
-each, start-up included), and `dask.generate_files` on a local cluster of two
-single-threaded workers, started before the timings. Then the peak RSS of the
+with --jobs 1 and --jobs 2 (a fresh process each, start-up included), and
+`dask.generate_files` on a local cluster of two single-threaded workers,
+started before the timings. Then the peak RSS of the
 command on a file of about 1 GB (the same lines repeated). Every output is
 checked byte for byte against the file API's. Prints the CPU and the load
 average before and after, since other work on the machine moves the figures.
