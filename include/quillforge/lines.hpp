@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,15 @@
 namespace qf {
 
 struct LineFailure {
+    // A line that is not UTF-8 fails before the engine reads it.
+    enum class Kind : std::uint8_t { Serialization, Validation, Encoding };
+
     std::size_t index;  // among the block's lines, blank ones counted, from 0
     std::string message;
+    Kind kind;
+    // Serialization: the error's column, as in the message; Encoding: the bad
+    // byte's offset, as in the message; -1 when there is none (Validation).
+    std::int64_t column;
 };
 
 struct LinesRead {

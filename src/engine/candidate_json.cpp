@@ -343,7 +343,7 @@ Result<void, NarrativeError> write_candidate(std::string_view lore_json, const L
         return fail(NarrativeError::serialization(std::move(decoded).error()));
     }
     if (config_error != nullptr) {
-        return fail(NarrativeError::serialization(*config_error));
+        return fail(NarrativeError::serialization(*config_error, NarrativeError::Input::Config));
     }
     lore.add_early_blocks();
     lore.facts.id_blank = is_blank(lore.id.text());

@@ -34,12 +34,20 @@ bool is_blank_line(std::string_view line) noexcept {
                                    "not valid UTF-8 (byte 0x%02x at offset %zu)",
                                    static_cast<unsigned char>(line[offset]),
                                    offset);
-    failures.push_back({index, std::string(text, static_cast<std::size_t>(size))});
+    failures.push_back({index,
+                        std::string(text, static_cast<std::size_t>(size)),
+                        LineFailure::Kind::Encoding,
+                        static_cast<std::int64_t>(offset)});
 }
 
 [[gnu::cold, gnu::noinline]] void add_failure(std::vector<LineFailure>& failures, std::size_t index,
                                               const NarrativeError& error) {
-    failures.push_back({index, error.display()});
+    const bool serialization = error.kind() == NarrativeError::Kind::Serialization;
+    const bool placed = serialization && error.line() != 0;
+    failures.push_back({index,
+                        error.display(),
+                        serialization ? LineFailure::Kind::Serialization : LineFailure::Kind::Validation,
+                        placed ? static_cast<std::int64_t>(error.column()) : -1});
 }
 
 }  // namespace
@@ -74,7 +82,7 @@ std::size_t first_bad_utf8(std::string_view text) noexcept {
 Result<CandidateLines, NarrativeError> CandidateLines::make(std::string_view config_json) {
     auto config = decode_config(config_json);
     if (!config) {
-        return fail(NarrativeError::serialization(config.error()));
+        return fail(NarrativeError::serialization(config.error(), NarrativeError::Input::Config));
     }
     if (auto checked = validate_config(*config); !checked) {
         return fail(std::move(checked).error());

@@ -8,4 +8,20 @@ std::string NarrativeError::display() const {
     return text;
 }
 
+const char* NarrativeError::name(Kind kind) noexcept {
+    return kind == Kind::Validation ? "validation" : "serialization";
+}
+
+const char* NarrativeError::name(Input input) noexcept {
+    switch (input) {
+    case Input::Config:
+        return "config";
+    case Input::Block:
+        return "block";
+    case Input::Lore:
+        break;
+    }
+    return "lore";
+}
+
 }  // namespace qf

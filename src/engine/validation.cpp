@@ -18,22 +18,29 @@ bool is_blank(std::string_view text) noexcept {
 
 namespace {
 
-NarrativeError must_not_be_empty(std::string_view label) {
+using Input = NarrativeError::Input;
+
+NarrativeError must_not_be_empty(Input input, std::string_view label) {
     std::string message(label);
     message += " must not be empty";
-    return NarrativeError::validation(std::move(message));
+    return NarrativeError::validation(input, std::move(message));
+}
+
+// A block given apart, or one of a lore's: the same rules, blamed on its input.
+Result<void, NarrativeError> check_block(Input input, std::string_view id, std::string_view content) {
+    if (is_blank(id)) {
+        return fail(must_not_be_empty(input, "NarrativeBlock.id"));
+    }
+    if (is_blank(content)) {
+        return fail(must_not_be_empty(input, "NarrativeBlock.content"));
+    }
+    return {};
 }
 
 }  // namespace
 
 Result<void, NarrativeError> validate_block(std::string_view id, std::string_view content) {
-    if (is_blank(id)) {
-        return fail(must_not_be_empty("NarrativeBlock.id"));
-    }
-    if (is_blank(content)) {
-        return fail(must_not_be_empty("NarrativeBlock.content"));
-    }
-    return {};
+    return check_block(Input::Block, id, content);
 }
 
 Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
@@ -42,19 +49,19 @@ Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
 
 Result<void, NarrativeError> detail::LoreFacts::check() const {
     if (id_blank) {
-        return fail(must_not_be_empty("NarrativeLore.id"));
+        return fail(must_not_be_empty(Input::Lore, "NarrativeLore.id"));
     }
     if (title_blank) {
-        return fail(must_not_be_empty("NarrativeLore.title"));
+        return fail(must_not_be_empty(Input::Lore, "NarrativeLore.title"));
     }
     if (blocks == 0) {
-        return fail(NarrativeError::validation("NarrativeLore.blocks must contain at least one block"));
+        return fail(NarrativeError::validation(Input::Lore, "NarrativeLore.blocks must contain at least one block"));
     }
     switch (first_broken) {
     case BlockRule::Id:
-        return fail(must_not_be_empty("NarrativeBlock.id"));
+        return fail(must_not_be_empty(Input::Lore, "NarrativeBlock.id"));
     case BlockRule::Content:
-        return fail(must_not_be_empty("NarrativeBlock.content"));
+        return fail(must_not_be_empty(Input::Lore, "NarrativeBlock.content"));
     case BlockRule::None:
         break;
     }
@@ -75,13 +82,13 @@ Result<void, NarrativeError> validate_lore(const NarrativeLore& lore) {
 
 Result<void, NarrativeError> validate_config(const LabConfig& config) {
     if (!std::isfinite(config.temperature)) {
-        return fail(NarrativeError::validation("LabConfig.temperature must be finite"));
+        return fail(NarrativeError::validation(Input::Config, "LabConfig.temperature must be finite"));
     }
     if (!(config.temperature >= 0.0 && config.temperature <= 2.0)) {
-        return fail(NarrativeError::validation("LabConfig.temperature must be between 0.0 and 2.0"));
+        return fail(NarrativeError::validation(Input::Config, "LabConfig.temperature must be between 0.0 and 2.0"));
     }
     if (config.max_candidates < 1 || config.max_candidates > 1000) {
-        return fail(NarrativeError::validation("LabConfig.max_candidates must be between 1 and 1000"));
+        return fail(NarrativeError::validation(Input::Config, "LabConfig.max_candidates must be between 1 and 1000"));
     }
     return {};
 }

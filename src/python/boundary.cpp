@@ -24,6 +24,12 @@ PyObject* g_panic_type = nullptr;
 
 }  // namespace
 
+PendingError engine_failure(const NarrativeError& error) {
+    const FailureData data{
+        NarrativeError::name(error.kind()), NarrativeError::name(error.input()), error.line(), error.column()};
+    return PendingError::of(PyExc_ValueError, error.display(), data);
+}
+
 PyObject* panic_exception_type() {
     if (g_panic_type == nullptr) {
         g_panic_type =

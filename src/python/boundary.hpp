@@ -7,11 +7,16 @@
 #include <new>
 
 #include "pending_error.hpp"
+#include "quillforge/error.hpp"
 #include "quillforge/result.hpp"
 
 namespace qf::py {
 
 using NewRefOrError = Result<PyObject*, PendingError>;  // a new reference on success
+
+// The engine's error as Python sees it: a ValueError with the engine's text,
+// and its kind, input, line and column as attributes.
+PendingError engine_failure(const NarrativeError& error);
 
 // The PanicException type, created on first use; null if that fails.
 PyObject* panic_exception_type();

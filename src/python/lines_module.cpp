@@ -75,19 +75,58 @@ public:
     json::Output& get() const noexcept { return *t_output; }
 };
 
+// A failed line: a (line, message) tuple, with the failure's kind and column
+// as attributes beside it, so that code that unpacks pairs is unchanged.
+PyStructSequence_Field g_failure_fields[] = {
+    {"line", "the line's number"},
+    {"message", "the message, as the engine or the UTF-8 test gives it"},
+    {"kind", "'serialization', 'validation', or 'encoding' for a line that is not UTF-8"},
+    {"column", "the error's column in the line, or the bad byte's offset; None for a broken rule"},
+    {nullptr, nullptr},
+};
+
+PyStructSequence_Desc g_failure_desc = {
+    "quillforge._lines.LineFailure",
+    "A line that gave no candidate: (line, message), with kind and column.",
+    g_failure_fields,
+    2,
+};
+
+PyTypeObject* g_failure_type = nullptr;  // created with the module, kept for the process
+
+const char* kind_name(LineFailure::Kind kind) {
+    switch (kind) {
+    case LineFailure::Kind::Validation:
+        return "validation";
+    case LineFailure::Kind::Encoding:
+        return "encoding";
+    case LineFailure::Kind::Serialization:
+        break;
+    }
+    return "serialization";
+}
+
+// Built only for failed lines: the lines that give candidates never come here.
 NewRefOrError failures_list(const std::vector<LineFailure>& failures, Py_ssize_t first_line) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(failures.size())));
     if (!list) {
         return fail(PendingError::fetch());
     }
     for (std::size_t i = 0; i < failures.size(); ++i) {
-        Ref message(new_str(failures[i].message));
-        Ref item(message ? Py_BuildValue("(nO)", first_line + static_cast<Py_ssize_t>(failures[i].index), message.get())
-                         : nullptr);
-        if (!item) {
+        const LineFailure& failure = failures[i];
+        Ref item(PyStructSequence_New(g_failure_type));
+        Ref line(PyLong_FromSsize_t(first_line + static_cast<Py_ssize_t>(failure.index)));
+        Ref message(new_str(failure.message));
+        Ref kind(PyUnicode_InternFromString(kind_name(failure.kind)));
+        Ref column(failure.column >= 0 ? PyLong_FromLongLong(failure.column) : Py_NewRef(Py_None));
+        if (!item || !line || !message || !kind || !column) {
             return fail(PendingError::fetch());
         }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());  // steals the reference
+        PyStructSequence_SetItem(item.get(), 0, line.release());  // each steals its reference
+        PyStructSequence_SetItem(item.get(), 1, message.release());
+        PyStructSequence_SetItem(item.get(), 2, kind.release());
+        PyStructSequence_SetItem(item.get(), 3, column.release());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
     }
     return list.release();
 }
@@ -114,7 +153,7 @@ PyObject* generate_candidates(PyObject*, PyObject* args, PyObject* kwargs) {
         const HeldBuffer held(view);
         auto lines = CandidateLines::make({config, static_cast<std::size_t>(config_size)});
         if (!lines) {
-            return fail(PendingError::of(PyExc_ValueError, lines.error().display()));
+            return fail(engine_failure(lines.error()));
         }
         const std::string_view block(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len));
         // The output is written into the thread's kept storage, then copied
@@ -176,6 +215,13 @@ NewRefOrError initialise() {
     }
     Ref all(Py_BuildValue("[s]", "generate_candidates"));
     if (!all || PyObject_SetAttrString(module.get(), "__all__", all.get()) < 0) {
+        return fail(PendingError::fetch());
+    }
+    if (g_failure_type == nullptr) {
+        g_failure_type = PyStructSequence_NewType(&g_failure_desc);
+    }
+    if (g_failure_type == nullptr ||
+        PyModule_AddObjectRef(module.get(), "LineFailure", reinterpret_cast<PyObject*>(g_failure_type)) < 0) {
         return fail(PendingError::fetch());
     }
     return module.release();

@@ -3,16 +3,28 @@
 // an instance fetched from the interpreter.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "py_ref.hpp"
 
 namespace qf::py {
 
+// What a ValueError from the engine carries beside its message, set as the
+// attributes `kind`, `input`, `line` and `column` of the raised instance.
+struct FailureData {
+    const char* kind;
+    const char* input;
+    std::uint64_t line;  // 0: no position, both attributes None
+    std::uint64_t column;
+};
+
 class PendingError {
 public:
     // `type` is a built-in exception type, borrowed.
     static PendingError of(PyObject* type, std::string message);
+    static PendingError of(PyObject* type, std::string message, const FailureData& data);
     // Takes over the interpreter's current exception, or a SystemError when
     // none is set.
     static PendingError fetch();
@@ -31,6 +43,7 @@ public:
 private:
     PyObject* type_ = nullptr;
     std::string message_;
+    std::optional<FailureData> data_;
     Ref instance_;
 };
 

@@ -12,9 +12,6 @@ namespace qf::py {
 
 namespace {
 
-// An engine error becomes a ValueError carrying its display text.
-PendingError map_error(NarrativeError error) { return PendingError::of(PyExc_ValueError, error.display()); }
-
 // Lets other threads run Python for as long as it lives, when asked to. Only
 // the engine's work and the passes over bytes run inside: every Python object
 // they touch is created before or after, with the lock held. The argument
@@ -123,7 +120,7 @@ NewRefOrError run_to_str(const ResultPlan& plan, Operation operation, void* cont
             written = operation(context, out);
         }
         if (!written) {
-            return fail(map_error(std::move(written).error()));
+            return fail(engine_failure(written.error()));
         }
         return short_text_to_str(out.view());
     }
@@ -149,7 +146,7 @@ NewRefOrError run_to_str(const ResultPlan& plan, Operation operation, void* cont
         }
     }
     if (!written) {
-        return fail(map_error(std::move(written).error()));
+        return fail(engine_failure(written.error()));
     }
     if (shape.valid && shape.width == utf8::Width::Ascii && out.in_lent_storage()) {
         return keep_in_place(std::move(lent), out.size());

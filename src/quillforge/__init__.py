@@ -55,7 +55,11 @@ Errors, in the order a call checks for them:
   "serialization failed: {problem} at line {line} column {column}" when a JSON
   text does not decode into its record (the column counts bytes of UTF-8, and
   only a line feed starts a line), and "validation failed: {rule}" when a
-  decoded record breaks a rule.
+  decoded record breaks a rule. The same facts come as attributes, so that
+  nothing needs to read them from the message: ``kind`` ("serialization" or
+  "validation"); ``input``, the argument at fault ("lore", "config", or
+  "block" for the two texts of ``create_block_json``); ``line`` and
+  ``column``, the numbers the message ends with, or ``None`` for a broken rule.
 - ``MemoryError`` when the process runs out of memory.
 - ``PanicException``, a ``BaseException`` (so ``except Exception`` does not
   catch it), for an internal fault of the engine; there should be none.

@@ -7,22 +7,41 @@ A line ends at ``\\n``; a ``\\r`` just before it is not part of the line, a lone
 """
 
 from collections.abc import Buffer
+from typing import Literal
 
 __all__ = ["generate_candidates"]
 
+class LineFailure(tuple[int, str]):
+    """A line that gave no candidate: a ``(line, message)`` pair, and beside it
+    what the message says, as data (not part of the pair)."""
+
+    @property
+    def line(self) -> int: ...
+    @property
+    def message(self) -> str: ...
+    @property
+    def kind(self) -> Literal["serialization", "validation", "encoding"]:
+        """As the ``kind`` of the call's ``ValueError``; "encoding" for a line
+        that is not UTF-8."""
+    @property
+    def column(self) -> int | None:
+        """The column the message ends with; for "encoding", the offset of the
+        bad byte; ``None`` for a broken rule. (The failing input is always the
+        line's lore, and the error's line within it always 1.)"""
+
 def generate_candidates(
     block: Buffer, config_json: str, *, first_line: int = 1, stop_at_failure: bool = False
-) -> tuple[bytes, int, int, list[tuple[int, str]]]:
+) -> tuple[bytes, int, int, list[LineFailure]]:
     """Answer the whole lines of `block` (bytes-like, read in place).
 
     Returns the candidates' JSON texts, each followed by ``\\n``, in line order;
     the number of lines read (blank ones included); the number of candidates;
     and the failed lines as
-    ``(line number, message)``, numbered from `first_line`. The message is the
+    ``LineFailure`` pairs ``(line number, message)``, numbered from `first_line`. The message is the
     one ``generate_candidate_json`` raises for the line, or
     "not valid UTF-8 (byte 0x.. at offset N)" for a line that is not UTF-8.
     With `stop_at_failure`, lines after the first failed one are not read.
 
-    Raises the engine's ``ValueError`` when the configuration fails (before any
+    Raises the engine's ``ValueError`` (with its attributes) when the configuration fails (before any
     line), ``MemoryError`` when memory runs out.
     """

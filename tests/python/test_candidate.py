@@ -108,6 +108,28 @@ def test_error_order(lore_json, config_json, message):
     assert raised.value.args == (message,)
 
 
+@pytest.mark.parametrize(
+    ("call", "data"),
+    [
+        (lambda: generate("", config()), ("serialization", "lore", 1, 0)),
+        (lambda: generate(lore(), '{\n "seed":'), ("serialization", "config", 2, 8)),
+        (lambda: generate(lore(title=" "), config(3.0)), ("validation", "lore", None, None)),
+        (lambda: generate(lore(), config(float("nan"))), ("serialization", "config", 1, 16)),
+        (lambda: generate(lore(), config(2.5)), ("validation", "config", None, None)),
+        (lambda: _native.render_lore_summary_json("[1"), ("serialization", "lore", 1, 2)),
+        (lambda: _native.create_block_json("b", "\f"), ("validation", "block", None, None)),
+    ],
+)
+def test_errors_carry_their_kind_input_and_position(call, data):
+    with pytest.raises(ValueError) as raised:
+        call()
+    error = raised.value
+    assert (error.kind, error.input, error.line, error.column) == data
+    assert type(error) is ValueError and error.args == (str(error),)
+    if error.line is not None:
+        assert str(error).endswith(f" at line {error.line} column {error.column}")
+
+
 TEXT = st.text(st.sampled_from(list('aZ9- \t\n\x0b\x1f\x85\xa0é\u1680\u200a\u200b\u2028\u3000😀"')), max_size=12)
 NONBLANK = TEXT.filter(lambda text: text.strip(" \t\n\f\r") != "")
 

@@ -29,6 +29,25 @@ def test_a_corpus_in_blocks_gives_the_line_by_line_answers(seed: int) -> None:
     assert (out, first - 1, count, failures) == expected
 
 
+def test_failed_lines_carry_what_the_calls_raise() -> None:
+    data = corpus(7, 300)
+    failures = _lines.generate_candidates(data, CONFIG)[3]
+    kinds = {failure.kind for failure in failures}
+    for failure in failures:
+        line = data.split(b"\n")[failure.line - 1].removesuffix(b"\r")
+        if failure.kind == "encoding":
+            with pytest.raises(UnicodeDecodeError) as bad:
+                line.decode()
+            assert failure.column == bad.value.start
+            continue
+        with pytest.raises(ValueError) as raised:
+            _native.generate_candidate_json(line.decode(), CONFIG)
+        error = raised.value
+        assert (failure.kind, failure.column) == (error.kind, error.column)
+        assert error.input == "lore" and error.line in (1, None)
+    assert kinds == {"serialization", "validation", "encoding"}
+
+
 @pytest.mark.parametrize("bad", BAD_UTF8)
 def test_not_utf8_is_reported_where_pythons_decoder_stops(bad: bytes) -> None:
     good = lore_line(1).encode()
