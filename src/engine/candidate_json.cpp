@@ -311,20 +311,20 @@ Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& 
 template <>
 struct Binding<EarlyBlock> {
     static constexpr const RecordInfo& info = kNarrativeBlockInfo;
-    static constexpr auto members = std::make_tuple(&EarlyBlock::id, &EarlyBlock::content);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(EarlyBlock, id), QF_MEMBER(EarlyBlock, content));
 };
 
 template <>
 struct Binding<StreamBlock> {
     static constexpr const RecordInfo& info = kNarrativeBlockInfo;
-    static constexpr auto members = std::make_tuple(&StreamBlock::id, &StreamBlock::content);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(StreamBlock, id), QF_MEMBER(StreamBlock, content));
 };
 
 template <>
 struct Binding<CandidateStream> {
     static constexpr const RecordInfo& info = kNarrativeLoreInfo;
-    static constexpr auto members =
-        std::make_tuple(&CandidateStream::id, &CandidateStream::title, &CandidateStream::blocks);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(CandidateStream, id), QF_MEMBER(CandidateStream, title),
+                                                    QF_MEMBER(CandidateStream, blocks));
 };
 
 }  // namespace detail

@@ -14,20 +14,21 @@ namespace detail {
 template <>
 struct Binding<NarrativeBlock> {
     static constexpr const RecordInfo& info = kNarrativeBlockInfo;
-    static constexpr auto members = std::make_tuple(&NarrativeBlock::id, &NarrativeBlock::content);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(NarrativeBlock, id), QF_MEMBER(NarrativeBlock, content));
 };
 
 template <>
 struct Binding<NarrativeLore> {
     static constexpr const RecordInfo& info = kNarrativeLoreInfo;
-    static constexpr auto members = std::make_tuple(&NarrativeLore::id, &NarrativeLore::title, &NarrativeLore::blocks);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(NarrativeLore, id), QF_MEMBER(NarrativeLore, title),
+                                                    QF_MEMBER(NarrativeLore, blocks));
 };
 
 template <>
 struct Binding<LabConfig> {
     static constexpr const RecordInfo& info = kLabConfigInfo;
-    static constexpr auto members =
-        std::make_tuple(&LabConfig::temperature, &LabConfig::max_candidates, &LabConfig::seed);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(LabConfig, temperature),
+                                                    QF_MEMBER(LabConfig, max_candidates), QF_MEMBER(LabConfig, seed));
 };
 
 std::string_view expected_description(FieldType type) {

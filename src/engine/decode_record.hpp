@@ -23,10 +23,22 @@ namespace qf::detail {
 using json::JsonError;
 using json::Reader;
 
-// Specialised per decoded record: `info` and `members`, a tuple of member
-// pointers in declared order.
+// Specialised per decoded record: `info` and `members`, a tuple of
+// QF_MEMBER(Record, name) in declared order.
 template <class Record>
 struct Binding;
+
+// A member and the name of the field it takes, which is the member's own name:
+// QF_MEMBER spells it once, so that binding_matches can hold every binding to
+// the record table's order by name, not only by kind.
+template <auto Pointer>
+struct BoundMember {
+    static constexpr auto pointer = Pointer;
+    std::string_view name;
+};
+
+#define QF_MEMBER(Record, member) \
+    ::qf::detail::BoundMember<&Record::member> { #member }
 
 // A member that takes its field's value itself instead of keeping it: it
 // declares the field's kind and decodes the value from the reader, given the
@@ -55,14 +67,14 @@ constexpr FieldType field_type_of() {
     }
 }
 
-template <class Pointer>
+template <class Bound>
 struct MemberOf;
-template <class Record, class Member>
-struct MemberOf<Member Record::*> {
+template <class Record, class Member, Member Record::*Pointer>
+struct MemberOf<BoundMember<Pointer>> {
     using type = Member;
 };
 
-// The members must match the declared fields one for one, in kind.
+// The members must match the declared fields one for one, by name and kind.
 template <class Record>
 using MembersOf = std::remove_cvref_t<decltype(Binding<Record>::members)>;
 
@@ -73,12 +85,13 @@ constexpr bool binding_matches() {
     if (B::info.fields.size() != count) {
         return false;
     }
-    const auto kinds_match = []<std::size_t... I>(std::index_sequence<I...>) {
-        return ((field_type_of<typename MemberOf<std::tuple_element_t<I, MembersOf<Record>>>::type>() ==
-                 B::info.fields[I].type) &&
+    const auto fields_match = []<std::size_t... I>(std::index_sequence<I...>) {
+        return ((std::get<I>(B::members).name == B::info.fields[I].name &&
+                 field_type_of<typename MemberOf<std::tuple_element_t<I, MembersOf<Record>>>::type>() ==
+                     B::info.fields[I].type) &&
                 ...);
     };
-    return kinds_match(std::make_index_sequence<count>{});
+    return fields_match(std::make_index_sequence<count>{});
 }
 
 // Out of line: built only when decoding fails.
@@ -181,7 +194,7 @@ Result<void, JsonError> decode_field(Reader& reader, Record& out, std::size_t in
             return decode_field<Record, I + 1>(reader, out, index);
         }
     }
-    return decode_member(reader, out.*std::get<I>(Binding<Record>::members), out);
+    return decode_member(reader, out.*std::tuple_element_t<I, MembersOf<Record>>::pointer, out);
 }
 
 // Consumes the plain key of field `field` (see Reader::consume_key), its name

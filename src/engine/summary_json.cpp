@@ -81,13 +81,14 @@ Result<void, JsonError> SummaryBlocks::decode(Reader& reader, SummaryLore& lore)
 template <>
 struct Binding<SummaryBlock> {
     static constexpr const RecordInfo& info = kNarrativeBlockInfo;
-    static constexpr auto members = std::make_tuple(&SummaryBlock::id, &SummaryBlock::content);
+    static constexpr auto members = std::make_tuple(QF_MEMBER(SummaryBlock, id), QF_MEMBER(SummaryBlock, content));
 };
 
 template <>
 struct Binding<SummaryLore> {
     static constexpr const RecordInfo& info = kNarrativeLoreInfo;
-    static constexpr auto members = std::make_tuple(&SummaryLore::id, &SummaryLore::title, &SummaryLore::blocks);
+    static constexpr auto members =
+        std::make_tuple(QF_MEMBER(SummaryLore, id), QF_MEMBER(SummaryLore, title), QF_MEMBER(SummaryLore, blocks));
 };
 
 }  // namespace detail
