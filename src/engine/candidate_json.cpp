@@ -230,13 +230,17 @@ Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& blo
 // The looks consume only what the token steps would have read without an
 // error, and the steps take over wherever the layout differs, so errors and
 // their positions are the steps' own.
+//
+// The fixed bytes are the block's keys as the record table spells them.
+constexpr auto kOpen = json_key(kNarrativeBlockInfo, "id");
+constexpr auto kThenContent = json_key(kNarrativeBlockInfo, "content");
+constexpr auto kNextOpen = "," + kOpen;
+
 Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
-    static constexpr std::string_view kOpen = R"({"id":)";
-    static constexpr std::string_view kThenContent = R"(,"content":)";
     if (auto entered = reader.enter(); !entered) {
         return entered;
     }
-    reader.consume(kOpen.size() - 1);
+    reader.consume(kOpen.size - 1);
     // The id as StreamedId reads it, its hash carried straight into the content's.
     CandidateStream& lore = block.lore;
     auto id = read_text(reader);
@@ -246,16 +250,28 @@ Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
     block.id_blank = is_blank(*id);
     block.id_read = true;
     const std::uint64_t after_id = fnv1a(lore.hash.value(), id->data(), id->size());
-    if (!reader.next_is(kThenContent)) {
+    if (!reader.next_is(kThenContent.text())) {
         lore.hash.resume(after_id);
         return decode_members(reader, block, 1, false);
     }
-    reader.consume(kThenContent.size());
+    reader.consume(kThenContent.size);
     if (auto content = lore.stream_content(reader, block.content_blank, after_id); !content) {
         return content;
     }
     return decode_members(reader, block, 3, false);
 }
+
+// The shortcut of decode_each for blocks in the compact layout.
+struct CompactBlocks {
+    static bool starts(Reader& reader, bool first) {
+        if (!first && reader.next_is(kNextOpen.text())) {
+            reader.consume(1);
+            return true;
+        }
+        return first && reader.next_is(kOpen.text());
+    }
+    static Result<void, JsonError> decode(Reader& reader, StreamBlock& block) { return stream_block(reader, block); }
+};
 
 Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& lore) {
     // In the usual order the id and the title are known: the text starts here.
@@ -270,37 +286,7 @@ Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& 
             lore.facts.add_block(decoded.id_blank, decoded.content_blank);
             decoded.id_read = false;
         };
-        // decode_each, with the compact layout's blocks read at one look.
-        if (reader.peek() != '[') {
-            return fail(reader.unexpected(expected_description(FieldType::RecordList)));
-        }
-        if (auto entered = reader.enter(); !entered) {
-            return entered;
-        }
-        for (bool first = true;; first = false) {
-            if (!first && reader.next_is(R"(,{"id":)")) {
-                reader.consume(1);
-            } else if (!(first && reader.next_is(R"({"id":)"))) {
-                auto more = reader.next_element(first);
-                if (!more) {
-                    return pass_error<void>(std::move(more));
-                }
-                if (!*more) {
-                    break;
-                }
-                if (auto decoded = decode_record(reader, block); !decoded) {
-                    return decoded;
-                }
-                take(block);
-                continue;
-            }
-            if (auto decoded = stream_block(reader, block); !decoded) {
-                return decoded;
-            }
-            take(block);
-        }
-        reader.leave();
-        return {};
+        return decode_each(reader, block, take, CompactBlocks{});
     }
     EarlyBlock block;
     return decode_each(reader, block, [&](const EarlyBlock& decoded) { lore.early_blocks.push_back(decoded); });

@@ -131,11 +131,18 @@ Result<void, JsonError> decode_unsigned(Reader& reader, std::uint64_t& out, std:
 template <class Record>
 Result<void, JsonError> decode_record(Reader& reader, Record& out);
 
+// Every element of a list read token by token.
+struct NoShortcut {};
+
 // Decodes a list of records, handing each to `take` (which may move from it).
 // One element is reused for all, so a list costs no allocation of its own;
-// every field of a record must be given, so none keeps a stale value.
-template <class Element, class Take>
-Result<void, JsonError> decode_each(Reader& reader, Element& element, Take&& take) {
+// every field of a record must be given, so none keeps a stale value. A
+// `shortcut` reads the elements of a usual layout at fewer looks: at each
+// element, `shortcut.starts(reader, first)` says whether one in its layout
+// starts there (and consumes the comma before it), `shortcut.decode(reader,
+// element)` then reads it; any other element is read token by token.
+template <class Element, class Take, class Shortcut = NoShortcut>
+Result<void, JsonError> decode_each(Reader& reader, Element& element, Take&& take, Shortcut shortcut = {}) {
     if (reader.peek() != '[') {
         return fail(reader.unexpected(expected_description(FieldType::RecordList)));
     }
@@ -143,6 +150,15 @@ Result<void, JsonError> decode_each(Reader& reader, Element& element, Take&& tak
         return entered;
     }
     for (bool first = true;; first = false) {
+        if constexpr (!std::is_same_v<Shortcut, NoShortcut>) {
+            if (shortcut.starts(reader, first)) {
+                if (auto decoded = shortcut.decode(reader, element); !decoded) {
+                    return decoded;
+                }
+                take(element);
+                continue;
+            }
+        }
         auto more = reader.next_element(first);
         if (!more) {
             return pass_error<void>(std::move(more));
