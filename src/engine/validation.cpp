@@ -4,6 +4,7 @@
 #include <string>
 
 #include "lore_facts.hpp"
+#include "rules.hpp"
 
 namespace qf {
 
@@ -19,28 +20,22 @@ bool is_blank(std::string_view text) noexcept {
 namespace {
 
 using Input = NarrativeError::Input;
+using detail::Rule;
 
-NarrativeError must_not_be_empty(Input input, std::string_view label) {
-    std::string message(label);
-    message += " must not be empty";
-    return NarrativeError::validation(input, std::move(message));
+// Cold: built only when a rule is broken.
+[[gnu::cold, gnu::noinline]] NarrativeError broken(Input input, const Rule& rule) {
+    return NarrativeError::validation(input, rule.message());
 }
-
-// A block given apart, or one of a lore's: the same rules, blamed on its input.
-Result<void, NarrativeError> check_block(Input input, std::string_view id, std::string_view content) {
-    if (is_blank(id)) {
-        return fail(must_not_be_empty(input, "NarrativeBlock.id"));
-    }
-    if (is_blank(content)) {
-        return fail(must_not_be_empty(input, "NarrativeBlock.content"));
-    }
-    return {};
-}
-
 }  // namespace
 
 Result<void, NarrativeError> validate_block(std::string_view id, std::string_view content) {
-    return check_block(Input::Block, id, content);
+    if (is_blank(id)) {
+        return fail(broken(Input::Block, detail::kBlockIdRule));
+    }
+    if (is_blank(content)) {
+        return fail(broken(Input::Block, detail::kBlockContentRule));
+    }
+    return {};
 }
 
 Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
@@ -49,19 +44,19 @@ Result<void, NarrativeError> validate_block(const NarrativeBlock& block) {
 
 Result<void, NarrativeError> detail::LoreFacts::check() const {
     if (id_blank) {
-        return fail(must_not_be_empty(Input::Lore, "NarrativeLore.id"));
+        return fail(broken(Input::Lore, kLoreIdRule));
     }
     if (title_blank) {
-        return fail(must_not_be_empty(Input::Lore, "NarrativeLore.title"));
+        return fail(broken(Input::Lore, kLoreTitleRule));
     }
     if (blocks == 0) {
-        return fail(NarrativeError::validation(Input::Lore, "NarrativeLore.blocks must contain at least one block"));
+        return fail(broken(Input::Lore, kLoreBlocksRule));
     }
     switch (first_broken) {
     case BlockRule::Id:
-        return fail(must_not_be_empty(Input::Lore, "NarrativeBlock.id"));
+        return fail(broken(Input::Lore, kBlockIdRule));
     case BlockRule::Content:
-        return fail(must_not_be_empty(Input::Lore, "NarrativeBlock.content"));
+        return fail(broken(Input::Lore, kBlockContentRule));
     case BlockRule::None:
         break;
     }
@@ -82,13 +77,13 @@ Result<void, NarrativeError> validate_lore(const NarrativeLore& lore) {
 
 Result<void, NarrativeError> validate_config(const LabConfig& config) {
     if (!std::isfinite(config.temperature)) {
-        return fail(NarrativeError::validation(Input::Config, "LabConfig.temperature must be finite"));
+        return fail(broken(Input::Config, detail::kTemperatureFiniteRule));
     }
     if (!(config.temperature >= 0.0 && config.temperature <= 2.0)) {
-        return fail(NarrativeError::validation(Input::Config, "LabConfig.temperature must be between 0.0 and 2.0"));
+        return fail(broken(Input::Config, detail::kTemperatureRangeRule));
     }
     if (config.max_candidates < 1 || config.max_candidates > 1000) {
-        return fail(NarrativeError::validation(Input::Config, "LabConfig.max_candidates must be between 1 and 1000"));
+        return fail(broken(Input::Config, detail::kMaxCandidatesRule));
     }
     return {};
 }

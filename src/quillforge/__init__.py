@@ -79,8 +79,8 @@ create_block_json(id: str, content: str) -> str
         UnicodeEncodeError: a str holds a lone surrogate.
         ValueError: "validation failed: NarrativeBlock.id must not be empty"
             when `id` is blank (empty, or only spaces, tabs, line feeds, form
-            feeds and carriage returns), then the same for
-            "NarrativeBlock.content".
+            feeds and carriage returns), then "validation failed:
+            NarrativeBlock.content must not be empty" when `content` is.
 
 generate_candidate_json(lore_json: str, config_json: str) -> str
     Merge a lore's blocks into one hybrid candidate and return its JSON text.
@@ -108,12 +108,12 @@ generate_candidate_json(lore_json: str, config_json: str) -> str
         ValueError: the first failure, in this order: "serialization failed:
             ..." for the lore text, then for the configuration text; then
             "validation failed: ..." for the lore ("NarrativeLore.id must not be
-            empty", the same for "NarrativeLore.title", "NarrativeLore.blocks
-            must contain at least one block", "NarrativeBlock.id must not be
-            empty", the same for "NarrativeBlock.content"), then for the
-            configuration ("LabConfig.temperature must be finite",
-            "LabConfig.temperature must be between 0.0 and 2.0",
-            "LabConfig.max_candidates must be between 1 and 1000").
+            empty", "NarrativeLore.title must not be empty",
+            "NarrativeLore.blocks must contain at least one block",
+            "NarrativeBlock.id must not be empty", "NarrativeBlock.content must
+            not be empty"), then for the configuration ("LabConfig.temperature
+            must be finite", "LabConfig.temperature must be between 0.0 and
+            2.0", "LabConfig.max_candidates must be between 1 and 1000").
 
 render_lore_summary_json(lore_json: str) -> str
     Describe a lore in one sentence: "{title} contains {blocks} block(s) and {words} word(s)."

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <regex>
+#include <set>
 #include <string>
 
+#include "engine/rules.hpp"
 #include "quillforge/validation.hpp"
 
 namespace {
@@ -81,6 +86,25 @@ TEST(NarrativeError, DisplayForms) {
               "serialization failed: missing field `seed` at line 2 column 7");
     const qf::json::JsonError bare{"bare", 0, 0};
     EXPECT_EQ(bare.display(), "bare");
+}
+
+// The stub that users read lists every rule's message and no other.
+TEST(Rules, TheStubListsEveryRuleAndNoOther) {
+    std::ifstream file(QF_TEST_DATA_DIR "/../../src/quillforge/_native.pyi");
+    const std::string stub((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(stub.empty());
+    // A message may wrap across the docstring's lines.
+    const std::string joined = std::regex_replace(stub, std::regex(R"(\s+)"), " ");
+    const std::regex quoted(R"re("(?:validation failed: )?((?:NarrativeBlock|NarrativeLore|LabConfig)\.[^"]*)")re");
+    std::set<std::string> listed;
+    for (auto at = std::sregex_iterator(joined.begin(), joined.end(), quoted); at != std::sregex_iterator(); ++at) {
+        listed.insert((*at)[1].str());
+    }
+    std::set<std::string> rules;
+    for (const qf::detail::Rule* rule : qf::detail::kRules) {
+        rules.insert(rule->message());
+    }
+    EXPECT_EQ(listed, rules);
 }
 
 }  // namespace
