@@ -15,8 +15,10 @@ namespace qf {
 
 namespace {
 
-// The batch's blank set, which, unlike the engine's is_blank, holds "\v".
-bool is_blank_line(std::string_view line) noexcept {
+// A blank line: nothing but ASCII white space as Python counts it (" \t\n\r\v\f",
+// string.whitespace, what bytes.isspace() accepts), the batch's Python rule;
+// unlike the engine's is_blank, it holds "\v".
+bool is_python_ascii_space(std::string_view line) noexcept {
     for (const char c : line) {
         if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') {
             return false;
@@ -101,7 +103,7 @@ LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std:
         if (feed != nullptr && line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        if (line.empty() || is_blank_line(line)) {
+        if (line.empty() || is_python_ascii_space(line)) {
             continue;
         }
         if (const std::size_t bad = first_bad_utf8(line); bad != std::string_view::npos) [[unlikely]] {

@@ -26,6 +26,7 @@ from __future__ import annotations
 import contextlib
 import os
 import queue
+import string
 import threading
 from collections import deque
 from collections.abc import Callable, Generator, Iterable, Iterator
@@ -58,8 +59,10 @@ CHUNK_BYTES = 1 << 20
 # stays bounded by the window, whatever the file's size.
 CHUNKS_PER_JOB = 2
 
-_BLANK = " \t\n\r\x0b\x0c"
-_BLANK_BYTES = _BLANK.encode()
+# A blank line holds nothing but ASCII white space as Python counts it
+# (string.whitespace, what bytes.strip() removes), the set the native entry
+# uses too; the engine's own blank test leaves out "\v".
+_BLANK = string.whitespace
 _PROBE_LORE = '{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}'
 
 
@@ -226,7 +229,7 @@ def _chunks_of_lines(lines: Iterable[bytes | str], first_line: int, config_json:
             if (result := _apart(number, raw, config_json)) is not None:
                 own.append(result)
             line = b""
-        elif line.strip(_BLANK_BYTES):
+        elif line.strip():  # bytes: _BLANK
             numbers.append(number)
             if line.endswith(b"\r"):  # text: a "\r" before the block's "\n" would end the line
                 line += b"\r"

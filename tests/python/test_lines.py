@@ -3,12 +3,13 @@ generate_candidate_json give line by line, with the batch's line rules."""
 
 from __future__ import annotations
 
+import string
 import subprocess
 import sys
 
 import pytest
 
-from quillforge import _lines, _native
+from quillforge import _lines, _native, batch
 
 from support import BAD_UTF8, CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line
 
@@ -46,6 +47,18 @@ def test_failed_lines_carry_what_the_calls_raise() -> None:
         assert (failure.kind, failure.column) == (error.kind, error.column)
         assert error.input == "lore" and error.line in (1, None)
     assert kinds == {"serialization", "validation", "encoding"}
+
+
+SPACES = [*((c, True) for c in string.whitespace), ("\x1c", False), ("\x85", False)]
+
+
+@pytest.mark.parametrize(("space", "blank"), SPACES)
+def test_blank_lines_are_pythons_ascii_white_space(space: str, blank: bool) -> None:
+    line = space.encode() * 2
+    assert (not line.strip()) == blank
+    failures = _lines.generate_candidates(line + b"\n", CONFIG)[3]
+    assert [failure.line for failure in failures] == ([] if blank else [1])
+    assert [result.line for result in batch.generate_lines([space * 2], CONFIG)] == ([] if blank else [1])
 
 
 @pytest.mark.parametrize("bad", BAD_UTF8)
