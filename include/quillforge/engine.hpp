@@ -1,5 +1,7 @@
 // The engine operations behind the module's functions. Each returns its
-// result or the first error; none keeps state between calls.
+// result or the first error, which depend on the arguments alone: the one
+// thing kept between calls, each thread's last decoded configuration
+// (decode_config), only spares decoding the same text again.
 //
 // The operations that make text write it into a json::Output the caller
 // provides (which may lend them storage, so that the text is written once

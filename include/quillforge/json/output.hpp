@@ -50,7 +50,8 @@ public:
     }
     void advance_to(char* end) noexcept { cursor_ = end; }
 
-    // Drops the bytes past `size` (a writer taking back what it appended).
+    // Drops the bytes past `size`: a failed line's partial candidate, a kept
+    // buffer emptied for the next block.
     void shrink_to(std::size_t size) noexcept { cursor_ = begin_ + size; }
     // Room for `size` bytes in all, so that the text does not move while it grows to it.
     void reserve(std::size_t size);

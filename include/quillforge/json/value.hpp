@@ -57,15 +57,8 @@ public:
     JsonValue(JsonArray value) : storage_(std::move(value)) {}
     JsonValue(JsonObject value) : storage_(std::move(value)) {}
 
+    // Built once and written: the writer visits the alternatives.
     const Storage& storage() const noexcept { return storage_; }
-
-    bool is_object() const noexcept { return std::holds_alternative<JsonObject>(storage_); }
-    bool is_array() const noexcept { return std::holds_alternative<JsonArray>(storage_); }
-    // Null when the value is not of that kind.
-    JsonObject* as_object() noexcept { return std::get_if<JsonObject>(&storage_); }
-    const JsonObject* as_object() const noexcept { return std::get_if<JsonObject>(&storage_); }
-    JsonArray* as_array() noexcept { return std::get_if<JsonArray>(&storage_); }
-    const JsonArray* as_array() const noexcept { return std::get_if<JsonArray>(&storage_); }
 
 private:
     Storage storage_;
