@@ -252,20 +252,9 @@ def _one_stdin(*paths: str | None) -> None:
         raise _usage("standard input can be read only once: give a file for all but one input")
 
 
-def _blame(error: ValueError, lore_json: str, lore_name: str, config: Config) -> str:
-    """Which input a failed generation comes from. The lore is decoded first, then
-    the configuration, then each is validated."""
-    message = str(error)
-    if message.startswith("validation failed: LabConfig."):
-        return config.name
-    if message.startswith("validation failed: "):
-        return lore_name
-    try:
-        render_lore_summary_json(lore_json)
-    except ValueError as lore_error:
-        if str(lore_error) == message:
-            return lore_name
-    return config.name
+def _blame(error: ValueError, lore_name: str, config: Config) -> str:
+    """Which input a failed generation comes from, as the engine's error says."""
+    return config.name if getattr(error, "input", None) == "config" else lore_name
 
 
 # ---------------------------------------------------------------- commands
@@ -309,7 +298,7 @@ def _cmd_generate(args: argparse.Namespace) -> int:
     try:
         candidate = generate_candidate_json(lore_json, config.text)
     except ValueError as error:
-        source = _blame(error, lore_json, _name(args.lore), config)
+        source = _blame(error, _name(args.lore), config)
         raise _rejected(source, error, config.text if source == config.name else lore_json) from None
     _emit(candidate, indent=args.indent)
     return EXIT_OK
