@@ -15,10 +15,10 @@ from collections.abc import Iterator
 from types import TracebackType
 from typing import BinaryIO, cast
 
+from quillforge._console import STOP_SIGNALS
+
 FileId = tuple[int, int]
 
-# The signals that stop a run; a commit in progress finishes first.
-_STOP_SIGNALS = {getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name)}
 # A temporary's name: ".{final}.{pid}.{8 characters}.tmp", the pid of the process that made it.
 _LEFTOVER = re.compile(r"\..+\.(\d+)\.[0-9a-z_]{8}\.tmp")
 _swept: set[str] = set()
@@ -101,7 +101,7 @@ def _signals_held() -> Iterator[None]:
     arrive when it is done. (A handler that another thread's signal sets off can
     still raise here: `_settle` looks at the files to see how far it got.)"""
     try:
-        previous = signal.pthread_sigmask(signal.SIG_BLOCK, _STOP_SIGNALS)
+        previous = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)  # a commit in progress finishes first
     except (AttributeError, OSError, ValueError):  # no signal masks here
         yield
         return
