@@ -3,17 +3,15 @@
 from __future__ import annotations
 
 import contextlib
-import io
 import os
 import re
 import shutil
 import signal
 import stat
-import tempfile
 import threading
 from collections.abc import Iterator
 from types import TracebackType
-from typing import BinaryIO, cast
+from typing import BinaryIO
 
 from quillforge._console import STOP_SIGNALS
 
@@ -52,36 +50,6 @@ def refuse_same_file(source: object, destination: object) -> None:
     if identity is not None and identity == regular_file(destination):
         name = os.fspath(destination) if isinstance(destination, (str, os.PathLike)) else None
         raise SameFileError(f"{name or getattr(destination, 'name', 'the output')}: is also the input")
-
-
-class DescriptorWriter(io.RawIOBase):
-    """Writes straight to a descriptor it does not own. Nothing is held back: a
-    write that fails leaves no bytes behind for the interpreter's flush at exit
-    to fail on again, and a write that the system takes only in part is
-    finished."""
-
-    def __init__(self, descriptor: int) -> None:
-        super().__init__()
-        self._descriptor = descriptor
-
-    def fileno(self) -> int:
-        return self._descriptor
-
-    def writable(self) -> bool:
-        return True
-
-    def isatty(self) -> bool:
-        return os.isatty(self._descriptor)
-
-    def write(self, data: bytes | bytearray | memoryview) -> int:  # type: ignore[override]
-        view = memoryview(data).cast("B")
-        total = len(view)
-        while view:
-            view = view[os.write(self._descriptor, view) :]
-        return total
-
-    def as_binary(self) -> BinaryIO:
-        return cast(BinaryIO, self)
 
 
 def _umask() -> int:
@@ -178,6 +146,8 @@ class AtomicOutput:
             return self
         descriptor = self._open_unnamed()
         if descriptor is None:
+            import tempfile  # loads much; only for a file system without unnamed files
+
             base = os.path.basename(self.target)
             try:
                 descriptor, self._temporary = tempfile.mkstemp(

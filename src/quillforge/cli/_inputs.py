@@ -7,8 +7,7 @@ from __future__ import annotations
 import sys
 from collections.abc import Callable, Iterator
 from contextlib import contextmanager
-from dataclasses import dataclass
-from typing import TYPE_CHECKING, BinaryIO
+from typing import TYPE_CHECKING, BinaryIO, NamedTuple
 
 from quillforge._native import render_lore_summary_json
 from quillforge.cli._outputs import EXIT_MEMORY, EXIT_REJECTED, Failure, usage
@@ -123,8 +122,7 @@ def rejected(source: str | None, error: ValueError, text: str = "") -> Failure:
     return Failure(f"{source}: {message}" if source else message, EXIT_REJECTED)
 
 
-@dataclass(frozen=True)
-class Config:
+class Config(NamedTuple):  # not a dataclass: that module alone costs milliseconds at start
     text: str
     name: str  # what an error in it is attributed to
 

@@ -3,14 +3,14 @@ on standard error, and the failures that end a command with a code."""
 
 from __future__ import annotations
 
+import io
 import os
 import sys
 from collections.abc import Iterator
 from contextlib import contextmanager
-from typing import BinaryIO, TextIO
+from typing import BinaryIO, TextIO, cast
 
 from quillforge import _stderr
-from quillforge._output import DescriptorWriter
 from quillforge._pretty import indent_json
 from quillforge._terminal import json_for_terminal, plain_for_terminal
 
@@ -55,6 +55,36 @@ class Interrupted(Exception):
 
 def usage(message: str) -> Failure:
     return Failure(message, EXIT_USAGE)
+
+
+class DescriptorWriter(io.RawIOBase):
+    """Writes straight to a descriptor it does not own. Nothing is held back: a
+    write that fails leaves no bytes behind for the interpreter's flush at exit
+    to fail on again, and a write that the system takes only in part is
+    finished."""
+
+    def __init__(self, descriptor: int) -> None:
+        super().__init__()
+        self._descriptor = descriptor
+
+    def fileno(self) -> int:
+        return self._descriptor
+
+    def writable(self) -> bool:
+        return True
+
+    def isatty(self) -> bool:
+        return os.isatty(self._descriptor)
+
+    def write(self, data: bytes | bytearray | memoryview) -> int:  # type: ignore[override]
+        view = memoryview(data).cast("B")
+        total = len(view)
+        while view:
+            view = view[os.write(self._descriptor, view) :]
+        return total
+
+    def as_binary(self) -> BinaryIO:
+        return cast(BinaryIO, self)
 
 
 def stdout() -> BinaryIO:

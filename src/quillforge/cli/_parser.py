@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import argparse
 import math
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 from importlib import import_module
 
 from quillforge._native import schema_bundle_json, version
@@ -79,11 +79,21 @@ def _add_config(parser: argparse.ArgumentParser) -> None:
     )
 
 
-def _model_order() -> list[str]:
-    import json  # only here: most commands never need it
+class _Models:
+    """The schema's record names for --model's choices, asked of the engine only
+    when argparse looks at them (a value to check, a help or error to print)."""
 
-    order: list[str] = json.loads(schema_bundle_json())["model_order"]
-    return order
+    def _names(self) -> list[str]:
+        import json  # only here: most commands never need it
+
+        names: list[str] = json.loads(schema_bundle_json())["model_order"]
+        return names
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._names())
+
+    def __contains__(self, name: object) -> bool:
+        return name in self._names()
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -126,7 +136,7 @@ def build_parser() -> argparse.ArgumentParser:
     _add_indent(block)
 
     schema = command("schema", "_commands:schema", "print the schema bundle, or the JSON Schema of one record")
-    schema.add_argument("--model", choices=_model_order())
+    schema.add_argument("--model", choices=_Models())
     _add_indent(schema)
 
     command("version", "_commands:show_version", "print the engine's version")
