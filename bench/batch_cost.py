@@ -24,7 +24,8 @@ import time
 from pathlib import Path
 from typing import Any
 
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+import harness
+from harness import EXAMPLE_CONFIG as CONFIG
 
 
 def _cpu() -> float:
@@ -76,23 +77,11 @@ def batch_against_loop(path: Path, rounds: int = 7) -> dict[str, float]:
     return {"loop": min(loop), "batch": min(run)}
 
 
-# The peak is read by the command's own process: a child's ru_maxrss keeps the
-# high-water mark of the address space it replaced at exec, here this process's.
-_PEAK_OF_THE_COMMAND = """
-import sys
-from quillforge.cli import main
-code = main(sys.argv[1:])
-with open("/proc/self/status") as status:
-    print(next(line for line in status if line.startswith("VmHWM:")).split()[1], file=sys.stderr)
-sys.exit(code)
-"""
-
-
 def command(path: Path, jobs: int) -> dict[str, float]:
     """One run of `quillforge batch` in a fresh process: wall time and peak RSS."""
     started = time.perf_counter()
     done = subprocess.run(
-        [sys.executable, "-c", _PEAK_OF_THE_COMMAND, "batch", str(path), "-o", os.devnull, "--jobs", str(jobs)],
+        [sys.executable, "-c", harness.PEAK_OF_THE_COMMAND, "batch", str(path), "-o", os.devnull, "--jobs", str(jobs)],
         capture_output=True,
         text=True,
     )
