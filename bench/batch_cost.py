@@ -26,20 +26,12 @@ from typing import Any
 
 import harness
 from harness import EXAMPLE_CONFIG as CONFIG
+from harness import lore_lines
 
 
 def _cpu() -> float:
     usage = resource.getrusage(resource.RUSAGE_SELF)
     return usage.ru_utime + usage.ru_stime
-
-
-def small_lores(path: Path, count: int) -> None:
-    with path.open("w", encoding="utf-8") as out:
-        for i in range(count):
-            blocks = [
-                {"id": f"b{j}", "content": f" line {i} block {j} caf\u00e9 \U0001f600 "} for j in range(1 + i % 3)
-            ]
-            out.write(json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}) + "\n")
 
 
 def long_lores(path: Path, count: int, size: int) -> None:
@@ -105,7 +97,7 @@ def jobs_on_long_lines(path: Path, rounds: int = 3) -> dict[str, dict[str, float
 def measure(lines: int) -> dict[str, Any]:
     with tempfile.TemporaryDirectory(prefix="quillforge-bench-") as folder:
         small = Path(folder) / "small.jsonl"
-        small_lores(small, lines)
+        small.write_text(lore_lines(lines), encoding="utf-8")
         result: dict[str, Any] = {"lines": lines, "cpu": batch_against_loop(small)}
         small.unlink()
         for label, count, size in (("1 MB", 40, 1 << 20), ("400 KB", 200, 400 << 10)):

@@ -20,7 +20,6 @@ import sys
 import time
 import timeit
 from collections.abc import Callable, Iterable
-from importlib import resources
 from pathlib import Path
 from typing import Any, NamedTuple
 
@@ -30,10 +29,13 @@ KB, MB = 1 << 10, 1 << 20
 SIZES = [("1 KB", KB), ("1 MB", MB), ("10 MB", 10 * MB), ("100 MB", 100 * MB)]
 FLAVOURS = ["ascii", "mixed"]
 
-# The worked example, as the installed package ships it (`quillforge demo` runs it).
-_EXAMPLES = resources.files("quillforge") / "data" / "examples"
-EXAMPLE_LORE = (_EXAMPLES / "lore.json").read_text(encoding="utf-8").strip()
-EXAMPLE_CONFIG = (_EXAMPLES / "config.json").read_text(encoding="utf-8").strip()
+# The worked example (as the installed package ships it: `quillforge demo` runs
+# it) and the small lores of a batch, as the tests have them.
+sys.path.insert(0, str(ROOT / "tests" / "python"))
+import support  # noqa: E402
+
+EXAMPLE_LORE, EXAMPLE_CONFIG = support.LORE, support.CONFIG
+lore_line, lore_lines = support.lore_line, support.lore_lines
 
 
 # ---------------------------------------------------------------- the targets

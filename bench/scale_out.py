@@ -18,7 +18,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import json
 import logging
 import multiprocessing
 import os
@@ -34,17 +33,11 @@ import distributed
 import harness
 import psutil
 from harness import EXAMPLE_CONFIG as CONFIG
+from harness import lore_line
 
 from quillforge import generate_candidate_json
 from quillforge.batch import generate_file
 from quillforge.dask import generate_files
-
-
-def lore_line(i: int) -> str:
-    """A small lore: one to three blocks of short text, ASCII or escaped."""
-    blocks = [{"id": f"b{j}", "content": f" line {i} block {j} \u00e9\u2014\U0001f600 "} for j in range(1 + i % 3)]
-    return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
-
 
 _TEXTS: list[str] = []
 
