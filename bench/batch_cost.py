@@ -24,21 +24,14 @@ import time
 from pathlib import Path
 from typing import Any
 
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+import harness
+from harness import EXAMPLE_CONFIG as CONFIG
+from harness import lore_lines
 
 
 def _cpu() -> float:
     usage = resource.getrusage(resource.RUSAGE_SELF)
     return usage.ru_utime + usage.ru_stime
-
-
-def small_lores(path: Path, count: int) -> None:
-    with path.open("w", encoding="utf-8") as out:
-        for i in range(count):
-            blocks = [
-                {"id": f"b{j}", "content": f" line {i} block {j} caf\u00e9 \U0001f600 "} for j in range(1 + i % 3)
-            ]
-            out.write(json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}) + "\n")
 
 
 def long_lores(path: Path, count: int, size: int) -> None:
@@ -76,23 +69,11 @@ def batch_against_loop(path: Path, rounds: int = 7) -> dict[str, float]:
     return {"loop": min(loop), "batch": min(run)}
 
 
-# The peak is read by the command's own process: a child's ru_maxrss keeps the
-# high-water mark of the address space it replaced at exec, here this process's.
-_PEAK_OF_THE_COMMAND = """
-import sys
-from quillforge.cli import main
-code = main(sys.argv[1:])
-with open("/proc/self/status") as status:
-    print(next(line for line in status if line.startswith("VmHWM:")).split()[1], file=sys.stderr)
-sys.exit(code)
-"""
-
-
 def command(path: Path, jobs: int) -> dict[str, float]:
     """One run of `quillforge batch` in a fresh process: wall time and peak RSS."""
     started = time.perf_counter()
     done = subprocess.run(
-        [sys.executable, "-c", _PEAK_OF_THE_COMMAND, "batch", str(path), "-o", os.devnull, "--jobs", str(jobs)],
+        [sys.executable, "-c", harness.PEAK_OF_THE_COMMAND, "batch", str(path), "-o", os.devnull, "--jobs", str(jobs)],
         capture_output=True,
         text=True,
     )
@@ -116,7 +97,7 @@ def jobs_on_long_lines(path: Path, rounds: int = 3) -> dict[str, dict[str, float
 def measure(lines: int) -> dict[str, Any]:
     with tempfile.TemporaryDirectory(prefix="quillforge-bench-") as folder:
         small = Path(folder) / "small.jsonl"
-        small_lores(small, lines)
+        small.write_text(lore_lines(lines), encoding="utf-8")
         result: dict[str, Any] = {"lines": lines, "cpu": batch_against_loop(small)}
         small.unlink()
         for label, count, size in (("1 MB", 40, 1 << 20), ("400 KB", 200, 400 << 10)):

@@ -24,7 +24,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import ctypes
 import json
 import logging
 import subprocess
@@ -36,15 +35,15 @@ from itertools import repeat
 from pathlib import Path
 
 import distributed
+import harness
+from harness import EXAMPLE_CONFIG as CONFIG
 
 from quillforge import generate_candidate_json
 from quillforge._lines import generate_candidates
 from quillforge.batch import CHUNK_BYTES, generate_file
 from quillforge.dask import generate_files
 
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
-ROOT = Path(__file__).resolve().parents[1]
-LIBRARY = ROOT / "build" / "bench-release" / "bench" / "libqf_benchlib.so"
+LIBRARY = harness.ROOT / "build" / "bench-release" / "bench" / "libqf_benchlib.so"
 WORDS = ["tide", "quay", "gull", "caf\u00e9", "na\u00efve", "\u00e9t\u00e9", "\u2014", "\U0001f600", "over", "the"]
 
 
@@ -65,18 +64,6 @@ def lore(i: int) -> tuple[str, bytes]:
     return text, hashed.encode()
 
 
-def uptime() -> str:
-    return subprocess.run(["uptime"], capture_output=True, text=True, check=True).stdout.strip()
-
-
-def cpu_name() -> str:
-    found = subprocess.run(["lscpu"], capture_output=True, text=True, check=True).stdout
-    fields = dict(line.split(":", 1) for line in found.splitlines() if ":" in line)
-    flags = fields.get("Flags", "")
-    vectors = "AVX-512" if "avx512f" in flags else "AVX2" if "avx2" in flags else "SSE2"
-    return f"{fields.get('Model name', '?').strip()}, {fields.get('CPU(s)', '?').strip()} CPUs, {vectors}"
-
-
 def plain_loop(texts: list[str]) -> None:
     """map() over the calls, going on after each failed line."""
     answers: list[str] = []
@@ -87,18 +74,6 @@ def plain_loop(texts: list[str]) -> None:
             break
         except ValueError:
             continue
-
-
-# The peak is read by the command's own process: a child's ru_maxrss keeps the
-# high-water mark of the address space it replaced at exec, here this process's.
-_PEAK_OF_THE_COMMAND = """
-import sys
-from quillforge.cli import main
-code = main(sys.argv[1:])
-with open("/proc/self/status") as status:
-    print(next(line for line in status if line.startswith("VmHWM:")).split()[1], file=sys.stderr)
-sys.exit(code)
-"""
 
 
 def command(source: Path, out: Path, jobs: int, code: int = 1) -> None:
@@ -115,7 +90,7 @@ def command(source: Path, out: Path, jobs: int, code: int = 1) -> None:
 
 def peak_rss_mb(source: Path, jobs: int) -> float:
     done = subprocess.run(
-        [sys.executable, "-c", _PEAK_OF_THE_COMMAND, "batch", str(source), "--jobs", str(jobs)],
+        [sys.executable, "-c", harness.PEAK_OF_THE_COMMAND, "batch", str(source), "--jobs", str(jobs)],
         stdout=subprocess.DEVNULL,
         stderr=subprocess.PIPE,
         text=True,
@@ -133,11 +108,9 @@ def main() -> None:
     parser.add_argument("--rss-bytes", type=float, default=1e9)
     parser.add_argument("--library", type=Path, default=LIBRARY, help="libqf_benchlib.so (the FNV-1a chain)")
     args = parser.parse_args()
-    fnv1a = ctypes.CDLL(str(args.library)).qf_bench_fnv1a
-    fnv1a.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint64, ctypes.c_int]
-    fnv1a.restype = ctypes.c_uint64
+    limits = harness.Limits(args.library)
 
-    print(f"CPU: {cpu_name()}\nbefore: {uptime()}")
+    print(f"CPU: {harness.cpu_name()}\nbefore: {harness.uptime()}")
     rows = [lore(i) for i in range(args.lines)]
     texts = [text for text, _ in rows if text.strip()]
     hashed = b"".join(bytes_ for _, bytes_ in rows)
@@ -162,7 +135,7 @@ def main() -> None:
         client = stack.enter_context(distributed.Client(local, set_as_default=False))
 
         def chain(_: Path) -> None:
-            fnv1a(hashed, len(hashed), 42, 1)
+            limits.fnv1a(hashed)
 
         data = source.read_bytes()
         blocks = []
@@ -217,7 +190,7 @@ def main() -> None:
                 file.write(data)
         big_size = big.stat().st_size
         peaks = {jobs: peak_rss_mb(big, jobs) for jobs in (1, 2)}
-    print(f"after:  {uptime()}")
+    print(f"after:  {harness.uptime()}")
 
     rate = {name: args.lines / seconds for name, seconds in best.items()}
     api_name = "file API: `batch.generate_file`"
@@ -239,20 +212,18 @@ def main() -> None:
             print(f"| {name} | {rate[name]:,.0f} | {rate[name] / chain_rate:.2f} |")
     print(f"\nPeak RSS of `quillforge batch` on {big_size / 1e9:.2f} GB: {peaks[1]:.0f} MB (--jobs 1),")
     print(f"{peaks[2]:.0f} MB (--jobs 2)\n")
+    check = harness.check
+    without = "start-up taken out"
     checks = [
-        ("file API >= 4x the plain loop", api / loop, 4.0, "x"),
-        ("file API >= 0.35 of the chain", api / chain_rate, 0.35, ""),
-        ("command --jobs 1 >= 0.8 of the file API", one / api, 0.8, ""),
-        ("command --jobs 2 >= 1.7x --jobs 1", two / one, 1.7, "x"),
-        ("(start-up taken out) command --jobs 1 vs the file API", best[api_name] / (one_s - start_up), 0.8, ""),
-        ("(start-up taken out) command --jobs 2 vs --jobs 1", (one_s - start_up) / (two_s - start_up), 1.7, "x"),
-        ("command peak RSS < 100 MB on 1 GB", 100 / max(peaks.values()), 1.0, ""),
+        check("file_api_vs_loop", api / loop),
+        check("file_api_vs_chain", api / chain_rate),
+        check("command_vs_file_api", one / api),
+        check("command_jobs2", two / one),
+        check("command_vs_file_api", best[api_name] / (one_s - start_up), without),
+        check("command_jobs2", (one_s - start_up) / (two_s - start_up), without),
+        check("command_peak_rss", max(peaks.values())),
     ]
-    print("| target | figure | met |")
-    print("|---|---:|---|")
-    for title, figure, bound, unit in checks:
-        shown = f"{max(peaks.values()):.0f} MB" if "RSS" in title else f"{figure:.2f}{unit}"
-        print(f"| {title} | {shown} | {'yes' if figure >= bound else 'NO'} |")
+    print(harness.targets_table(checks))
 
 
 if __name__ == "__main__":

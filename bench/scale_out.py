@@ -18,7 +18,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import json
 import logging
 import multiprocessing
 import os
@@ -31,24 +30,14 @@ from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
 import distributed
+import harness
 import psutil
+from harness import EXAMPLE_CONFIG as CONFIG
+from harness import lore_line
 
 from quillforge import generate_candidate_json
 from quillforge.batch import generate_file
 from quillforge.dask import generate_files
-
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
-
-
-def lore_line(i: int) -> str:
-    """A small lore: one to three blocks of short text, ASCII or escaped."""
-    blocks = [{"id": f"b{j}", "content": f" line {i} block {j} \u00e9\u2014\U0001f600 "} for j in range(1 + i % 3)]
-    return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
-
-
-def uptime() -> str:
-    return subprocess.run(["uptime"], capture_output=True, text=True, check=True).stdout.strip()
-
 
 _TEXTS: list[str] = []
 
@@ -103,7 +92,7 @@ def main() -> None:
     parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
 
-    print(f"before: {uptime()}")
+    print(f"before: {harness.uptime()}")
     ceilings = [parallel_ceiling(args.lines)]
     with tempfile.TemporaryDirectory(prefix="quillforge-scale-out-") as scratch, contextlib.ExitStack() as stack:
         root = Path(scratch)
@@ -168,7 +157,7 @@ def main() -> None:
                 (out / source.name).unlink()
 
     ceilings.append(parallel_ceiling(args.lines))
-    print(f"after:  {uptime()}")
+    print(f"after:  {harness.uptime()}")
     print(f"\n{args.lines:,} lines ({size / 1e6:.1f} MB), best of {args.rounds} rounds; outputs identical\n")
     base = args.lines / best["quillforge batch --jobs 1"]
     print("| way | lines/s | vs --jobs 1 | CPU s, all processes | lines per CPU s |")
@@ -178,12 +167,11 @@ def main() -> None:
         print(f"| {name} | {rate:,.0f} | {rate / base:.2f}x | {cpu[name]:.2f} | {args.lines / cpu[name]:,.0f} |")
     rate = {name: args.lines / seconds for name, seconds in best.items()}
     two, one = rate["dask.generate_files, 2 workers"], rate["dask.generate_files, 1 worker"]
-    print("\n| target | figure | met |")
-    print("|---|---:|---|")
-    ratio = two / rate["quillforge batch --jobs 1"]
-    print(f"| 2 workers >= 1.6x --jobs 1 | {ratio:.2f}x | {'yes' if ratio >= 1.6 else 'NO'} |")
-    ratio = one / rate["quillforge batch --jobs 2"]
-    print(f"| 1 worker >= --jobs 2 | {ratio:.2f}x | {'yes' if ratio >= 1.0 else 'NO'} |")
+    checks = [
+        harness.check("dask_two_vs_jobs1", two / rate["quillforge batch --jobs 1"]),
+        harness.check("dask_one_vs_jobs2", one / rate["quillforge batch --jobs 2"]),
+    ]
+    print("\n" + harness.targets_table(checks))
     bound = args.lines / (cpu["dask.generate_files, 2 workers"] / 2)
     print(
         f"\nThe 2-worker run took {cpu['dask.generate_files, 2 workers']:.2f} CPU s in all: with both cores free it"

@@ -20,8 +20,7 @@ from collections.abc import Callable
 from pathlib import Path
 from typing import Any
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from run import MB, Limits, Sampler, find_lib, interleaved, machine
+from harness import MB, Limits, Sampler, find_lib, interleaved, machine
 
 ISAS = ["portable", "sse2", "avx2", "avx512"]
 

@@ -18,7 +18,8 @@ import time
 from collections.abc import Callable
 from typing import Any
 
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+import harness
+from harness import EXAMPLE_CONFIG
 
 
 def calls_per_second(call: Callable[[], object], threads: int, seconds: float) -> float:
@@ -43,7 +44,7 @@ def calls_per_second(call: Callable[[], object], threads: int, seconds: float) -
     return sum(counts) / (time.perf_counter() - began)
 
 
-def measure(limits: Any, seconds: float) -> list[dict[str, Any]]:
+def measure(limits: harness.Limits, seconds: float) -> list[dict[str, Any]]:
     import quillforge
 
     generate = quillforge.generate_candidate_json
@@ -52,7 +53,7 @@ def measure(limits: Any, seconds: float) -> list[dict[str, Any]]:
     cases: list[tuple[str, Callable[[], object]]] = []
     for flavour in ("ascii", "mixed"):
         text = limits.workload(flavour, 1 << 20)[0].decode()
-        cases.append((f"generate_candidate_json, {flavour} 1 MB", lambda t=text: generate(t, CONFIG)))
+        cases.append((f"generate_candidate_json, {flavour} 1 MB", lambda t=text: generate(t, EXAMPLE_CONFIG)))
         cases.append((f"render_lore_summary_json, {flavour} 1 MB", lambda t=text: summary(t)))
     cases.append(("control: hashlib.sha256 over 10 MB", lambda: hashlib.sha256(blob).digest()))
     rows = []
@@ -78,13 +79,11 @@ def report(rows: list[dict[str, Any]]) -> str:
 
 
 def main() -> None:
-    import run
-
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lib", help="path to libqf_benchlib.so (default: the newest under build/)")
     parser.add_argument("--seconds", type=float, default=6.0)
     args = parser.parse_args()
-    print(report(measure(run.Limits(run.find_lib(args.lib)), args.seconds)))
+    print(report(measure(harness.Limits(harness.find_lib(args.lib)), args.seconds)))
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ it with g++). The wheel's module is loaded from the wheel under another package
 name: its init function is PyInit__native whatever the name, and its state lives
 in its own .so file, so the two do not meet. Each call is checked to give the
 same text from both before it is timed; the two are timed in alternation
-(bench/run.py's `interleaved`), so a slow moment of a shared machine falls on
+(harness.interleaved), so a slow moment of a shared machine falls on
 both alike. `./dev bench-wheel` builds what this needs and runs it.
 """
 
@@ -19,15 +19,14 @@ import importlib.machinery
 import importlib.util
 import os
 import statistics
-import subprocess
 import sys
 import tempfile
 import zipfile
 from pathlib import Path
 from types import ModuleType
 
-import run  # bench/run.py: workloads, samplers, alternation
-from run import EXAMPLE_CONFIG, EXAMPLE_LORE, FLAVOURS, MB, SIZES, Limits, Sampler, find_lib, interleaved
+import harness
+from harness import EXAMPLE_CONFIG, EXAMPLE_LORE, FLAVOURS, MB, SIZES, Limits, Sampler, find_lib, interleaved
 
 
 def load_module(path: Path, package: str) -> ModuleType:
@@ -69,10 +68,6 @@ def compare(
     return [(label, seconds[(label, "local")], seconds[(label, "wheel")]) for label, _, _ in rows]
 
 
-def uptime() -> str:
-    return subprocess.run(["uptime"], capture_output=True, text=True).stdout.strip()
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--wheel", type=Path, required=True, help="the manylinux wheel (dist/)")
@@ -87,7 +82,7 @@ def main() -> None:
         modules = {"local": local, "wheel": load_module(wheel_so, "quillforge_wheel")}
         print(f"local: {Path(local.__file__)}")
         print(f"wheel: {args.wheel.name}")
-        print(f"before: {uptime()}\n")
+        print(f"before: {harness.uptime()}\n")
         budget = 0.3 if args.quick else 1.0
 
         small = [
@@ -117,8 +112,8 @@ def main() -> None:
         print(f"| {label} | {format_time(local_s)} | {format_time(wheel_s)} | {wheel_s / local_s:.2f} |")
     ratios = [wheel_s / local_s for _, local_s, wheel_s in table]
     print(f"\ngeometric mean of wheel / local: {statistics.geometric_mean(ratios):.3f} over {len(ratios)} calls")
-    print(f"after: {uptime()}")
-    print(f"machine: {run.machine()}, pid {os.getpid()}")
+    print(f"after: {harness.uptime()}")
+    print(f"machine: {harness.machine()}, pid {os.getpid()}")
 
 
 def format_time(seconds: float) -> str:

@@ -15,7 +15,6 @@ Prints one line per run and a summary; exits 1 if any check failed.
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import random
 import re
@@ -26,19 +25,14 @@ import tempfile
 import time
 from pathlib import Path
 
+# The small lores of a batch, as the tests make them.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "python"))
+from support import lore_lines
+
 STOPPED = re.compile(
     r"quillforge: interrupted: the output stops (?:after line (\d+)|before the first line) of \S+"
     r"(?:; the ([\d,]+) candidates written are in (\S+))?\n"
 )
-
-
-def make_lines(path: Path, count: int) -> None:
-    with path.open("w", encoding="utf-8") as out:
-        for i in range(count):
-            blocks = [
-                {"id": f"b{j}", "content": f" line {i} block {j} caf\u00e9 \U0001f600 "} for j in range(1 + i % 3)
-            ]
-            out.write(json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}) + "\n")
 
 
 def batch(source: Path, out: Path) -> subprocess.Popen[bytes]:
@@ -67,7 +61,7 @@ def main() -> int:
     rng = random.Random(args.seed)
     folder = Path(tempfile.mkdtemp(prefix="quillforge-soak-"))
     source = folder / "lores.jsonl"
-    make_lines(source, args.lines)
+    source.write_text(lore_lines(args.lines), encoding="utf-8")
     reference_path = folder / "reference.jsonl"
     started = time.monotonic()
     reference_run = batch(source, reference_path)

@@ -140,7 +140,7 @@ schema_bundle_json() -> str
         TypeError: any argument is given.
 
 version() -> str
-    Return the engine's version, for example "0.2.0".
+    Return the engine's version, "MAJOR.MINOR.PATCH": the package's release.
 
     Raises:
         TypeError: any argument is given.

@@ -16,7 +16,10 @@ import threading
 from types import FrameType
 
 EXIT_MEMORY = 4
-_STOPS = ("SIGTERM", "SIGHUP")
+# The signals that stop the command (not every system has each); SIGINT keeps
+# Python's own handler, which raises KeyboardInterrupt.
+STOP_SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
+_RAISING = tuple(signum for signum in STOP_SIGNALS if signum != signal.SIGINT)
 
 
 class Terminated(BaseException):
@@ -31,14 +34,18 @@ def _raise_terminated(signum: int, frame: FrameType | None) -> None:
     raise Terminated(signum)
 
 
+def stop_code(stop: KeyboardInterrupt | Terminated) -> int:
+    """The exit code of a command that a stop signal ended: 128 + its number."""
+    return 128 + (stop.signum if isinstance(stop, Terminated) else signal.SIGINT)
+
+
 def handle_stop_signals() -> None:
     """SIGTERM and SIGHUP raise Terminated, unless they were ignored when the
     command started (nohup, or a caller that wants them ignored)."""
     if threading.current_thread() is not threading.main_thread():
         return  # only the main thread may set handlers
-    for name in _STOPS:
-        signum = getattr(signal, name, None)
-        if signum is not None and signal.getsignal(signum) is not signal.SIG_IGN:
+    for signum in _RAISING:
+        if signal.getsignal(signum) is not signal.SIG_IGN:
             signal.signal(signum, _raise_terminated)
 
 
@@ -46,9 +53,21 @@ def ignore_stop_signals() -> None:
     """Once the outcome is settled, further signals must not cut the ending short."""
     if threading.current_thread() is not threading.main_thread():
         return
-    for name in ("SIGINT", *_STOPS):
-        if hasattr(signal, name):
-            signal.signal(getattr(signal, name), signal.SIG_IGN)
+    for signum in STOP_SIGNALS:
+        signal.signal(signum, signal.SIG_IGN)
+
+
+def saved_stop_handlers() -> list[tuple[int, object]]:
+    """The stop signals' handlers now, for `restore_handlers` (none outside the main thread)."""
+    if threading.current_thread() is not threading.main_thread():
+        return []
+    return [(signum, signal.getsignal(signum)) for signum in STOP_SIGNALS]
+
+
+def restore_handlers(saved: list[tuple[int, object]]) -> None:
+    for signum, handler in saved:
+        if handler is not None:  # set outside Python: cannot be put back
+            signal.signal(signum, handler)  # type: ignore[arg-type]
 
 
 def out_of_memory(error: BaseException) -> bool:
@@ -68,10 +87,8 @@ def main() -> int:
         from quillforge.cli import main as run_command
 
         return run_command()
-    except KeyboardInterrupt:
-        return 128 + signal.SIGINT
-    except Terminated as stop:
-        return 128 + stop.signum
+    except (KeyboardInterrupt, Terminated) as stop:
+        return stop_code(stop)
     except (MemoryError, OSError, RuntimeError, ImportError) as error:
         if not out_of_memory(error):
             raise

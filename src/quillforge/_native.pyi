@@ -113,7 +113,7 @@ def schema_bundle_json() -> str:
     """
 
 def version() -> str:
-    """Return the engine's version, for example "0.2.0".
+    """Return the engine's version, "MAJOR.MINOR.PATCH": the package's release.
 
     Raises:
         TypeError: any argument is given.

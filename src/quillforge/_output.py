@@ -3,22 +3,20 @@
 from __future__ import annotations
 
 import contextlib
-import io
 import os
 import re
 import shutil
 import signal
 import stat
-import tempfile
 import threading
 from collections.abc import Iterator
 from types import TracebackType
-from typing import BinaryIO, cast
+from typing import BinaryIO
+
+from quillforge._console import STOP_SIGNALS
 
 FileId = tuple[int, int]
 
-# The signals that stop a run; a commit in progress finishes first.
-_STOP_SIGNALS = {getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name)}
 # A temporary's name: ".{final}.{pid}.{8 characters}.tmp", the pid of the process that made it.
 _LEFTOVER = re.compile(r"\..+\.(\d+)\.[0-9a-z_]{8}\.tmp")
 _swept: set[str] = set()
@@ -54,36 +52,6 @@ def refuse_same_file(source: object, destination: object) -> None:
         raise SameFileError(f"{name or getattr(destination, 'name', 'the output')}: is also the input")
 
 
-class DescriptorWriter(io.RawIOBase):
-    """Writes straight to a descriptor it does not own. Nothing is held back: a
-    write that fails leaves no bytes behind for the interpreter's flush at exit
-    to fail on again, and a write that the system takes only in part is
-    finished."""
-
-    def __init__(self, descriptor: int) -> None:
-        super().__init__()
-        self._descriptor = descriptor
-
-    def fileno(self) -> int:
-        return self._descriptor
-
-    def writable(self) -> bool:
-        return True
-
-    def isatty(self) -> bool:
-        return os.isatty(self._descriptor)
-
-    def write(self, data: bytes | bytearray | memoryview) -> int:  # type: ignore[override]
-        view = memoryview(data).cast("B")
-        total = len(view)
-        while view:
-            view = view[os.write(self._descriptor, view) :]
-        return total
-
-    def as_binary(self) -> BinaryIO:
-        return cast(BinaryIO, self)
-
-
 def _umask() -> int:
     # Read where the system shows it: setting it to read it would race other threads.
     with contextlib.suppress(OSError, ValueError), open("/proc/self/status", encoding="ascii") as status:
@@ -101,7 +69,7 @@ def _signals_held() -> Iterator[None]:
     arrive when it is done. (A handler that another thread's signal sets off can
     still raise here: `_settle` looks at the files to see how far it got.)"""
     try:
-        previous = signal.pthread_sigmask(signal.SIG_BLOCK, _STOP_SIGNALS)
+        previous = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)  # a commit in progress finishes first
     except (AttributeError, OSError, ValueError):  # no signal masks here
         yield
         return
@@ -178,6 +146,8 @@ class AtomicOutput:
             return self
         descriptor = self._open_unnamed()
         if descriptor is None:
+            import tempfile  # loads much; only for a file system without unnamed files
+
             base = os.path.basename(self.target)
             try:
                 descriptor, self._temporary = tempfile.mkstemp(

@@ -30,13 +30,15 @@ import string
 import threading
 from collections import deque
 from collections.abc import Callable, Generator, Iterable, Iterator
-from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import BinaryIO, NamedTuple, Protocol
+from typing import TYPE_CHECKING, BinaryIO, NamedTuple, Protocol
 
 from quillforge._lines import generate_candidates
 from quillforge._native import generate_candidate_json
 from quillforge._output import AtomicOutput, SameFileError, refuse_same_file
+
+if TYPE_CHECKING:
+    from concurrent.futures import Future
 
 __all__ = [
     "Candidate",
@@ -290,6 +292,8 @@ def _answered(
             yield _numbered(chunk, answers, first_line)
             first_line += answers.lines
         return
+    from concurrent.futures import ThreadPoolExecutor  # loads much; one job needs none
+
     pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="quillforge-batch")
     pending: deque[tuple[_Chunk, Future[_Answers]]] = deque()
     try:

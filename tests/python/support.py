@@ -1,4 +1,6 @@
-"""What several test modules share: the worked example and a way to run the command."""
+"""What several test modules share: the worked example, the small lores of a
+batch, and a way to run the command. The benchmarks and tools/soak_batch.py
+make their small lores here too."""
 
 from __future__ import annotations
 
@@ -12,14 +14,15 @@ import subprocess
 import sys
 import termios
 from collections.abc import Mapping
+from importlib import resources
 
 from quillforge._native import generate_candidate_json
 
-LORE = (
-    '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
-    '{"id":"b2","content":"second"}]}'
-)
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+# The worked example: its lore and config as the package ships them (what
+# `quillforge demo` runs and the benchmarks time), and what the engine answers.
+_EXAMPLES = resources.files("quillforge") / "data" / "examples"
+LORE = (_EXAMPLES / "lore.json").read_text(encoding="utf-8").strip()
+CONFIG = (_EXAMPLES / "config.json").read_text(encoding="utf-8").strip()
 CANDIDATE = (
     '{"id":"candidate-tide-lore-42","block":{"id":"Tide Lore:hybrid","content":"hello world second"},'
     '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
@@ -60,6 +63,11 @@ def lore_line(i: int) -> str:
     """A small lore for line `i` of a batch: non-ASCII text, one to three blocks."""
     blocks = [{"id": f"b{j}", "content": f" line {i} block {j} \u00e9\u2014\U0001f600 "} for j in range(1 + i % 3)]
     return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
+
+
+def lore_lines(count: int) -> str:
+    """The JSON Lines text of the first `count` small lores, each line ended."""
+    return "".join(lore_line(i) + "\n" for i in range(count))
 
 
 def on_a_terminal(command: list[str], *streams: str, columns: int = 80, env: Mapping[str, str] | None = None) -> str:

@@ -171,8 +171,7 @@ def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None
 OUT_OF_MEMORY = """
 import os, resource, sys
 from quillforge.batch import generate_file
-config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
-folder = sys.argv[1]
+folder, config = sys.argv[1:3]
 with open(os.path.join(folder, "in.jsonl"), "wb") as file:
     file.write(b'{"id":"l","title":"T","blocks":[["b","h"]]}\\n')
     file.write(b'{"id":"l","title":"T","blocks":[["b","' + b"h" * 40_000_000 + b'"]]}\\n')
@@ -188,7 +187,11 @@ except MemoryError:
 @pytest.mark.skipif(UNDER_ASAN, reason="limits the address space (ASan needs more)")
 def test_out_of_memory_writes_nothing(tmp_path: Path) -> None:
     completed = subprocess.run(
-        [sys.executable, "-c", OUT_OF_MEMORY, str(tmp_path)], capture_output=True, text=True, timeout=60, check=True
+        [sys.executable, "-c", OUT_OF_MEMORY, str(tmp_path), CONFIG],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        check=True,
     )
     assert completed.stdout == "MemoryError\n"
     assert sorted(os.listdir(tmp_path)) == ["in.jsonl"]

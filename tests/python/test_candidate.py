@@ -10,7 +10,7 @@ from hypothesis import strategies as st
 from quillforge import _native
 
 from support import CANDIDATE as WORKED
-from support import WHITE_SPACE
+from support import CONFIG, WHITE_SPACE
 
 generate = _native.generate_candidate_json
 MAX_SEED = 18446744073709551615
@@ -54,7 +54,7 @@ def expected(lore_value, config_value):
 @pytest.mark.parametrize(
     ("config_json", "result"),
     [
-        ('{"temperature":0.7,"max_candidates":3,"seed":42}', WORKED),
+        (CONFIG, WORKED),
         ("[0.7,1000,42]", WORKED),  # array form; max_candidates changes nothing
         (config(seed=0), WORKED.replace("42", "0").replace("0.121873", "0.684907")),
         (config(2.0, seed=MAX_SEED), WORKED.replace("42", str(MAX_SEED)).replace("0.121873", "0.90072")),

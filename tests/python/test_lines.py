@@ -105,7 +105,7 @@ def test_bytes_like_inputs_only() -> None:
 OUT_OF_MEMORY = """
 import resource, sys
 from quillforge import _lines
-config = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+config = sys.argv[2]
 block = b'{"id":"l","title":"T","blocks":[["b","h"]]}\\n' * 1_000_000
 size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize")) * 1024
 resource.setrlimit(resource.RLIMIT_AS, (size + int(sys.argv[1]) * len(block), resource.RLIM_INFINITY))
@@ -120,6 +120,6 @@ except MemoryError:
 @pytest.mark.parametrize("room", [1, 3])
 def test_out_of_memory_is_a_memory_error(room: int) -> None:
     completed = subprocess.run(
-        [sys.executable, "-c", OUT_OF_MEMORY, str(room)], capture_output=True, text=True, timeout=60, check=True
+        [sys.executable, "-c", OUT_OF_MEMORY, str(room), CONFIG], capture_output=True, text=True, timeout=60, check=True
     )
     assert completed.stdout == "MemoryError 1\n"

@@ -7,11 +7,7 @@ import pytest
 
 from quillforge import _native
 
-LORE = (
-    '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
-    '{"id":"b2","content":"second"}]}'
-)
-CONFIG = '{"temperature":0.7,"max_candidates":3,"seed":42}'
+from support import CONFIG, LORE
 
 
 def validator(name):

@@ -6,6 +6,8 @@ import pytest
 
 from quillforge import _native
 
+from support import LORE, SUMMARY
+
 summarise = _native.render_lore_summary_json
 
 
@@ -17,11 +19,7 @@ def lore(contents, title="T"):
 @pytest.mark.parametrize(
     ("lore_json", "sentence"),
     [
-        (
-            '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
-            '{"id":"b2","content":"second"}]}',
-            "Tides contains 2 block(s) and 3 word(s).",
-        ),
+        (LORE, SUMMARY),
         ('["l","Tides",[["b1","word"]]]', "Tides contains 1 block(s) and 1 word(s)."),
         (lore(["a  b", "\xa0", "d e f"]), "T contains 3 block(s) and 5 word(s)."),  # never across blocks
         (lore(["x"], title="  Saga  "), "  Saga   contains 1 block(s) and 1 word(s)."),

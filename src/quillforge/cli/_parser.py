@@ -1,0 +1,174 @@
+"""The command line: every command, its arguments and their checks. A command's
+module is loaded only when it runs, so that the others start fast."""
+
+from __future__ import annotations
+
+import argparse
+import math
+from collections.abc import Callable, Iterator
+from importlib import import_module
+
+from quillforge._native import schema_bundle_json, version
+from quillforge.cli._outputs import EXIT_CODES, PROG
+
+DEFAULT_TEMPERATURE = 0.7
+DEFAULT_MAX_CANDIDATES = 3
+DEFAULT_SEED = 42
+MAX_SEED = 2**64 - 1
+MAX_INDENT = 16
+
+
+def _bound(value: float) -> str:
+    """A range's end as a user would type it: 2**64-1, not 1.84467e+19."""
+    if isinstance(value, int) and value >= 2**32 - 1 and (value + 1).bit_count() == 1:
+        return f"2**{(value + 1).bit_length() - 1}-1"
+    return str(value)
+
+
+def _number(parse: Callable[[str], float], low: float, high: float, what: str) -> Callable[[str], float]:
+    def convert(text: str) -> float:
+        try:
+            value = parse(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not {what}: {text!r}") from None
+        if not math.isfinite(value):
+            raise argparse.ArgumentTypeError(f"not a finite number: {text}")
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
+        return value
+
+    return convert
+
+
+def _jobs(text: str) -> int:
+    if text == "auto":
+        return 0
+    return int(_number(int, 0, 1 << 16, "a whole number or auto")(text))
+
+
+def _add_indent(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--indent",
+        type=_number(int, 0, MAX_INDENT, "a whole number"),
+        metavar="N",
+        help=f"lay JSON out with N spaces per level, 0 to {MAX_INDENT} (default: the engine's compact text)",
+    )
+
+
+def _add_config(parser: argparse.ArgumentParser) -> None:
+    group = parser.add_argument_group("generation settings (a config file, or the three values)")
+    group.add_argument("--config", metavar="FILE", help="a LabConfig JSON file, or - for standard input")
+    # The engine checks the ranges of the first two; these bounds only keep the numbers representable.
+    group.add_argument(
+        "--temperature",
+        type=_number(float, -math.inf, math.inf, "a number"),
+        metavar="T",
+        help=f"0.0 to 2.0 (default {DEFAULT_TEMPERATURE})",
+    )
+    group.add_argument(
+        "--max-candidates",
+        type=_number(int, 0, 2**32 - 1, "a whole number"),
+        metavar="N",
+        help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES}); only checked: one candidate is produced per lore",
+    )
+    group.add_argument(
+        "--seed",
+        type=_number(int, 0, MAX_SEED, "a whole number"),
+        metavar="N",
+        help=f"0 to {_bound(MAX_SEED)} (default {DEFAULT_SEED})",
+    )
+
+
+class _Models:
+    """The schema's record names for --model's choices, asked of the engine only
+    when argparse looks at them (a value to check, a help or error to print)."""
+
+    def _names(self) -> list[str]:
+        import json  # only here: most commands never need it
+
+        names: list[str] = json.loads(schema_bundle_json())["model_order"]
+        return names
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._names())
+
+    def __contains__(self, name: object) -> bool:
+        return name in self._names()
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="A small, exact, fast narrative engine: JSON lores in, deterministic candidates and summaries out.",
+        epilog=EXIT_CODES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        allow_abbrev=False,  # a shortened option would change meaning when a longer one is added
+    )
+    parser.add_argument("-V", "--version", action="version", version=f"{PROG} {version()}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    def command(name: str, handler: str, help: str) -> argparse.ArgumentParser:
+        sub = commands.add_parser(
+            name, help=help, description=help, epilog=f"exit codes: see {PROG} --help", allow_abbrev=False
+        )
+        sub.set_defaults(handler=handler)  # "module:function" in this package, see `handler`
+        return sub
+
+    demo = command("demo", "_commands:demo", "generate a candidate and a summary for the built-in example lore")
+    _add_indent(demo)
+    demo.add_argument(
+        "--write-examples",
+        metavar="DIR",
+        help="instead, write the README's example files (lore.json, config.json, lores.jsonl) into DIR",
+    )
+
+    generate = command("generate", "_commands:generate", "generate the hybrid candidate of a lore")
+    generate.add_argument("lore", metavar="LORE", help="a NarrativeLore JSON file, or - for standard input")
+    _add_config(generate)
+    _add_indent(generate)
+
+    summary = command("summary", "_commands:summary", "summarise a lore in one sentence")
+    summary.add_argument("lore", metavar="LORE", help="a NarrativeLore JSON file, or - for standard input")
+
+    block = command("block", "_commands:block", "validate a block and print its JSON")
+    block.add_argument("id", metavar="ID", help="the block's id (must not be blank)")
+    block.add_argument("content", metavar="CONTENT", help="the block's text (must not be blank)")
+    _add_indent(block)
+
+    schema = command("schema", "_commands:schema", "print the schema bundle, or the JSON Schema of one record")
+    schema.add_argument("--model", choices=_Models())
+    _add_indent(schema)
+
+    command("version", "_commands:show_version", "print the engine's version")
+
+    run = command("batch", "_batch:run", "one candidate per lore line of JSON Lines files, in input order")
+    run.add_argument(
+        "lores",
+        nargs="+",
+        metavar="LORES",
+        help="JSON Lines files (one lore per line), a folder of .jsonl files, or - for standard input",
+    )
+    _add_config(run)
+    run.add_argument(
+        "--jobs",
+        type=_jobs,
+        default=1,
+        metavar="N",
+        help="worker threads that answer blocks of lines, 0 or auto for one per core (default 1)",
+    )
+    run.add_argument(
+        "-o",
+        "--output",
+        metavar="OUT",
+        help="output file, or a folder for one output per input with its name (default, or -: standard output)",
+    )
+    run.add_argument("--fail-fast", action="store_true", help="stop at the first line that fails")
+    run.add_argument("--no-progress", action="store_true", help="no progress line (there is none unless on a terminal)")
+    return parser
+
+
+def handler(args: argparse.Namespace) -> Callable[[argparse.Namespace], int]:
+    """The parsed command's function, its module loaded now."""
+    module, function = args.handler.split(":")
+    run: Callable[[argparse.Namespace], int] = getattr(import_module(f"quillforge.cli.{module}"), function)
+    return run
