@@ -114,22 +114,6 @@ void write_escaped(Text& out, std::string_view text) {
     }
 }
 
-// The same one byte at a time: the reference for the scan above.
-template <TextBuffer Text>
-void write_escaped_bytewise(Text& out, std::string_view text) {
-    const char* run = text.data();
-    const char* const end = run + text.size();
-    for (const char* p = run; p != end; ++p) {
-        const auto byte = static_cast<unsigned char>(*p);
-        if (detail::kEscapeLetter[byte] != 0) [[unlikely]] {
-            out.append(run, static_cast<std::size_t>(p - run));
-            detail::append_escape(out, byte);
-            run = p + 1;
-        }
-    }
-    out.append(run, static_cast<std::size_t>(end - run));
-}
-
 // Appends `text` as a JSON string: quotes, fixed escapes, raw UTF-8 otherwise.
 template <TextBuffer Text>
 void write_string(Text& out, std::string_view text) {
