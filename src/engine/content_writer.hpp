@@ -78,7 +78,7 @@ public:
                 std::memcpy(cursor_, raw.data(), 2);  // already canonical
                 cursor_ += 2;
             } else {
-                cursor_ = json::detail::put_escaped_byte(cursor_, byte);
+                cursor_ = json::put_escaped_byte(cursor_, byte);
             }
             if (!white) {
                 keep_ = cursor_;
