@@ -40,18 +40,10 @@ void check(std::string_view bytes) {
         at += scalar.length;
     }
     QF_FUZZ_CHECK(decoded == reference.characters, "decode_scalar");
-    const char32_t widest = reference.characters.empty() ? 0 : *std::ranges::max_element(reference.characters);
-    const utf8::Width width = widest < 0x80      ? utf8::Width::Ascii
-                              : widest < 0x100   ? utf8::Width::Latin1
-                              : widest < 0x10000 ? utf8::Width::Ucs2
-                                                 : utf8::Width::Ucs4;
+    const utf8::Width width = qf::test::width_of(reference.characters);
     const auto ascii = static_cast<std::size_t>(
         std::ranges::find_if(bytes, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) - bytes.begin());
-    for (const auto isa : {text::Isa::Portable, text::Isa::Sse2, text::Isa::Avx2, text::Isa::Avx512}) {
-        const utf8::Kernels* kernels = utf8::kernels_for(isa);
-        if (kernels == nullptr) {
-            continue;
-        }
+    for (const utf8::Kernels* kernels : qf::test::all_kernels()) {
         std::string copy(bytes.size(), '\xFF');
         QF_FUZZ_CHECK(kernels->copy_ascii(bytes, copy.data()) == ascii, kernels->name);
         QF_FUZZ_CHECK(ascii != bytes.size() || copy == bytes, kernels->name);

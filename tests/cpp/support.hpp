@@ -22,6 +22,7 @@
 #include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
+#include "quillforge/text/transcode.hpp"
 #include "quillforge/validation.hpp"
 
 namespace qf::test {
@@ -98,6 +99,26 @@ inline Utf8Reference reference_utf8(std::string_view text) {
         i += length;
     }
     return out;
+}
+
+// The str width the reference's characters need.
+inline text::utf8::Width width_of(const std::u32string& characters) {
+    const char32_t widest = characters.empty() ? 0 : *std::ranges::max_element(characters);
+    return widest < 0x80      ? text::utf8::Width::Ascii
+           : widest < 0x100   ? text::utf8::Width::Latin1
+           : widest < 0x10000 ? text::utf8::Width::Ucs2
+                              : text::utf8::Width::Ucs4;
+}
+
+// Every implementation of the two passes this CPU runs, the widest last.
+inline std::vector<const text::utf8::Kernels*> all_kernels() {
+    std::vector<const text::utf8::Kernels*> found;
+    for (const auto isa : {text::Isa::Portable, text::Isa::Sse2, text::Isa::Avx2, text::Isa::Avx512}) {
+        if (const text::utf8::Kernels* kernels = text::utf8::kernels_for(isa)) {
+            found.push_back(kernels);
+        }
+    }
+    return found;
 }
 
 // The characters on each side of every str width's edge and the surrogates'.

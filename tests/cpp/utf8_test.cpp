@@ -26,17 +26,7 @@ using qf::test::kEdgeCharacters;
 using qf::test::random_text;
 using qf::test::to_utf8;
 
-std::vector<const utf8::Kernels*> all_kernels() {
-    std::vector<const utf8::Kernels*> found;
-    for (const auto isa : {text::Isa::Portable, text::Isa::Sse2, text::Isa::Avx2, text::Isa::Avx512}) {
-        if (const utf8::Kernels* kernels = utf8::kernels_for(isa)) {
-            found.push_back(kernels);
-        }
-    }
-    return found;
-}
-
-const std::vector<const utf8::Kernels*> kKernels = all_kernels();
+const std::vector<const utf8::Kernels*> kKernels = qf::test::all_kernels();
 
 // Transcodes into room for the characters and 64 slots more; the characters
 // as read back, or "overrun" when a slot past them changed.
@@ -51,14 +41,6 @@ std::u32string transcoded(void (*transcode)(std::string_view, Slot*, std::size_t
         return U"overrun";
     }
     return std::u32string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(characters));
-}
-
-utf8::Width width_for(const std::u32string& characters) {
-    const char32_t widest = characters.empty() ? 0 : *std::ranges::max_element(characters);
-    return widest < 0x80      ? utf8::Width::Ascii
-           : widest < 0x100   ? utf8::Width::Latin1
-           : widest < 0x10000 ? utf8::Width::Ucs2
-                              : utf8::Width::Ucs4;
 }
 
 // Every implementation's passes, the scalar decoder and first_invalid against the reference.
@@ -92,7 +74,7 @@ void check(std::string_view bytes) {
             continue;
         }
         ASSERT_EQ(shape.characters, reference.characters.size());
-        ASSERT_EQ(shape.width, width_for(reference.characters));
+        ASSERT_EQ(shape.width, qf::test::width_of(reference.characters));
         // Each transcoder wide enough for the text.
         if (shape.width <= utf8::Width::Latin1) {
             EXPECT_EQ(transcoded(kernels->to_latin1, bytes, shape.characters), reference.characters);

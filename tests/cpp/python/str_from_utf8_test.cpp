@@ -28,16 +28,6 @@ using qf::test::to_utf8;
 
 using qf::test::random_text;
 
-std::vector<const utf8::Kernels*> all_kernels() {
-    std::vector<const utf8::Kernels*> found;
-    for (const auto isa : {qf::text::Isa::Portable, qf::text::Isa::Sse2, qf::text::Isa::Avx2, qf::text::Isa::Avx512}) {
-        if (const utf8::Kernels* kernels = utf8::kernels_for(isa)) {
-            found.push_back(kernels);
-        }
-    }
-    return found;
-}
-
 class StrFromUtf8 : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Py_InitializeEx(0); }
@@ -53,7 +43,7 @@ protected:
         EXPECT_STREQ(str_difference(built(qf::py::str_from_utf8(bytes)), reference), nullptr) << "str_from_utf8";
     }
 
-    static inline std::vector<const utf8::Kernels*> kernels_ = all_kernels();
+    static inline std::vector<const utf8::Kernels*> kernels_ = qf::test::all_kernels();
 };
 
 TEST_F(StrFromUtf8, RandomTextOfEveryWidth) {
