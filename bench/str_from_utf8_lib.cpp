@@ -12,13 +12,14 @@
 #endif
 
 #include "python/str_from_utf8.hpp"
-#include "python/utf8_transcode.hpp"
+#include "quillforge/text/transcode.hpp"
 
 namespace {
 
-namespace utf8 = qf::py::utf8;
+namespace utf8 = qf::text::utf8;
 
-constexpr utf8::Isa kIsas[] = {utf8::Isa::Portable, utf8::Isa::Sse2, utf8::Isa::Avx2, utf8::Isa::Avx512};
+constexpr qf::text::Isa kIsas[] = {
+    qf::text::Isa::Portable, qf::text::Isa::Sse2, qf::text::Isa::Avx2, qf::text::Isa::Avx512};
 
 const utf8::Kernels* kernels_of(int isa) { return isa >= 0 && isa < 4 ? utf8::kernels_for(kIsas[isa]) : nullptr; }
 

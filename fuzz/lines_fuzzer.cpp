@@ -1,6 +1,7 @@
 // CandidateLines on any block of bytes against one generate_candidate_json
-// call per line, with the line rules and the UTF-8 check written out plainly
-// here; the block cut in two at a line end gives the same answers.
+// call per line, with the line rules written out plainly here and the UTF-8
+// check by code point value (support.hpp); the block cut in two at a line end
+// gives the same answers.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,48 +10,11 @@
 #include "fuzz_check.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/lines.hpp"
+#include "support.hpp"
 
 namespace {
 
 constexpr std::string_view kConfig = R"({"temperature":0.7,"max_candidates":3,"seed":42})";
-
-// Where the first ill-formed sequence starts, from the table of well-formed byte sequences.
-std::size_t bad_utf8_at(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char b = p[i];
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            low = b == 0xE0 ? 0xA0 : 0x80;
-            high = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            low = b == 0xF0 ? 0x90 : 0x80;
-            high = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return i;
-        }
-        if (i + length > text.size() || p[i + 1] < low || p[i + 1] > high) {
-            return i;
-        }
-        for (std::size_t k = 2; k < length; ++k) {
-            if (p[i + k] < 0x80 || p[i + k] > 0xBF) {
-                return i;
-            }
-        }
-        i += length;
-    }
-    return std::string_view::npos;
-}
 
 // "<output>|<index>:<message>...#<lines>", line by line.
 std::string reference(std::string_view block) {
@@ -69,7 +33,7 @@ std::string reference(std::string_view block) {
         if (line.find_first_not_of(std::string_view(" \t\n\r\v\f", 6)) == std::string_view::npos) {
             continue;
         }
-        if (const std::size_t bad = bad_utf8_at(line); bad != std::string_view::npos) {
+        if (const std::size_t bad = qf::test::reference_utf8(line).bad; bad != std::string_view::npos) {
             char text[96];
             std::snprintf(text,
                           sizeof text,

@@ -58,8 +58,4 @@ private:
     LabConfig config_;
 };
 
-// Where Python's strict UTF-8 decoder reports the first bad sequence of
-// `text` (UnicodeDecodeError.start), or npos when the text is UTF-8.
-std::size_t first_bad_utf8(std::string_view text) noexcept;
-
 }  // namespace qf

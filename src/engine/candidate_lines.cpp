@@ -1,31 +1,18 @@
 // The lines operation: split, blank test, UTF-8 test and one candidate per
 // line, all into one growing Output, with no allocation per line but the
 // messages of failed lines.
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "candidate_lines.hpp"
 #include "quillforge/codec.hpp"
-#include "quillforge/json/detail/utf8.hpp"
 #include "quillforge/lines.hpp"
+#include "quillforge/text/classes.hpp"
+#include "quillforge/text/utf8.hpp"
 #include "quillforge/validation.hpp"
 
 namespace qf {
 
 namespace {
-
-// A blank line: nothing but ASCII white space as Python counts it (" \t\n\r\v\f",
-// string.whitespace, what bytes.isspace() accepts), the batch's Python rule;
-// unlike the engine's is_blank, it holds "\v".
-bool is_python_ascii_space(std::string_view line) noexcept {
-    for (const char c : line) {
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Cold: a line that fails is rare, and its message is built only then.
 [[gnu::cold, gnu::noinline]] void add_not_utf8(std::vector<LineFailure>& failures, std::size_t index,
@@ -54,33 +41,6 @@ bool is_python_ascii_space(std::string_view line) noexcept {
 
 }  // namespace
 
-std::size_t first_bad_utf8(std::string_view text) noexcept {
-    const std::size_t size = text.size();
-    std::size_t at = 0;
-    while (at < size) {
-        // Eight ASCII bytes at a time, then one character at a time from the first that is not.
-        std::uint64_t word = 0;
-        if (size - at >= 8) {
-            std::memcpy(&word, text.data() + at, 8);
-            if ((word & 0x8080808080808080u) == 0) {
-                at += 8;
-                continue;
-            }
-        }
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        // A well-formed sequence of the replacement character itself is EF BF BD.
-        const json::detail::Scalar scalar = json::detail::decode_scalar(text.substr(at));
-        if (scalar.value == 0xFFFD && scalar.length == 1) {
-            return at;
-        }
-        at += scalar.length;
-    }
-    return std::string_view::npos;
-}
-
 Result<CandidateLines, NarrativeError> CandidateLines::make(std::string_view config_json) {
     auto config = decode_config(config_json);
     if (!config) {
@@ -103,10 +63,10 @@ LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std:
         if (feed != nullptr && line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        if (line.empty() || is_python_ascii_space(line)) {
+        if (line.empty() || text::is_blank_line(line)) {
             continue;
         }
-        if (const std::size_t bad = first_bad_utf8(line); bad != std::string_view::npos) [[unlikely]] {
+        if (const std::size_t bad = text::first_invalid(line); bad != std::string_view::npos) [[unlikely]] {
             add_not_utf8(failures, read.lines, line, bad);
         } else {
             const std::size_t before = out.size();

@@ -65,10 +65,10 @@ public:
         hash_ = fnv1a(hash_, decoded.data(), decoded.size());
         if (decoded.size() == 1) {
             const auto byte = static_cast<unsigned char>(decoded[0]);
-            const bool white = byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+            const bool white = text::is_white_space(byte);
             if (leading_) {
                 if (white) {
-                    blank_ = blank_ && byte != 0x0B;
+                    blank_ = blank_ && text::is_blank_byte(static_cast<char>(byte));
                     return;
                 }
                 leading_ = false;
@@ -78,7 +78,7 @@ public:
                 std::memcpy(cursor_, raw.data(), 2);  // already canonical
                 cursor_ += 2;
             } else {
-                cursor_ = json::detail::put_escaped_byte(cursor_, byte);
+                cursor_ = json::put_escaped_byte(cursor_, byte);
             }
             if (!white) {
                 keep_ = cursor_;
@@ -213,8 +213,7 @@ private:
                 continue;
             }
             char* start = end - 1;
-            while (start != floor && end - start < 4 &&
-                   json::detail::is_continuation(static_cast<unsigned char>(*start))) {
+            while (start != floor && end - start < 4 && text::is_continuation(static_cast<unsigned char>(*start))) {
                 --start;
             }
             const Scalar scalar = decode_scalar(std::string_view(start, static_cast<std::size_t>(end - start)));

@@ -4,18 +4,12 @@
 #include <string>
 
 #include "lore_facts.hpp"
+#include "quillforge/text/classes.hpp"
 #include "rules.hpp"
 
 namespace qf {
 
-bool is_blank(std::string_view text) noexcept {
-    for (const char c : text) {
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\f' && c != '\r') {
-            return false;
-        }
-    }
-    return true;
-}
+bool is_blank(std::string_view text) noexcept { return qf::text::is_blank(text); }
 
 namespace {
 

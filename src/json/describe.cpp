@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "quillforge/json/detail/utf8.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
+#include "quillforge/text/utf8.hpp"
 #include "unicode_tables.hpp"
 
 namespace qf::json {
+
+using text::decode_scalar;
+using text::Scalar;
 
 namespace detail {
 

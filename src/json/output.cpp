@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "quillforge/json/detail/huge_pages.hpp"
+#include "quillforge/text/huge_pages.hpp"
 
 namespace qf::json {
 
@@ -32,7 +32,7 @@ void Output::grow(std::size_t more) {
     if (storage == nullptr) {
         throw std::bad_alloc();
     }
-    detail::advise_huge_pages(storage + used, capacity - used);
+    text::advise_huge_pages(storage + used, capacity - used);
     owned_ = begin_ = storage;
     cursor_ = storage + used;
     end_ = storage + capacity;

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "quillforge/invariant.hpp"
-#include "quillforge/json/detail/huge_pages.hpp"
+#include "quillforge/text/ascii.hpp"
+#include "quillforge/text/huge_pages.hpp"
 #include "str_from_utf8.hpp"
-#include "utf8_transcode.hpp"
 
 namespace qf::py {
 
@@ -48,25 +48,11 @@ NewRefOrError keep_in_place(Ref lent, std::size_t size) {
     return str;
 }
 
-bool is_ascii(std::string_view text) noexcept {
-    std::uint64_t any = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, sizeof word);
-        any |= word;
-    }
-    for (; i < text.size(); ++i) {
-        any |= static_cast<unsigned char>(text[i]);
-    }
-    return (any & 0x8080808080808080u) == 0;
-}
-
 // A short text: an ASCII one (the usual result) copied once into an exact str,
 // anything else through the builder. One character or none goes to CPython,
 // which keeps those strs as singletons.
 NewRefOrError short_text_to_str(std::string_view text) {
-    if (text.size() <= 1 || !is_ascii(text)) {
+    if (text.size() <= 1 || !text::is_ascii(text)) {
         return text_to_str(text);
     }
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 0x7F);
@@ -139,7 +125,7 @@ NewRefOrError run_to_str(const ResultPlan& plan, Operation operation, void* cont
     utf8::Shape shape;
     {
         LockReleased unlocked(release);
-        json::detail::advise_huge_pages(storage, lent ? plan.lend : 0);
+        text::advise_huge_pages(storage, lent ? plan.lend : 0);
         written = operation(context, out);
         if (written) {
             shape = utf8::kernels().measure(out.view());

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "quillforge/json/detail/huge_pages.hpp"
+#include "quillforge/text/huge_pages.hpp"
 
 namespace qf::py {
 
@@ -42,7 +42,7 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
             return nullptr;
         }
         char* data = static_cast<char*>(PyUnicode_DATA(str.get()));
-        json::detail::advise_huge_pages(data, utf8.size());
+        text::advise_huge_pages(data, utf8.size());
         ascii = kernels.copy_ascii(utf8, data);
         if (ascii == utf8.size()) {
             return str.release();
@@ -67,8 +67,7 @@ PyObject* new_str(const utf8::Shape& shape) {
     const auto width = static_cast<std::size_t>(shape.width);
     PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.characters), kMaxChar[width]);
     if (str != nullptr) {
-        json::detail::advise_huge_pages(static_cast<const char*>(PyUnicode_DATA(str)),
-                                        shape.characters * kSlotSize[width]);
+        text::advise_huge_pages(static_cast<const char*>(PyUnicode_DATA(str)), shape.characters * kSlotSize[width]);
     }
     return str;
 }

@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "py_ref.hpp"
-#include "utf8_transcode.hpp"
+#include "quillforge/text/transcode.hpp"
 
 namespace qf::py {
+
+namespace utf8 = text::utf8;
 
 // Texts shorter than this go to CPython's own decoder. Timed in a hot loop
 // (bench/str_from_utf8.py), the two passes win from about 64 bytes, by 1.7x

@@ -22,6 +22,7 @@
 #include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
+#include "quillforge/text/transcode.hpp"
 #include "quillforge/validation.hpp"
 
 namespace qf::test {
@@ -61,6 +62,83 @@ inline std::string to_utf8(char32_t c) {
         out[i] = static_cast<char>(0x80 | (c & 0x3F));
     }
     out[0] = static_cast<char>(0xFF00 >> length | c);  // the lead byte's marks, then its bits
+    return out;
+}
+
+// UTF-8 decoded by code point value, as a check on the byte-range rules the
+// text layer uses: the characters, and where the first ill-formed sequence
+// starts (npos when none), which is where Python's strict decoder reports it.
+struct Utf8Reference {
+    std::u32string characters;
+    std::size_t bad = std::string_view::npos;
+};
+
+inline Utf8Reference reference_utf8(std::string_view text) {
+    Utf8Reference out;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = byte(i);
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC0 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF8 ? 4
+                                                 : 0;
+        constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        bool ok = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            ok = (byte(i + k) & 0xC0) == 0x80;
+            c = c << 6 | (byte(i + k) & 0x3F);
+        }
+        if (!ok || c < kLeast[length] || (c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) {
+            out.bad = i;
+            return out;
+        }
+        out.characters += c;
+        i += length;
+    }
+    return out;
+}
+
+// The str width the reference's characters need.
+inline text::utf8::Width width_of(const std::u32string& characters) {
+    const char32_t widest = characters.empty() ? 0 : *std::ranges::max_element(characters);
+    return widest < 0x80      ? text::utf8::Width::Ascii
+           : widest < 0x100   ? text::utf8::Width::Latin1
+           : widest < 0x10000 ? text::utf8::Width::Ucs2
+                              : text::utf8::Width::Ucs4;
+}
+
+// Every implementation of the two passes this CPU runs, the widest last.
+inline std::vector<const text::utf8::Kernels*> all_kernels() {
+    std::vector<const text::utf8::Kernels*> found;
+    for (const auto isa : {text::Isa::Portable, text::Isa::Sse2, text::Isa::Avx2, text::Isa::Avx512}) {
+        if (const text::utf8::Kernels* kernels = text::utf8::kernels_for(isa)) {
+            found.push_back(kernels);
+        }
+    }
+    return found;
+}
+
+// The characters on each side of every str width's edge and the surrogates'.
+inline constexpr char32_t kEdgeCharacters[] = {
+    0x00, 0x7F, 0x80, 0xFF, 0x100, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0x10000, 0x10FFFF};
+
+// Random characters, mostly ASCII, with some of every width and the edges.
+template <class Random>
+std::string random_text(Random& random, std::size_t bytes) {
+    // Each width's range, ASCII chosen 55 times in 100, the others 10 and the edges 5.
+    constexpr char32_t kFrom[] = {0, 0x80, 0x100, 0x800, 0x10000}, kTo[] = {0x80, 0x100, 0x800, 0x10000, 0x110000};
+    std::string out;
+    while (out.size() < bytes) {
+        const auto roll = random() % 100;
+        const std::size_t range = roll < 55 ? 0 : 1 + (roll - 55) / 10;
+        char32_t c = range < 5 ? kFrom[range] + static_cast<char32_t>(random() % (kTo[range] - kFrom[range]))
+                               : kEdgeCharacters[random() % std::size(kEdgeCharacters)];
+        c = c >= 0xD800 && c < 0xE000 ? c + 0x800 : c;  // surrogates are not characters
+        out += to_utf8(c);
+    }
     return out;
 }
 
@@ -168,6 +246,21 @@ inline const char* scan_disagreeing(const char* begin, const char* end) {
     return d::find_string_stop_near(begin, end) == (reached ? expected : nullptr) ? nullptr : "first look";
 }
 
+// The escape writer one byte at a time: the reference for its scan.
+inline void write_escaped_bytewise(std::string& out, std::string_view text) {
+    const char* run = text.data();
+    const char* const end = run + text.size();
+    for (const char* p = run; p != end; ++p) {
+        const auto byte = static_cast<unsigned char>(*p);
+        if (json::detail::kEscapeLetter[byte] != 0) {
+            out.append(run, static_cast<std::size_t>(p - run));
+            json::detail::append_escape(out, byte);
+            run = p + 1;
+        }
+    }
+    out.append(run, static_cast<std::size_t>(end - run));
+}
+
 // Whether the scanning escape writer, into a std::string and into an Output
 // (whose short texts take their own path), writes what the byte-by-byte
 // writer writes, after text already there.
@@ -178,7 +271,7 @@ inline bool escapes_agree(std::string_view text) {
     output.push_back('x');
     json::write_escaped(scanned, text);
     json::write_escaped(output, text);
-    json::write_escaped_bytewise(bytewise, text);
+    write_escaped_bytewise(bytewise, text);
     return scanned == bytewise && output.view() == bytewise;
 }
 
@@ -221,7 +314,7 @@ inline Content content_in_steps(std::string_view body) {
         return {read.error().display()};
     }
     std::string text;
-    json::write_escaped_bytewise(text, detail::trim_white_space(*read));
+    write_escaped_bytewise(text, detail::trim_white_space(*read));
     return {text, detail::fnv1a(kContentSeed, read->data(), read->size()), is_blank(*read), reader.index()};
 }
 

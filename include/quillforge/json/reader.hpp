@@ -14,6 +14,7 @@
 #include "quillforge/json/detail/string_scan.hpp"
 #include "quillforge/json/error.hpp"
 #include "quillforge/result.hpp"
+#include "quillforge/text/classes.hpp"
 
 namespace qf::json {
 
@@ -52,7 +53,7 @@ public:
     int peek() noexcept {
         while (index_ < text_.size()) {
             const auto byte = static_cast<unsigned char>(text_[index_]);
-            if (byte > ' ' || !is_whitespace(byte)) {
+            if (byte > ' ' || !text::is_json_white_space(byte)) {
                 return byte;
             }
             ++index_;
@@ -197,10 +198,6 @@ public:
     Result<void, JsonError> finish();
 
 private:
-    static bool is_whitespace(unsigned char byte) noexcept {
-        return byte == ' ' || byte == '\n' || byte == '\r' || byte == '\t';
-    }
-
     // Builds an error at byte offset `offset`: "at X" is X's offset + 1,
     // "before X" is X's offset, "at the end" is the text's length.
     JsonError error_at(const char* message, std::size_t offset) const;

@@ -60,15 +60,6 @@ inline char* put_escape(char* out, unsigned char byte) noexcept {
     return out + 6;
 }
 
-// Writes `byte` at `out` (room for six bytes) as a JSON string holds it; returns the end.
-inline char* put_escaped_byte(char* out, unsigned char byte) noexcept {
-    if (kEscapeLetter[byte] == 0) {
-        *out = static_cast<char>(byte);
-        return out + 1;
-    }
-    return put_escape(out, byte);
-}
-
 template <TextBuffer Text>
 [[gnu::noinline]] void append_escape(Text& out, unsigned char byte) {
     char escape[6];
@@ -76,6 +67,15 @@ template <TextBuffer Text>
 }
 
 }  // namespace detail
+
+// Writes `byte` at `out` (room for six bytes) as a JSON string holds it; returns the end.
+inline char* put_escaped_byte(char* out, unsigned char byte) noexcept {
+    if (detail::kEscapeLetter[byte] == 0) {
+        *out = static_cast<char>(byte);
+        return out + 1;
+    }
+    return detail::put_escape(out, byte);
+}
 
 // Up to this many bytes, write_escaped writes into an Output byte by byte.
 inline constexpr std::size_t kShortText = 32;
@@ -95,7 +95,7 @@ void write_escaped(Text& out, std::string_view text) {
         if (text.size() <= kShortText) {
             char* cursor = out.room(text.size() * 6);
             for (const char c : text) {
-                cursor = detail::put_escaped_byte(cursor, static_cast<unsigned char>(c));
+                cursor = put_escaped_byte(cursor, static_cast<unsigned char>(c));
             }
             out.advance_to(cursor);
             return;
@@ -112,22 +112,6 @@ void write_escaped(Text& out, std::string_view text) {
         detail::append_escape(out, static_cast<unsigned char>(*stop));
         run = stop + 1;
     }
-}
-
-// The same one byte at a time: the reference for the scan above.
-template <TextBuffer Text>
-void write_escaped_bytewise(Text& out, std::string_view text) {
-    const char* run = text.data();
-    const char* const end = run + text.size();
-    for (const char* p = run; p != end; ++p) {
-        const auto byte = static_cast<unsigned char>(*p);
-        if (detail::kEscapeLetter[byte] != 0) [[unlikely]] {
-            out.append(run, static_cast<std::size_t>(p - run));
-            detail::append_escape(out, byte);
-            run = p + 1;
-        }
-    }
-    out.append(run, static_cast<std::size_t>(end - run));
 }
 
 // Appends `text` as a JSON string: quotes, fixed escapes, raw UTF-8 otherwise.

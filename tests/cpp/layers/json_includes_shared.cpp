@@ -1,4 +1,6 @@
-// What the JSON layer may see: its own headers and the shared ones. Has to build.
+// What the JSON layer may see: its own headers, the text layer's and the
+// shared ones. Has to build.
 #include "quillforge/invariant.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/result.hpp"
+#include "quillforge/text/utf8.hpp"

@@ -2,15 +2,17 @@
 // bytes a character), in two passes and without Python: `measure` validates
 // and finds the length and the width, the caller allocates exactly that, and a
 // transcoder of that width fills it. Each pass has a portable version and, on
-// x86-64, SSE2, AVX2 and AVX-512 versions chosen once at run time, so the rest
-// of the build stays baseline x86-64.
+// x86-64, SSE2, AVX2 and AVX-512 versions chosen at the one dispatch point
+// (dispatch.hpp), so the rest of the build stays baseline x86-64.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-namespace qf::py::utf8 {
+#include "quillforge/text/dispatch.hpp"
+
+namespace qf::text::utf8 {
 
 // The storage a str needs: the narrowest that holds its largest character.
 enum class Width : std::uint8_t { Ascii, Latin1, Ucs2, Ucs4 };
@@ -47,20 +49,17 @@ struct Kernels {
     void (*to_ucs4)(std::string_view text, std::uint32_t* out, std::size_t characters) noexcept;
 };
 
-enum class Isa : std::uint8_t { Portable, Sse2, Avx2, Avx512 };
-
-// The fastest implementation this CPU runs, chosen on the first call.
+// The implementation for widest_isa().
 const Kernels& kernels() noexcept;
 
 // The implementation for one instruction set, or null when it is not built
-// in or this CPU lacks it (tests and benchmarks compare them all).
+// in or this CPU lacks it (tests, fuzz targets and benchmarks compare them all).
 const Kernels* kernels_for(Isa isa) noexcept;
 
 namespace detail {
-// The portable implementation, and the x86-64 ones (null elsewhere or when
-// the CPU lacks the instructions).
+// The portable implementation, and the x86-64 ones (null elsewhere).
 extern const Kernels kPortable;
 const Kernels* x86_kernels(Isa isa) noexcept;
 }  // namespace detail
 
-}  // namespace qf::py::utf8
+}  // namespace qf::text::utf8

@@ -1,7 +1,7 @@
 // The x86-64 implementations: SSE2 (every x86-64 CPU), AVX2 and AVX-512. Each
 // wide function carries its own target attribute, so this file builds for
 // baseline x86-64 and the wider instructions run only where the CPU has them
-// (asked once, in x86_kernels).
+// (asked once, in dispatch.cpp).
 //
 // measure validates 32 or 64 bytes at a time with three nibble lookups per
 // byte pair (each lookup marks the errors that byte could take part in; a
@@ -13,7 +13,7 @@
 // byte says, folded with two multiply-adds and shifted right by the length),
 // then keep the lanes that are character starts (a compress) and store them
 // at the output's position. Blocks of ASCII are widened without decoding.
-#include "utf8_transcode.hpp"
+#include "quillforge/text/transcode.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -29,21 +29,19 @@
 #include <immintrin.h>
 #endif
 
-#include <cpuid.h>
-
 #include <array>
 #include <cstring>
 
-#include "utf8_scalar.hpp"
+#include "scalar.hpp"
 
 #define QF_AVX2 __attribute__((target("avx2,bmi,popcnt")))
 #define QF_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx2,bmi,popcnt")))
 
-namespace qf::py::utf8::detail {
+namespace qf::text::utf8::detail {
 
 namespace {
 
-using scalar::bytes_of;
+using text::bytes_of;
 
 // ---------------------------------------------------------------- validation tables
 //
@@ -683,52 +681,22 @@ const Kernels kAvx512 = {"avx512",
                          transcode_avx512<std::uint16_t>,
                          transcode_avx512<std::uint32_t>};
 
-// What the CPU and the OS allow, asked with CPUID and XGETBV directly rather
-// than __builtin_cpu_supports: the compiler runtime of zig (which builds the
-// manylinux wheel) leaves that one's feature bits at zero.
-struct CpuSupport {
-    bool avx2 = false;    // with BMI1 and POPCNT, and the OS saving the ymm registers
-    bool avx512 = false;  // F, BW, VL and VBMI, and the OS saving the zmm and mask registers
-};
-
-CpuSupport cpu_support() noexcept {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid_count(1, 0, &eax, &ebx, &ecx, &edx) == 0) {
-        return {};
-    }
-    const bool popcnt = (ecx >> 23) & 1;
-    if (((ecx >> 27) & 1) == 0) {  // no OSXSAVE: no XGETBV, no wide registers
-        return {};
-    }
-    unsigned xcr0 = 0, xcr0_high = 0;
-    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) {
-        return {};
-    }
-    CpuSupport support;
-    support.avx2 = (xcr0 & 0x06) == 0x06 && ((ebx >> 5) & 1) && ((ebx >> 3) & 1) && popcnt;
-    support.avx512 = support.avx2 && (xcr0 & 0xE6) == 0xE6 && ((ebx >> 16) & 1) && ((ebx >> 30) & 1) &&
-                     ((ebx >> 31) & 1) && ((ecx >> 1) & 1);
-    return support;
-}
-
 }  // namespace
 
 const Kernels* x86_kernels(Isa isa) noexcept {
-    static const CpuSupport support = cpu_support();
     switch (isa) {
     case Isa::Sse2:
         return &kSse2;
     case Isa::Avx2:
-        return support.avx2 ? &kAvx2 : nullptr;
+        return &kAvx2;
     case Isa::Avx512:
-        return support.avx512 ? &kAvx512 : nullptr;
+        return &kAvx512;
     case Isa::Portable:
         break;
     }
     return nullptr;
 }
 
-}  // namespace qf::py::utf8::detail
+}  // namespace qf::text::utf8::detail
 
 #endif

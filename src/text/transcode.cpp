@@ -1,28 +1,19 @@
 // The portable implementation (eight ASCII bytes at a time, the rest one
 // character at a time) and the choice of implementation.
-#include "utf8_transcode.hpp"
+#include "quillforge/text/transcode.hpp"
 
-#include <cstring>
+#include "quillforge/text/ascii.hpp"
+#include "scalar.hpp"
 
-#include "utf8_scalar.hpp"
-
-namespace qf::py::utf8 {
+namespace qf::text::utf8 {
 
 namespace {
 
-constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-
-bool ascii8(const std::uint8_t* p) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return (word & kHighBits) == 0;
-}
-
 std::size_t copy_ascii_portable(std::string_view text, char* out) noexcept {
-    const std::uint8_t* const begin = scalar::bytes_of(text);
+    const std::uint8_t* const begin = bytes_of(text);
     const std::uint8_t* p = begin;
     const std::uint8_t* const end = p + text.size();
-    for (; end - p >= 8 && ascii8(p); p += 8, out += 8) {
+    for (; end - p >= 8 && is_ascii8(p); p += 8, out += 8) {
         std::memcpy(out, p, 8);
     }
     for (; p < end && *p < 0x80; ++p) {
@@ -33,17 +24,17 @@ std::size_t copy_ascii_portable(std::string_view text, char* out) noexcept {
 
 // Eight bytes at p when they are all ASCII, else none.
 std::size_t ascii8_run(const std::uint8_t* p, const std::uint8_t* end) noexcept {
-    return end - p >= 8 && ascii8(p) ? 8 : 0;
+    return end - p >= 8 && is_ascii8(p) ? 8 : 0;
 }
 
 Shape measure_portable(std::string_view text) noexcept {
-    const std::uint8_t* p = scalar::bytes_of(text);
+    const std::uint8_t* p = bytes_of(text);
     return scalar::measure(p, p + text.size(), ascii8_run);
 }
 
 template <class Out>
 void transcode_portable(std::string_view text, Out* out, std::size_t) noexcept {
-    const std::uint8_t* p = scalar::bytes_of(text);
+    const std::uint8_t* p = bytes_of(text);
     scalar::transcode(p, p + text.size(), out, [](const std::uint8_t* at, const std::uint8_t* end, Out* to) {
         if (ascii8_run(at, end) == 0) {
             return std::size_t{0};
@@ -75,19 +66,15 @@ const Kernels* x86_kernels(Isa) noexcept { return nullptr; }
 }  // namespace detail
 
 const Kernels* kernels_for(Isa isa) noexcept {
+    if (!cpu_runs(isa)) {
+        return nullptr;
+    }
     return isa == Isa::Portable ? &detail::kPortable : detail::x86_kernels(isa);
 }
 
 const Kernels& kernels() noexcept {
-    static const Kernels* const chosen = []() -> const Kernels* {
-        for (const Isa isa : {Isa::Avx512, Isa::Avx2, Isa::Sse2}) {
-            if (const Kernels* found = detail::x86_kernels(isa)) {
-                return found;
-            }
-        }
-        return &detail::kPortable;
-    }();
+    static const Kernels* const chosen = kernels_for(widest_isa());
     return *chosen;
 }
 
-}  // namespace qf::py::utf8
+}  // namespace qf::text::utf8

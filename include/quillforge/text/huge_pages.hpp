@@ -11,7 +11,7 @@
 #include <sys/mman.h>
 #endif
 
-namespace qf::json::detail {
+namespace qf::text {
 
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
@@ -32,4 +32,4 @@ inline void advise_huge_pages(const char* data, std::size_t size) noexcept {
 #endif
 }
 
-}  // namespace qf::json::detail
+}  // namespace qf::text
