@@ -9,6 +9,8 @@ import subprocess
 import sys
 from collections.abc import Mapping
 
+import pytest
+
 LORE = (
     '{"id":"Tide Lore","title":"Tides","blocks":[{"id":"b1","content":"  hello world "},'
     '{"id":"b2","content":"second"}]}'
@@ -19,6 +21,13 @@ CANDIDATE = (
     '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
 )
 SUMMARY = "Tides contains 2 block(s) and 3 word(s)."
+# ./dev check runs the ARM64 wheels under qemu-user and says so with QF_EMULATED=1.
+# The emulator maps the program's memory itself, so ulimit -v and RLIMIT_AS do not
+# bound its allocations and no out-of-memory path can be reached there.
+needs_native_machine = pytest.mark.skipif(
+    os.environ.get("QF_EMULATED") == "1",
+    reason="needs a native machine: under qemu-user, address-space limits do not bound the emulated program",
+)
 # What trimming removes: the Unicode white space.
 WHITE_SPACE = (
     "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
