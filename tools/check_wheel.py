@@ -236,7 +236,9 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
 
 def wheel_target(filename: str) -> tuple[str, str, str]:
     """(platform tag, architecture, extension suffix) of a CPython wheel's file name."""
-    python, _abi, platform = Path(filename).stem.split("-")[2:5]
+    python, _abi, platforms = Path(filename).stem.split("-")[2:5]
+    tags = platforms.split(".")
+    platform = next((tag for tag in tags if tag.startswith("manylinux_2_17_")), tags[0])
     architecture = next((arch for arch in ARCHITECTURES if platform.endswith("_" + arch)), "?")
     return platform, architecture, f".cpython-{python.removeprefix('cp')}-{architecture}-linux-gnu.so"
 
