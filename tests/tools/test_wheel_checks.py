@@ -86,6 +86,17 @@ def test_each_module_exports_its_own_init_function_only(module: str, exported: l
     assert len(check_wheel.export_problems(module, exported)) == problems
 
 
+UNWIND = "libunwind::DwarfInstructions<libunwind::LocalAddressSpace, libunwind::Registers_arm64>::stepWithDwarf"
+
+
+@pytest.mark.parametrize(
+    ("function", "used", "allowed"),
+    [(UNWIND, {"stg"}, True), (UNWIND, {"stg", "casal"}, False), ("qf::scan(char const*, unsigned long)", {"stg"}, False)],
+)
+def test_runtime_code_that_opts_in_at_run_time(function: str, used: set[str], allowed: bool) -> None:
+    assert check_wheel.opts_in_at_run_time(function, used) is allowed
+
+
 def test_functions_past_baseline_are_named_with_what_they_use() -> None:
     disassembly = """
 0000000000001000 <qf::scan(char const*, unsigned long)>:
