@@ -62,6 +62,11 @@ def lore_line(i: int) -> str:
 def on_a_terminal(command: list[str], stream: str) -> str:
     """What `command` draws when its `stream` ("stdout" or "stderr") is a terminal; it must exit 0."""
     controller, terminal = pty.openpty()
+    if not os.isatty(terminal):
+        os.close(controller)
+        os.close(terminal)
+        # Seen under qemu-user 7 with a newer C library, whose terminal ioctl it lacks (ENOSYS).
+        pytest.skip("needs a native machine: here a pseudo-terminal is not a terminal (no tcgetattr)")
     drawn = b""
     try:
         completed = subprocess.run(command, timeout=120, **{stream: terminal})  # type: ignore[call-overload]
