@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Checks a built manylinux wheel and sdist before anyone installs them.
+"""Checks a built manylinux wheel (x86-64 or aarch64) and the sdist before
+anyone installs them.
 
-    check_wheel.py WHEEL SDIST --module-build BUILT_SO...
+    check_wheel.py WHEEL SDIST --module-build BUILD_FOLDER
 
 Runs auditwheel, twine and check-wheel-contents (from this interpreter's
 environment), then checks what those do not: the wheel holds the package and
-its extension modules (_native, and _lines for JSON Lines blocks) and nothing
-else, each module exports only its init function and needs no C++ runtime, its machine code is baseline x86-64 outside
-the functions that opt in with a target attribute, and the long description
-has no relative links (dead on a package index). BUILT_SO are the unstripped
-modules in the build tree, whose symbols name the functions; their code must be
-the code that the wheel ships. Exits 1 on the first failed group of checks.
+its extension modules and nothing else, each module exports only its own init
+function and needs no C++ runtime, its machine code is baseline for its
+architecture (x86-64 with SSE2, ARMv8-A) outside the functions that opt in with
+a target attribute, and the long description has no relative links (dead on a
+package index). BUILD_FOLDER holds the unstripped modules of the build tree,
+whose symbols name the functions; their code must be the code that the wheel
+ships. The wheel's platform tag says which architecture and interpreter it is
+for. Exits 1 on the first failed group of checks.
 """
 
 from __future__ import annotations
@@ -19,17 +22,15 @@ import argparse
 import re
 import subprocess
 import sys
-import sysconfig
 import tempfile
 import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 TOOLS = Path(sys.executable).parent
-TARGET_TAG = "manylinux_2_17_x86_64"
 PACKAGE = "quillforge"
-MODULES = ("_native", "_lines")
-REQUIRED = ("__init__.py", "py.typed", *(f"{module}.pyi" for module in MODULES))
+REQUIRED = ("__init__.py", "py.typed", "_native.pyi", "_lines.pyi")
+ARCHITECTURES = ("x86_64", "aarch64")
 # Build and tool-chain leftovers that have no business in an installed package.
 FORBIDDEN_SUFFIXES = {
     ".c",
@@ -54,7 +55,10 @@ FORBIDDEN_SUFFIXES = {
 FORBIDDEN_PARTS = {"__pycache__", "CMakeFiles", "CMakeLists.txt", "tests", "include", "zig"}
 # The libraries every manylinux system has; the C++ runtime is not one of them
 # here on purpose: the module carries its own, statically.
-SYSTEM_LIBRARIES = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1", "ld-linux-x86-64.so.2"}
+SYSTEM_LIBRARIES = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1"}
+LOADERS = {"x86_64": "ld-linux-x86-64.so.2", "aarch64": "ld-linux-aarch64.so.1"}
+# The binutils that read each architecture's code (the host's own for x86-64).
+BINUTILS_PREFIX = {"x86_64": "", "aarch64": "aarch64-linux-gnu-"}
 
 # Instructions past baseline x86-64 (SSE2): SSE3 to SSE4.2, POPCNT, LZCNT,
 # BMI1/2, MOVBE, ADX. AVX and later are recognised by their VEX/EVEX "v" forms
@@ -104,8 +108,50 @@ def is_newer_than_baseline(mnemonic: str, operands: str) -> bool:
     return base.startswith("v") and base not in NOT_VECTOR
 
 
-def functions_past_baseline(disassembly: str) -> dict[str, set[str]]:
+# Instructions past ARMv8-A with Advanced SIMD (which every ARMv8-A core has):
+# CRC32, the crypto, dot-product, matrix and BF16 extensions, RCpc, JSCVT,
+# FRINTnn, MTE and pointer authentication outside the hint space; the LSE
+# atomics by their families, SVE by its registers, FP16 arithmetic by its
+# half-precision operands (conversions to and from half are baseline).
+NEWER_ARM_WORDS = """
+    crc32b crc32h crc32w crc32x crc32cb crc32ch crc32cw crc32cx
+    aese aesd aesmc aesimc sha1c sha1h sha1m sha1p sha1su0 sha1su1 sha256h sha256h2 sha256su0 sha256su1
+    sha512h sha512h2 sha512su0 sha512su1 sm3ss1 sm3tt1a sm3tt1b sm3tt2a sm3tt2b sm3partw1 sm3partw2 sm4e sm4ekey
+    eor3 rax1 xar bcax sdot udot usdot sudot smmla ummla usmmla bfdot bfmmla bfmlalb bfmlalt bfcvt bfcvtn bfcvtn2
+    ldapr ldaprb ldaprh ldapur ldapurb ldapurh ldapursb ldapursh ldapursw fjcvtzs frint32x frint32z frint64x frint64z
+    irg gmi stg stzg st2g stz2g ldg subp subps pacia pacib pacda pacdb autia autib autda autdb
+    retaa retab braa brab blraa blrab ldraa ldrab
+"""
+NEWER_ARM = set(NEWER_ARM_WORDS.split())
+LSE_ATOMIC = re.compile(
+    r"(?:casp?|swp|ld(?:add|clr|eor|set|smax|smin|umax|umin)|st(?:add|clr|eor|set|smax|smin|umax|umin))(?:a|al|l)?[bh]?"
+)
+SVE_REGISTER = re.compile(r"\b[zp]\d+(?:\.[bhsdq])?\b")
+HALF_OPERAND = re.compile(r"\bh\d+\b|\.\d*h\b")
+
+
+def is_newer_than_arm_baseline(mnemonic: str, operands: str) -> bool:
+    """Whether one disassembled instruction needs more than ARMv8-A."""
+    if mnemonic in NEWER_ARM or LSE_ATOMIC.fullmatch(mnemonic) or SVE_REGISTER.search(operands):
+        return True
+    return mnemonic.startswith("f") and not mnemonic.startswith("fcvt") and bool(HALF_OPERAND.search(operands))
+
+
+BASELINE = {"x86_64": is_newer_than_baseline, "aarch64": is_newer_than_arm_baseline}
+
+# Tool-chain runtime code (zig's static libc++ and libunwind) that opts in at
+# run time: the unwinder writes memory tags (MTE) only for a frame whose unwind
+# entry says it is tagged, which only code built for MTE has.
+RUNTIME_OPT_INS = {"libunwind::DwarfInstructions<": {"stg"}}
+
+
+def opts_in_at_run_time(function: str, used: set[str]) -> bool:
+    return any(function.startswith(prefix) and used <= allowed for prefix, allowed in RUNTIME_OPT_INS.items())
+
+
+def functions_past_baseline(disassembly: str, architecture: str = "x86_64") -> dict[str, set[str]]:
     """Function name -> the newer-than-baseline mnemonics it uses, from objdump -d -C."""
+    newer = BASELINE[architecture]
     found: dict[str, set[str]] = {}
     function = "?"
     for line in disassembly.splitlines():
@@ -114,7 +160,7 @@ def functions_past_baseline(disassembly: str) -> dict[str, set[str]]:
             function = start.group(1)
             continue
         instruction = INSTRUCTION.match(line)
-        if instruction and is_newer_than_baseline(*instruction.groups()):
+        if instruction and newer(*instruction.groups()):
             found.setdefault(function, set()).add(instruction.group(1))
     return found
 
@@ -175,18 +221,19 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
     """What is missing from or does not belong in a wheel holding these files."""
     problems = []
     info = f"{PACKAGE}-{version}.dist-info/"
-    modules = [f"{PACKAGE}/{module}{ext_suffix}" for module in MODULES]
+    module = re.compile(rf"{PACKAGE}/_?[a-z][a-z0-9_]*{re.escape(ext_suffix)}")
     for name in names:
         parts = name.split("/")
         if not (name.startswith(PACKAGE + "/") or name.startswith(info)):
             problems.append(f"{name}: outside the package and its dist-info")
         elif FORBIDDEN_PARTS.intersection(parts) or Path(name).suffix in FORBIDDEN_SUFFIXES:
             problems.append(f"{name}: build or tool-chain leftover")
-        elif name.endswith((".so", ".pyd", ".dylib")) and name not in modules:
-            problems.append(f"{name}: an extension module other than {' and '.join(modules)}")
+        elif name.endswith((".so", ".pyd", ".dylib")) and not module.fullmatch(name):
+            problems.append(f"{name}: not an extension module of {PACKAGE} for {ext_suffix}")
     required = [f"{PACKAGE}/{name}" for name in REQUIRED]
     required += [
-        *modules,
+        f"{PACKAGE}/_native{ext_suffix}",
+        f"{PACKAGE}/_lines{ext_suffix}",
         f"{info}licenses/LICENSE",
         f"{info}METADATA",
         f"{info}entry_points.txt",
@@ -195,6 +242,21 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
         if name not in names:
             problems.append(f"{name}: missing")
     return problems
+
+
+def wheel_target(filename: str) -> tuple[str, str, str]:
+    """(platform tag, architecture, extension suffix) of a CPython wheel's file name."""
+    python, _abi, platforms = Path(filename).stem.split("-")[2:5]
+    tags = platforms.split(".")
+    platform = next((tag for tag in tags if tag.startswith("manylinux_2_17_")), tags[0])
+    architecture = next((arch for arch in ARCHITECTURES if platform.endswith("_" + arch)), "?")
+    return platform, architecture, f".cpython-{python.removeprefix('cp')}-{architecture}-linux-gnu.so"
+
+
+def export_problems(module: str, exported: list[str]) -> list[str]:
+    """A module exports its own init function and nothing else."""
+    name = module.split("/")[-1].split(".")[0]
+    return [] if exported == [f"PyInit_{name}"] else [f"{module} exports {exported}, not PyInit_{name} alone"]
 
 
 MARKDOWN_LINK = re.compile(r"\]\(\s*<?([^)\s>]+)")
@@ -212,10 +274,10 @@ def run(*command: str | Path) -> str:
     return result.stdout + result.stderr
 
 
-def text_section(library: Path) -> bytes:
+def text_section(library: Path, binutils: str) -> bytes:
     with tempfile.TemporaryDirectory() as scratch:
         out = Path(scratch) / "text"
-        run("objcopy", "-O", "binary", "--only-section=.text", library, out)
+        run(binutils + "objcopy", "-O", "binary", "--only-section=.text", library, out)
         return out.read_bytes()
 
 
@@ -232,20 +294,19 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("wheel", type=Path)
     parser.add_argument("sdist", type=Path)
-    parser.add_argument(
-        "--module-build", type=Path, nargs="+", required=True, help="the unstripped modules in the build tree"
-    )
+    parser.add_argument("--module-build", type=Path, required=True, help="the build tree's folder of the modules")
     args = parser.parse_args()
-    ext_suffix = sysconfig.get_config_var("EXT_SUFFIX")
+    target_tag, architecture, ext_suffix = wheel_target(args.wheel.name)
+    if architecture == "?" or not target_tag.startswith("manylinux_2_17_"):
+        sys.exit(f"{args.wheel.name}: not a manylinux_2_17 wheel for {' or '.join(ARCHITECTURES)}")
+    binutils = BINUTILS_PREFIX[architecture]
 
     shown = run(TOOLS / "auditwheel", "show", args.wheel)
     print(shown.strip() + "\n")
     tag = re.search(r'platform\s+tag:\s+"([^"]+)"', " ".join(shown.split()))
     report(
-        f"auditwheel: consistent with {TARGET_TAG}, tagged so",
-        []
-        if tag and tag.group(1) == TARGET_TAG and TARGET_TAG in args.wheel.name
-        else [f"auditwheel says {tag.group(1) if tag else '?'}; file {args.wheel.name}"],
+        f"auditwheel: consistent with {target_tag}",
+        [] if tag and tag.group(1) == target_tag else [f"auditwheel says {tag.group(1) if tag else '?'}"],
     )
     run(TOOLS / "twine", "check", "--strict", args.wheel, args.sdist)
     report("twine check --strict (wheel and sdist)", [])
@@ -268,21 +329,24 @@ def main() -> None:
         version = args.wheel.name.split("-")[1]
         info = f"{PACKAGE}-{version}.dist-info/"
         metadata = wheel.read(info + "METADATA").decode()
-        exported: dict[str, list[str]] = {}
-        needed: dict[str, list[str]] = {}
-        shipped_text: dict[str, bytes] = {}
+        report(
+            f"wheel contents: {len(names)} files, the package, its stubs and py.typed, its modules, no leftovers",
+            wheel_content_problems(names, version, ext_suffix),
+        )
+        modules = [name for name in names if name.endswith(ext_suffix)]
         with tempfile.TemporaryDirectory() as scratch:
-            for name in MODULES:
-                module = Path(wheel.extract(f"{PACKAGE}/{name}{ext_suffix}", scratch))
-                exported[name] = [
-                    line.split()[0] for line in run("nm", "-D", "--defined-only", "--format=posix", module).splitlines()
+            shipped = {name: Path(wheel.extract(name, scratch)) for name in modules}
+            exports = {
+                name: [
+                    line.split()[0]
+                    for line in run(binutils + "nm", "-D", "--defined-only", "--format=posix", path).splitlines()
                 ]
-                needed[name] = re.findall(r"\(NEEDED\).*\[(.+)\]", run("readelf", "-d", module))
-                shipped_text[name] = text_section(module)
-    report(
-        f"wheel contents: {len(names)} files, the package, its stubs and py.typed, its modules, no leftovers",
-        wheel_content_problems(names, version, ext_suffix),
-    )
+                for name, path in shipped.items()
+            }
+            needed = {
+                name: re.findall(r"\(NEEDED\).*\[(.+)\]", run("readelf", "-d", path)) for name, path in shipped.items()
+            }
+            texts = {name: text_section(path, binutils) for name, path in shipped.items()}
     header, _, description = metadata.partition("\n\n")
     fields = dict(line.split(": ", 1) for line in header.splitlines() if ": " in line)
     report(
@@ -295,27 +359,27 @@ def main() -> None:
         + [f"relative link in the long description: {link}" for link in relative_links(description)],
     )
     report(
-        "exports: each module its PyInit_ only (nm -D)",
-        [f"{name} exports {symbols}" for name, symbols in exported.items() if symbols != [f"PyInit_{name}"]],
+        "exports: each module its own PyInit function only (nm -D)",
+        [problem for name, exported in exports.items() for problem in export_problems(name, exported)],
     )
+    allowed_libraries = SYSTEM_LIBRARIES | {LOADERS[architecture]}
     report(
         "needs only the system's C libraries (readelf -d), no C++ runtime",
         [
             f"{name} needs {library}"
             for name, libraries in needed.items()
             for library in libraries
-            if library not in SYSTEM_LIBRARIES
+            if library not in allowed_libraries
         ],
     )
 
-    built = {path.name.split(".")[0]: path for path in args.module_build}
+    built = {name: args.module_build / Path(name).name for name in modules}
     report(
         "the build tree's modules have the code the wheel ships (.text identical)",
-        [f"{name}: no build given" for name in MODULES if name not in built]
-        + [
-            f"{built[name]} differs"
-            for name in MODULES
-            if name in built and text_section(built[name]) != shipped_text[name]
+        [
+            f"{path} differs or is missing"
+            for name, path in built.items()
+            if not path.exists() or text_section(path, binutils) != texts[name]
         ],
     )
     sources = {
@@ -325,15 +389,17 @@ def main() -> None:
     }
     allowed = opted_in_functions(sources)
     past: dict[str, set[str]] = {}
-    for path in args.module_build:
-        past.update(functions_past_baseline(run("objdump", "-d", "-C", "--no-show-raw-insn", path)))
+    for path in built.values():
+        disassembly = run(binutils + "objdump", "-d", "-C", "--no-show-raw-insn", path)
+        past.update(functions_past_baseline(disassembly, architecture))
     strays = {
         function: used
         for function, used in past.items()
         if not any(re.search(rf"\b{re.escape(name)}\b", function) for name in allowed)
+        and not opts_in_at_run_time(function, used)
     }
     report(
-        f"baseline x86-64: {len(past)} function(s) use newer instructions, all of them opted in "
+        f"baseline {architecture}: {len(past)} function(s) use newer instructions, all of them opted in "
         f"({', '.join(sorted(allowed)) or 'none in the sources'})",
         [f"{function}: {' '.join(sorted(used))}" for function, used in sorted(strays.items())],
     )

@@ -18,7 +18,7 @@ import quillforge
 from quillforge._pretty import indent_json
 from quillforge.cli import main
 
-from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, on_a_terminal, run_cli
+from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, needs_native_machine, on_a_terminal, run_cli
 
 BIN = Path(sys.executable).parent
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
@@ -134,7 +134,7 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge demo --write-examples .", "", 3, "./lore.json: exists and is not the example; not replaced"),
     ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
     pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4, "/dev/zero: out of memory while reading it",
-                 marks=pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")),
+                 marks=[pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space"), needs_native_machine]),
 ]
 # fmt: on
 

@@ -13,6 +13,8 @@ import pytest
 import quillforge
 from quillforge import _native
 
+from support import needs_native_machine
+
 
 def test_surface():
     assert _native.__doc__ == ""
@@ -211,6 +213,7 @@ else:
     not sys.platform.startswith("linux") or "asan" in os.environ.get("LD_PRELOAD", ""),
     reason="limits the address space (ASan needs more)",
 )
+@needs_native_machine
 @pytest.mark.parametrize("function", ["generate", "summary", "block"])
 def test_running_out_of_memory_for_a_result_raises_memory_error_quietly(function):
     # Whichever allocation fails, the caller sees an ordinary MemoryError and nothing is printed.

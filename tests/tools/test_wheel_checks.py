@@ -13,7 +13,6 @@ import run_installed_tests
 SUFFIX = ".cpython-313-x86_64-linux-gnu.so"
 INFO = "quillforge-0.2.0.dist-info/"
 GOOD_WHEEL = ["quillforge/__init__.py", "quillforge/py.typed", "quillforge/_native.pyi", f"quillforge/_native{SUFFIX}"]
-GOOD_WHEEL += ["quillforge/_lines.pyi", f"quillforge/_lines{SUFFIX}"]
 GOOD_WHEEL += [f"{INFO}{name}" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE")]
 
 # fmt: off
@@ -23,18 +22,27 @@ INSTRUCTIONS = [  # (mnemonic, operands, newer than the x86-64 baseline)
     ("popcnt", "%rdi,%rax", True), ("shlx", "%rax,%rdi,%rax", True), ("vpxor", "%xmm0,%xmm0,%xmm0", True),
     ("kmovq", "%k1,%rax", True),
 ]
+ARM_INSTRUCTIONS = [  # (mnemonic, operands, newer than ARMv8-A)
+    ("ld1", "{v0.16b}, [x0]", False), ("cmeq", "v1.16b, v0.16b, v2.16b", False), ("ldaxr", "w8, [x9]", False),
+    ("fcvt", "h0, s0", False), ("fadd", "d0, d0, d1", False), ("casal", "w8, w9, [x10]", True),
+    ("ldaddal", "x8, x9, [x10]", True), ("swpb", "w0, w1, [x2]", True), ("crc32cx", "w0, w0, x1", True),
+    ("udot", "v0.4s, v1.16b, v2.16b", True), ("ld1b", "{z0.b}, p0/z, [x0]", True), ("fadd", "h0, h1, h2", True),
+    ("fmla", "v0.8h, v1.8h, v2.8h", True),
+]
 WHEEL_CONTENTS = [  # (a change to a good wheel's names, the problems reported)
     (lambda names: names, []),
     (lambda names: [n for n in names if not n.endswith("py.typed")], ["quillforge/py.typed: missing"]),
-    (lambda names: [n for n in names if not n.endswith(SUFFIX)],
-     [f"quillforge/_native{SUFFIX}: missing", f"quillforge/_lines{SUFFIX}: missing"]),
-    (lambda names: [n for n in names if not n.endswith("_lines.pyi")], ["quillforge/_lines.pyi: missing"]),
+    (lambda names: [n for n in names if not n.endswith(SUFFIX)], [f"quillforge/_native{SUFFIX}: missing"]),
     (lambda names: [*names, "quillforge/module.cpp"], ["quillforge/module.cpp: build or tool-chain leftover"]),
     (lambda names: [*names, "quillforge/include/c++/v1/vector"],
      ["quillforge/include/c++/v1/vector: build or tool-chain leftover"]),
+    (lambda names: [*names, f"quillforge/_lines{SUFFIX}"], []),
     (lambda names: [*names, "quillforge/_extra.so"],
-     [f"quillforge/_extra.so: an extension module other than quillforge/_native{SUFFIX} and "
-      f"quillforge/_lines{SUFFIX}"]),
+     [f"quillforge/_extra.so: not an extension module of quillforge for {SUFFIX}"]),
+    (lambda names: [*names, "quillforge/_lines.cpython-313-aarch64-linux-gnu.so"],
+     [f"quillforge/_lines.cpython-313-aarch64-linux-gnu.so: not an extension module of quillforge for {SUFFIX}"]),
+    (lambda names: [*names, f"quillforge/sub/_lines{SUFFIX}"],
+     [f"quillforge/sub/_lines{SUFFIX}: not an extension module of quillforge for {SUFFIX}"]),
     (lambda names: [*names, "tests/test_module.py"], ["tests/test_module.py: outside the package and its dist-info"]),
 ]
 # fmt: on
@@ -43,6 +51,50 @@ WHEEL_CONTENTS = [  # (a change to a good wheel's names, the problems reported)
 @pytest.mark.parametrize(("mnemonic", "operands", "newer"), INSTRUCTIONS)
 def test_instructions_past_baseline(mnemonic: str, operands: str, newer: bool) -> None:
     assert check_wheel.is_newer_than_baseline(mnemonic, operands) is newer
+
+
+@pytest.mark.parametrize(("mnemonic", "operands", "newer"), ARM_INSTRUCTIONS)
+def test_instructions_past_arm_baseline(mnemonic: str, operands: str, newer: bool) -> None:
+    assert check_wheel.is_newer_than_arm_baseline(mnemonic, operands) is newer
+
+
+@pytest.mark.parametrize(
+    ("filename", "target"),
+    [
+        ("quillforge-0.2.0-cp313-cp313-manylinux_2_17_x86_64.whl",
+         ("manylinux_2_17_x86_64", "x86_64", ".cpython-313-x86_64-linux-gnu.so")),
+        ("quillforge-0.2.0-cp315-cp315-manylinux2014_aarch64.manylinux_2_17_aarch64.whl",
+         ("manylinux_2_17_aarch64", "aarch64", ".cpython-315-aarch64-linux-gnu.so")),
+        ("quillforge-0.2.0-cp314-cp314-manylinux_2_28_aarch64.whl",
+         ("manylinux_2_28_aarch64", "aarch64", ".cpython-314-aarch64-linux-gnu.so")),
+        ("quillforge-0.2.0-cp314-cp314-win_amd64.whl", ("win_amd64", "?", ".cpython-314-?-linux-gnu.so")),
+    ],
+)  # fmt: skip
+def test_wheel_target(filename: str, target: tuple[str, str, str]) -> None:
+    assert check_wheel.wheel_target(filename) == target
+
+
+@pytest.mark.parametrize(
+    ("module", "exported", "problems"),
+    [
+        (f"quillforge/_lines{SUFFIX}", ["PyInit__lines"], 0),
+        (f"quillforge/_lines{SUFFIX}", ["PyInit__native"], 1),
+        (f"quillforge/_native{SUFFIX}", ["PyInit__native", "qf_scan"], 1),
+    ],
+)
+def test_each_module_exports_its_own_init_function_only(module: str, exported: list[str], problems: int) -> None:
+    assert len(check_wheel.export_problems(module, exported)) == problems
+
+
+UNWIND = "libunwind::DwarfInstructions<libunwind::LocalAddressSpace, libunwind::Registers_arm64>::stepWithDwarf"
+
+
+@pytest.mark.parametrize(
+    ("function", "used", "allowed"),
+    [(UNWIND, {"stg"}, True), (UNWIND, {"stg", "casal"}, False), ("qf::scan(char const*)", {"stg"}, False)],
+)
+def test_runtime_code_that_opts_in_at_run_time(function: str, used: set[str], allowed: bool) -> None:
+    assert check_wheel.opts_in_at_run_time(function, used) is allowed
 
 
 def test_functions_past_baseline_are_named_with_what_they_use() -> None:
