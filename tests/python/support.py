@@ -17,6 +17,7 @@ from collections.abc import Mapping
 from importlib import resources
 
 import pytest
+
 from quillforge._native import generate_candidate_json
 
 # The worked example: its lore and config as the package ships them (what
