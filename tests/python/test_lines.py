@@ -32,7 +32,7 @@ def test_a_corpus_in_blocks_gives_the_line_by_line_answers(seed: int) -> None:
 @pytest.mark.parametrize("bad", BAD_UTF8)
 def test_not_utf8_is_reported_where_pythons_decoder_stops(bad: bytes) -> None:
     good = lore_line(1).encode()
-    for at in (0, 1, 9, len(good) - 1, len(good)):
+    for at in (0, 1, 9, 15, 16, 17, 31, len(good) - 1, len(good)):
         line = good[:at] + bad + good[at:]
         assert _lines.generate_candidates(line + b"\r\n", CONFIG) == line_by_line(line, CONFIG)
 
