@@ -68,6 +68,18 @@ def test_bytes_like_inputs_only() -> None:
     assert _lines.__all__ == ["generate_candidates"]
 
 
+def test_the_output_goes_into_a_buffer_given_when_it_fits() -> None:
+    data = corpus(7, 60)
+    output, *rest = _lines.generate_candidates(data, CONFIG)
+    room = bytearray(len(output) + len(data) + 512)  # the engine's working room past the end: a lore and 512
+    assert _lines.generate_candidates(data, CONFIG, into=room) == (len(output), *rest)
+    assert room[: len(output)] == output
+    short = bytearray(len(output) - 1)  # does not fit: the output comes back as bytes
+    assert _lines.generate_candidates(data, CONFIG, into=memoryview(short)) == (output, *rest)
+    with pytest.raises(BufferError):
+        _lines.generate_candidates(data, CONFIG, into=bytes(len(output)))
+
+
 # Run out of memory where the output is first sized (twice the block), and
 # where tiny lores' candidates outgrow that and the output moves.
 OUT_OF_MEMORY = """
