@@ -224,7 +224,8 @@ Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& blo
     return block.lore.stream_content(reader, block.content_blank, block.lore.hash.value());
 }
 
-// A block in the usual compact layout, `{"id":"...","content":"..."}`, is read
+// A block in the usual layouts, `{"id":"...","content":"..."}` or Python's
+// `{"id": "...", "content": "..."}`, is read
 // with one look at each run of fixed bytes instead of token by token, so that
 // the little work between two contents stays in the shadow of the hash chain.
 // The looks consume only what the token steps would have read without an
@@ -233,6 +234,7 @@ Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& blo
 Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
     static constexpr std::string_view kOpen = R"({"id":)";
     static constexpr std::string_view kThenContent = R"(,"content":)";
+    static constexpr std::string_view kThenContentSpaced = R"(, "content":)";  // Python's json.dumps
     if (auto entered = reader.enter(); !entered) {
         return entered;
     }
@@ -246,11 +248,14 @@ Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
     block.id_blank = is_blank(*id);
     block.id_read = true;
     const std::uint64_t after_id = fnv1a(lore.hash.value(), id->data(), id->size());
-    if (!reader.next_is(kThenContent)) {
+    if (reader.next_is(kThenContent)) {
+        reader.consume(kThenContent.size());
+    } else if (reader.next_is(kThenContentSpaced)) {
+        reader.consume(kThenContentSpaced.size());
+    } else {
         lore.hash.resume(after_id);
         return decode_members(reader, block, 1, false);
     }
-    reader.consume(kThenContent.size());
     if (auto content = lore.stream_content(reader, block.content_blank, after_id); !content) {
         return content;
     }
@@ -280,6 +285,8 @@ Result<void, JsonError> StreamedBlocks::decode(Reader& reader, CandidateStream& 
         for (bool first = true;; first = false) {
             if (!first && reader.next_is(R"(,{"id":)")) {
                 reader.consume(1);
+            } else if (!first && reader.next_is(R"(, {"id":)")) {
+                reader.consume(2);
             } else if (!(first && reader.next_is(R"({"id":)"))) {
                 auto more = reader.next_element(first);
                 if (!more) {
