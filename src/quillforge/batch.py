@@ -200,13 +200,13 @@ def _chunks_of_stream(stream: Readable, buffers: _Buffers | None = None) -> Iter
     piped = not (seekable is None or seekable())
     take = getattr(stream, "read1", stream.read) if piped else stream.read
     read_into = None if buffers is None else getattr(stream, "readinto1" if piped else "readinto", None)
+    pool = None if read_into is None else buffers
     cut: list[bytes] = []  # the line that the reads so far cut, in pieces
     read = 0
     while True:
         buffer: bytearray | None = None
-        if read_into is not None:
-            assert buffers is not None
-            buffer = buffers.take()
+        if read_into is not None and pool is not None:
+            buffer = pool.take()
             size = read_into(buffer)
             data: bytes | bytearray = buffer
         else:
@@ -219,8 +219,8 @@ def _chunks_of_stream(stream: Readable, buffers: _Buffers | None = None) -> Iter
         last = data.rfind(b"\n", 0, size)
         if last < 0:  # a line longer than a read
             cut.append(bytes(view))
-            if buffer is not None:
-                buffers.give(buffer)  # type: ignore[union-attr]
+            if buffer is not None and pool is not None:
+                pool.give(buffer)
             continue
         head = b""
         start = 0
@@ -228,7 +228,7 @@ def _chunks_of_stream(stream: Readable, buffers: _Buffers | None = None) -> Iter
             start = data.find(b"\n", 0, size) + 1
             head = b"".join([*cut, view[:start]])
         cut = [bytes(view[last + 1 :])] if last + 1 < size else []
-        yield _Chunk(view[start : last + 1], read - (size - last - 1), head, buffer, buffers)
+        yield _Chunk(view[start : last + 1], read - (size - last - 1), head, buffer, pool)
     if cut:
         yield _Chunk(b"", read, b"".join(cut))
 
@@ -434,7 +434,7 @@ def _generate_lines(lines: Iterable[bytes | str], config_json: str, jobs: int, f
     chunks = _chunks_of_lines(lines, first_line, config_json)
     for chunk, answers in _answered(chunks, config_json, jobs, first_line=first_line):
         assert chunk.numbers is not None and chunk.own is not None
-        candidates = iter(answers.output.decode("utf-8").split("\n"))
+        candidates = iter(str(answers.output, "utf-8").split("\n"))
         failed = {error.line: error for error in answers.errors}
         own = {result.line: result for result in chunk.own}
         for number in sorted(chunk.numbers + list(own)) if own else chunk.numbers:
