@@ -86,13 +86,14 @@ std::size_t first_bad_utf8(std::string_view text) noexcept {
             ++at;
             continue;
         }
-        // A well-formed sequence of the replacement character itself is EF BF BD.
-        const json::detail::Scalar scalar =
-            json::detail::decode_scalar(std::string_view(at, static_cast<std::size_t>(end - at)));
-        if (scalar.value == 0xFFFD && scalar.length == 1) {
+        // At a byte that is not ASCII, only a malformed sequence is one byte
+        // long; the value is not needed, so it is not computed.
+        const std::size_t length =
+            json::detail::decode_scalar(std::string_view(at, static_cast<std::size_t>(end - at))).length;
+        if (length == 1) {
             return static_cast<std::size_t>(at - begin);
         }
-        at += scalar.length;
+        at += length;
     }
     return std::string_view::npos;
 }
