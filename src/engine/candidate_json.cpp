@@ -224,7 +224,8 @@ Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& blo
     return block.lore.stream_content(reader, block.content_blank, block.lore.hash.value());
 }
 
-// A block in the usual compact layout, `{"id":"...","content":"..."}`, is read
+// A block in the usual layouts, `{"id":"...","content":"..."}` or Python's
+// `{"id": "...", "content": "..."}`, is read
 // with one look at each run of fixed bytes instead of token by token, so that
 // the little work between two contents stays in the shadow of the hash chain.
 // The looks consume only what the token steps would have read without an
@@ -235,6 +236,9 @@ Result<void, JsonError> StreamedContent::decode(Reader& reader, StreamBlock& blo
 constexpr auto kOpen = json_key(kNarrativeBlockInfo, "id");
 constexpr auto kThenContent = json_key(kNarrativeBlockInfo, "content");
 constexpr auto kNextOpen = "," + kOpen;
+// Python's json.dumps puts a space after each comma.
+constexpr auto kThenContentSpaced = JsonPiece{} + ", " + kThenContent.text().substr(1);
+constexpr auto kNextOpenSpaced = ", " + kOpen;
 
 Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
     if (auto entered = reader.enter(); !entered) {
@@ -250,22 +254,29 @@ Result<void, JsonError> stream_block(Reader& reader, StreamBlock& block) {
     block.id_blank = is_blank(*id);
     block.id_read = true;
     const std::uint64_t after_id = fnv1a(lore.hash.value(), id->data(), id->size());
-    if (!reader.next_is(kThenContent.text())) {
+    if (reader.next_is(kThenContent.text())) {
+        reader.consume(kThenContent.size);
+    } else if (reader.next_is(kThenContentSpaced.text())) {
+        reader.consume(kThenContentSpaced.size);
+    } else {
         lore.hash.resume(after_id);
         return decode_members(reader, block, 1, false);
     }
-    reader.consume(kThenContent.size);
     if (auto content = lore.stream_content(reader, block.content_blank, after_id); !content) {
         return content;
     }
     return decode_members(reader, block, 3, false);
 }
 
-// The shortcut of decode_each for blocks in the compact layout.
+// The shortcut of decode_each for blocks in the usual layouts.
 struct CompactBlocks {
     static bool starts(Reader& reader, bool first) {
         if (!first && reader.next_is(kNextOpen.text())) {
             reader.consume(1);
+            return true;
+        }
+        if (!first && reader.next_is(kNextOpenSpaced.text())) {
+            reader.consume(2);
             return true;
         }
         return first && reader.next_is(kOpen.text());

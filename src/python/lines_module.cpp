@@ -1,6 +1,7 @@
 // The extension module quillforge._lines: a block of JSON Lines bytes and a
-// configuration in; the candidates' bytes, the block's line count, the
-// number of candidates and the failed lines out. The engine works on the whole block with the interpreter
+// configuration in; the candidates' bytes (or, written into a buffer the
+// caller gives, their size), the block's line count, the number of candidates
+// and the failed lines out. The engine works on the whole block with the interpreter
 // lock released, so blocks run in parallel on threads.
 #include <cstddef>
 #include <optional>
@@ -131,56 +132,86 @@ NewRefOrError failures_list(const std::vector<LineFailure>& failures, Py_ssize_t
     return list.release();
 }
 
+// The output's bytes, copied from `out`; or, when `out` still writes into the
+// caller's buffer, the number of bytes written there.
+NewRefOrError output_object(const json::Output& out) {
+    PyObject* output = out.in_lent_storage()
+                           ? PyLong_FromSsize_t(static_cast<Py_ssize_t>(out.size()))
+                           : PyBytes_FromStringAndSize(out.view().data(), static_cast<Py_ssize_t>(out.size()));
+    return output != nullptr ? NewRefOrError(output) : fail(PendingError::fetch());
+}
+
 PyObject* generate_candidates(PyObject*, PyObject* args, PyObject* kwargs) {
     return call_boundary([&]() -> NewRefOrError {
-        static const char* keywords[] = {"block", "config_json", "first_line", "stop_at_failure", nullptr};
+        static const char* keywords[] = {"block", "config_json", "first_line", "stop_at_failure", "into", nullptr};
         Py_buffer view;
+        PyObject* into_object = Py_None;
+        Py_buffer into{};  // its obj stays null when no buffer is given
         const char* config = nullptr;
         Py_ssize_t config_size = 0;
         Py_ssize_t first_line = 1;
         int stop_at_failure = 0;
         if (!PyArg_ParseTupleAndKeywords(args,
                                          kwargs,
-                                         "y*s#|$np:generate_candidates",
+                                         "y*s#|$npO:generate_candidates",
                                          const_cast<char**>(keywords),
                                          &view,
                                          &config,
                                          &config_size,
                                          &first_line,
-                                         &stop_at_failure)) {
+                                         &stop_at_failure,
+                                         &into_object)) {
             return fail(PendingError::fetch());
         }
         const HeldBuffer held(view);
+        if (into_object != Py_None && PyObject_GetBuffer(into_object, &into, PyBUF_WRITABLE) < 0) {
+            return fail(PendingError::fetch());
+        }
+        const HeldBuffer held_into(into);  // releasing one not taken does nothing
         auto lines = CandidateLines::make({config, static_cast<std::size_t>(config_size)});
         if (!lines) {
             return fail(engine_failure(lines.error()));
         }
         const std::string_view block(static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len));
-        // The output is written into the thread's kept storage, then copied
-        // into the bytes object. Writing it straight into a bytes object sized
-        // for the worst case costs more: shrinking that bytes object (a
-        // realloc of an mmap'd block) keeps malloc from reusing the memory, so
-        // every block's output would land on fresh pages.
-        const ThreadOutput kept;
-        json::Output& out = kept.get();
         std::vector<LineFailure> failures;
         LinesRead read;
-        {
-            const LockReleased released;
-            out.reserve(output_estimate(block.size()));
-            read = lines->answer(block, out, failures, stop_at_failure != 0);
+        NewRefOrError output = nullptr;
+        if (into.obj != nullptr) {
+            // Straight into the caller's buffer, which the caller keeps from one
+            // block to the next: no copy, no fresh pages. An output that
+            // outgrows it moves to storage of its own and comes back as bytes.
+            json::Output out(static_cast<char*>(into.buf), static_cast<std::size_t>(into.len));
+            {
+                const LockReleased released;
+                read = lines->answer(block, out, failures, stop_at_failure != 0);
+            }
+            output = output_object(out);
+        } else {
+            // The output is written into the thread's kept storage, then copied
+            // into the bytes object. Writing it straight into a bytes object sized
+            // for the worst case costs more: shrinking that bytes object (a
+            // realloc of an mmap'd block) keeps malloc from reusing the memory, so
+            // every block's output would land on fresh pages.
+            const ThreadOutput kept;
+            json::Output& out = kept.get();
+            {
+                const LockReleased released;
+                out.reserve(output_estimate(block.size()));
+                read = lines->answer(block, out, failures, stop_at_failure != 0);
+            }
+            output = output_object(out);
         }
-        Ref output(PyBytes_FromStringAndSize(out.view().data(), static_cast<Py_ssize_t>(out.size())));
         if (!output) {
-            return fail(PendingError::fetch());
+            return output;
         }
+        Ref output_ref(*output);
         auto failed = failures_list(failures, first_line);
         if (!failed) {
             return failed;
         }
         Ref failed_list(*failed);
         PyObject* result = Py_BuildValue("(OnnO)",
-                                         output.get(),
+                                         output_ref.get(),
                                          static_cast<Py_ssize_t>(read.lines),
                                          static_cast<Py_ssize_t>(read.written),
                                          failed_list.get());
@@ -192,7 +223,7 @@ PyMethodDef g_methods[] = {
     {"generate_candidates",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(generate_candidates)),
      METH_VARARGS | METH_KEYWORDS,
-     "generate_candidates(block, config_json, *, first_line=1, stop_at_failure=False)\n--\n\n"},
+     "generate_candidates(block, config_json, *, first_line=1, stop_at_failure=False, into=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

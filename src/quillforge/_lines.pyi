@@ -7,7 +7,7 @@ A line ends at ``\\n``; a ``\\r`` just before it is not part of the line, a lone
 """
 
 from collections.abc import Buffer
-from typing import Literal
+from typing import Literal, overload
 
 __all__ = ["generate_candidates"]
 
@@ -29,9 +29,14 @@ class LineFailure(tuple[int, str]):
         bad byte; ``None`` for a broken rule. (The failing input is always the
         line's lore, and the error's line within it always 1.)"""
 
+@overload
 def generate_candidates(
-    block: Buffer, config_json: str, *, first_line: int = 1, stop_at_failure: bool = False
-) -> tuple[bytes, int, int, list[LineFailure]]:
+    block: Buffer, config_json: str, *, first_line: int = 1, stop_at_failure: bool = False, into: None = None
+) -> tuple[bytes, int, int, list[LineFailure]]: ...
+@overload
+def generate_candidates(
+    block: Buffer, config_json: str, *, first_line: int = 1, stop_at_failure: bool = False, into: Buffer
+) -> tuple[bytes | int, int, int, list[LineFailure]]:
     """Answer the whole lines of `block` (bytes-like, read in place).
 
     Returns the candidates' JSON texts, each followed by ``\\n``, in line order;
@@ -42,6 +47,12 @@ def generate_candidates(
     "not valid UTF-8 (byte 0x.. at offset N)" for a line that is not UTF-8.
     With `stop_at_failure`, lines after the first failed one are not read.
 
-    Raises the engine's ``ValueError`` (with its attributes) when the configuration fails (before any
-    line), ``MemoryError`` when memory runs out.
+    With `into`, a writable buffer, the candidates are written at its start and
+    their size is returned in place of their bytes, when they fit with the
+    engine's working room (a lore and 512 bytes past their end); else they come
+    back as bytes. It is held for the call: a bytearray cannot be resized then.
+
+    Raises the engine's ``ValueError`` (with its attributes) when the
+    configuration fails (before any line), ``MemoryError`` when memory runs out,
+    ``BufferError`` when `into` is not writable.
     """

@@ -24,6 +24,7 @@ per line; it is what ``quillforge batch`` runs.
 from __future__ import annotations
 
 import contextlib
+import io
 import os
 import queue
 import string
@@ -129,8 +130,13 @@ def usable_jobs(jobs: int) -> int:
 
 @dataclass(slots=True)
 class _Chunk:
-    block: bytes  # its lines, each ended by "\n" but perhaps the last
+    block: bytes | memoryview  # its lines, each ended by "\n" but perhaps the last
     read: int  # input consumed up to its end
+    # A file's chunk: the line that the read before cut, joined (its lines come
+    # first), and the kept buffer that `block` is a view of, given back once answered.
+    head: bytes = b""
+    buffer: bytearray | None = None
+    buffers: _Buffers | None = None
     # The number of its first line and its lines (blank ones included), known
     # once the chunks before it are answered: counting them here would cost
     # more than answering them.
@@ -148,11 +154,38 @@ class _Chunk:
 
 @dataclass(slots=True)
 class _Answers:
-    output: bytes  # the candidates, each followed by "\n", in line order
+    output: bytes | memoryview  # the candidates, each followed by "\n", in line order
     written: int  # candidates in it
     errors: list[LineError]  # in line order
     stop: int | None  # with fail_fast: the line of the first error, which ends the run
     lines: int  # lines read, blank ones included
+    buffer: bytearray | None = None  # the kept buffer that `output` is a view of, given back once written
+    buffers: _Buffers | None = None
+
+
+class _Buffers:
+    """Buffers of one size kept from one chunk to the next, so that each chunk's
+    input and output land on pages already mapped, and nothing is copied to make
+    a bytes object of them. As many exist as chunks are in flight at once."""
+
+    def __init__(self, size: int) -> None:
+        self.size = size
+        self.free: list[bytearray] = []
+
+    def take(self) -> bytearray:
+        try:
+            return self.free.pop()
+        except IndexError:
+            return bytearray(self.size)
+
+    def give(self, buffer: bytearray) -> None:
+        self.free.append(buffer)
+
+
+# The output of a chunk of small lores is a little larger than its input, and
+# the engine writes with room for a lore and 512 bytes past its end; an output
+# that does not fit comes back as bytes.
+_OUTPUT_BYTES = CHUNK_BYTES + CHUNK_BYTES // 2
 
 
 class Readable(Protocol):
@@ -162,16 +195,47 @@ class Readable(Protocol):
     def readline(self, size: int = -1, /) -> bytes: ...
 
 
-def _chunks_of_stream(stream: Readable) -> Iterator[_Chunk]:
-    read = 0
+def _chunks_of_stream(stream: Readable, buffers: _Buffers | None = None) -> Iterator[_Chunk]:
+    """The stream's lines in chunks of whole lines. A chunk is what one read
+    gave, up to its last line end; the line that read cut is joined to the next
+    read's first line as that chunk's head, so only that line is copied. With
+    `buffers`, a stream that has readinto reads into kept buffers."""
     # From a pipe, what has arrived: its lines are answered as they come.
     seekable = getattr(stream, "seekable", None)
-    take = stream.read if seekable is None or seekable() else getattr(stream, "read1", stream.read)
-    while block := take(CHUNK_BYTES):
-        if not block.endswith(b"\n"):
-            block += stream.readline()  # the rest of its last line
-        read += len(block)
-        yield _Chunk(block, read)
+    piped = not (seekable is None or seekable())
+    take = getattr(stream, "read1", stream.read) if piped else stream.read
+    read_into = None if buffers is None else getattr(stream, "readinto1" if piped else "readinto", None)
+    pool = None if read_into is None else buffers
+    cut: list[bytes] = []  # the line that the reads so far cut, in pieces
+    read = 0
+    while True:
+        buffer: bytearray | None = None
+        if read_into is not None and pool is not None:
+            buffer = pool.take()
+            size = read_into(buffer)
+            data: bytes | bytearray = buffer
+        else:
+            data = take(CHUNK_BYTES)
+            size = len(data)
+        if not size:
+            break
+        read += size
+        view = memoryview(data)[:size]
+        last = data.rfind(b"\n", 0, size)
+        if last < 0:  # a line longer than a read
+            cut.append(bytes(view))
+            if buffer is not None and pool is not None:
+                pool.give(buffer)
+            continue
+        head = b""
+        start = 0
+        if cut:
+            start = data.find(b"\n", 0, size) + 1
+            head = b"".join([*cut, view[:start]])
+        cut = [bytes(view[last + 1 :])] if last + 1 < size else []
+        yield _Chunk(view[start : last + 1], read - (size - last - 1), head, buffer, pool)
+    if cut:
+        yield _Chunk(b"", read, b"".join(cut))
 
 
 # How text is cut into lines, for files and for the items of generate_lines alike:
@@ -263,11 +327,42 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
     return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
 
 
-def _answer(chunk: _Chunk, config_json: str, stop_at_failure: bool = False) -> _Answers:
-    """The chunk's answers, its lines numbered from 1."""
-    output, lines, written, failures = generate_candidates(chunk.block, config_json, stop_at_failure=stop_at_failure)
-    errors = [LineError(number, message) for number, message in failures]
-    return _Answers(output, written, errors, errors[0].line if stop_at_failure and errors else None, lines)
+def _answer(
+    chunk: _Chunk, config_json: str, stop_at_failure: bool = False, outputs: _Buffers | None = None
+) -> _Answers:
+    """The chunk's answers, its lines numbered from 1. With `outputs`, the
+    candidates are written into a kept buffer, whose view the answers hold."""
+    buffer = None if outputs is None else outputs.take()
+    size = lines = written = 0
+    spilled: list[bytes] = []  # output that did not fit the buffer, after its first `size` bytes
+    errors: list[LineError] = []
+    for block in (chunk.head, chunk.block) if chunk.head else (chunk.block,):
+        into = None if buffer is None or spilled else memoryview(buffer)[size:]
+        output, count, done, failures = generate_candidates(
+            block, config_json, first_line=lines + 1, stop_at_failure=stop_at_failure, into=into
+        )
+        if isinstance(output, int):
+            size += output
+        else:
+            spilled.append(output)
+        lines += count
+        written += done
+        errors.extend(LineError(number, message) for number, message in failures)
+        if stop_at_failure and errors:
+            break
+    if chunk.buffer is not None and chunk.buffers is not None:
+        chunk.block = b""
+        chunk.buffers.give(chunk.buffer)
+        chunk.buffer = None
+    stop = errors[0].line if stop_at_failure and errors else None
+    if buffer is None:
+        return _Answers(b"".join(spilled), written, errors, stop, lines)
+    if spilled:
+        joined = b"".join([memoryview(buffer)[:size], *spilled])
+        assert outputs is not None
+        outputs.give(buffer)
+        return _Answers(joined, written, errors, stop, lines)
+    return _Answers(memoryview(buffer)[:size], written, errors, stop, lines, buffer, outputs)
 
 
 def _numbered(chunk: _Chunk, answers: _Answers, first: int) -> tuple[_Chunk, _Answers]:
@@ -280,7 +375,12 @@ def _numbered(chunk: _Chunk, answers: _Answers, first: int) -> tuple[_Chunk, _An
 
 
 def _answered(
-    chunks: Iterator[_Chunk], config_json: str, jobs: int, stop_at_failure: bool = False, first_line: int = 1
+    chunks: Iterator[_Chunk],
+    config_json: str,
+    jobs: int,
+    stop_at_failure: bool = False,
+    first_line: int = 1,
+    outputs: _Buffers | None = None,
 ) -> Generator[tuple[_Chunk, _Answers]]:
     """Each chunk with its answers, in input order, numbered from `first_line`.
     With several jobs, chunks are answered on worker threads, a bounded window
@@ -288,7 +388,7 @@ def _answered(
     workers = usable_jobs(jobs)
     if workers == 1:
         for chunk in chunks:
-            answers = _answer(chunk, config_json, stop_at_failure)
+            answers = _answer(chunk, config_json, stop_at_failure, outputs)
             yield _numbered(chunk, answers, first_line)
             first_line += answers.lines
         return
@@ -298,7 +398,7 @@ def _answered(
     pending: deque[tuple[_Chunk, Future[_Answers]]] = deque()
     try:
         for chunk in chunks:
-            pending.append((chunk, pool.submit(_answer, chunk, config_json, stop_at_failure)))
+            pending.append((chunk, pool.submit(_answer, chunk, config_json, stop_at_failure, outputs)))
             while len(pending) > workers * CHUNKS_PER_JOB or (pending and pending[0][1].done()):
                 ready, future = pending.popleft()
                 answers = future.result()
@@ -341,7 +441,7 @@ def _generate_lines(lines: Iterable[bytes | str], config_json: str, jobs: int, f
     chunks = _chunks_of_lines(lines, first_line, config_json)
     for chunk, answers in _answered(chunks, config_json, jobs, first_line=first_line):
         assert chunk.numbers is not None and chunk.own is not None
-        candidates = iter(answers.output.decode("utf-8").split("\n"))
+        candidates = iter(str(answers.output, "utf-8").split("\n"))
         failed = {error.line: error for error in answers.errors}
         own = {result.line: result for result in chunk.own}
         for number in sorted(chunk.numbers + list(own)) if own else chunk.numbers:
@@ -393,6 +493,9 @@ class _Writer(threading.Thread):
     def _write(self, chunk: _Chunk, answers: _Answers) -> None:
         if answers.output:
             self.out.write(answers.output)
+        if answers.buffer is not None and answers.buffers is not None:
+            answers.output = b""
+            answers.buffers.give(answers.buffer)
         report = self.report
         report.lines += answers.written + len(answers.errors)
         report.written += answers.written
@@ -452,11 +555,14 @@ def run_file(
     SameFileError when `out` is the file `source` reads.
     """
     refuse_same_file(source, out)
-    chunks = _chunks_of_stream(source)
+    chunks = _chunks_of_stream(source, _Buffers(CHUNK_BYTES))
+    # A file object writes or copies the bytes it is given before write returns,
+    # so the candidates can be handed to it in a buffer that is then reused.
+    outputs = _Buffers(_OUTPUT_BYTES) if isinstance(out, io.IOBase) else None
     writer = _Writer(out, report, on_error, on_progress)
     writer.start()
     try:
-        with contextlib.closing(_answered(chunks, config_json, jobs, fail_fast)) as answered:
+        with contextlib.closing(_answered(chunks, config_json, jobs, fail_fast, outputs=outputs)) as answered:
             for chunk, answers in answered:
                 writer.put((chunk, answers))
                 if answers.stop is not None:

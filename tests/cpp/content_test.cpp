@@ -48,12 +48,15 @@ TEST(ContentWriter, AgreesWithTheStepsOnGeneratedContents) {
     }
 }
 
-// Whitespace and escapes at every offset from the start of a piece, and a
-// non-ASCII White_Space character straddling every piece edge, at both ends.
+// Whitespace and escapes (well formed or not) at every offset from the start of
+// a piece, and a non-ASCII White_Space character straddling every piece edge, at
+// both ends.
 TEST(ContentWriter, AgreesWithTheStepsAtEveryOffset) {
     // clang-format off
     const std::string_view marks[] = {"\\n", "\\\"", "\\u0001", "\\u00a0", "\\u000b", "\xe3\x80\x80", "\xc2\xa0", " ",
-                                      "\xe2\x80\xa9", "\\ud83d\\ude00", "\\/", "\x80"};
+                                      "\xe2\x80\xa9", "\\ud83d\\ude00", "\\/", "\x80", "\\uDBFF\\uDFFF", "\\u0800",
+                                      "\\uFFFF", "\\ud800", "\\udc00", "\\ud800\\u0041", "\\ud800\\ud800", "\\u12g4",
+                                      "\\u00E"};
     // clang-format on
     for (const std::string_view mark : marks) {
         for (std::size_t before = 0; before < 40; ++before) {

@@ -69,4 +69,21 @@ TEST(Stream, LongContentsMatchTheRecords) {
     }
 }
 
+// Blocks in the layouts read at one look (compact, Python's json.dumps) and
+// near them: each text, each of its prefixes and each with one byte taken out
+// must give what the token steps give, errors and their positions included.
+TEST(Stream, BlockLayoutsAndTheirBreakagesMatchTheRecords) {
+    const std::string lore =
+        R"({"id": "L", "title": "T", "blocks": [{"id": "b1", "content": "x y"}, {"id": "b2", "content": "z"},)"
+        R"( {"id":"b3","content":"w"},{"id": "b4" , "content": "v"}, {"id": "b5",  "content": "u"},)"
+        R"( {"content": "t", "id": "b6"}, {"id": "b7"}]})";
+    for (std::size_t at = 0; at <= lore.size(); ++at) {
+        for (const std::string& text :
+             {lore.substr(0, at), lore.substr(0, at) + lore.substr(std::min(at + 1, lore.size()))}) {
+            ASSERT_EQ(outcome(qf::generate_candidate_json(text, kConfig)), candidate_from_records(text, kConfig))
+                << text;
+        }
+    }
+}
+
 }  // namespace

@@ -13,6 +13,8 @@ from pathlib import Path
 import pytest
 
 import quillforge
+from quillforge import batch
+from quillforge._lines import generate_candidates
 from quillforge.batch import (
     Candidate,
     FileReport,
@@ -148,6 +150,50 @@ def test_a_corpus_gives_the_line_by_line_answers(seed: int, jobs: int, tmp_path:
     assert list(generate_lines(items, CONFIG, jobs=jobs)) == [
         result for number, item in enumerate(items, 1) if (result := _item_result(number, item)) is not None
     ]
+
+
+class _Reads:
+    """A source with read and readline only, as the command's input is."""
+
+    def __init__(self, data: bytes) -> None:
+        self.stream = io.BytesIO(data)
+        self.read = self.stream.read
+        self.readline = self.stream.readline
+
+
+class _Keeps:
+    """A destination that keeps what it is given, as it is given."""
+
+    def __init__(self) -> None:
+        self.parts: list[bytes] = []
+
+    def write(self, data: bytes) -> int:
+        self.parts.append(data)
+        return len(data)
+
+
+# Reads much shorter than lines, and a little longer: lines (and "\r\n", and
+# characters) cut between reads; a file object (read into kept buffers, output
+# written from them) and plain read() and write().
+@pytest.mark.parametrize("read_size", [61, 4093])
+@pytest.mark.parametrize("files", [True, False])
+def test_lines_cut_between_reads_are_answered_whole(
+    read_size: int, files: bool, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    monkeypatch.setattr(batch, "CHUNK_BYTES", read_size)
+    data = corpus(read_size, 300, long_bytes=3000)
+    output, lines, written, failures = line_by_line(data, CONFIG)
+    stopped, stopped_lines, *_ = generate_candidates(data, CONFIG, stop_at_failure=True)
+    for jobs, fail_fast in [(1, False), (2, False), (2, True)]:
+        source = io.BytesIO(data) if files else _Reads(data)
+        out = io.BytesIO() if files else _Keeps()
+        report = run_file(source, out, CONFIG, FileReport(), jobs=jobs, fail_fast=fail_fast)  # type: ignore[arg-type]
+        got = out.getvalue() if isinstance(out, io.BytesIO) else b"".join(out.parts)
+        if fail_fast:
+            assert (got, report.last_line, report.stopped_early) == (stopped, stopped_lines, True)
+        else:
+            assert (got, report.last_line, report.written) == (output, lines, written)
+            assert report.errors == [LineError(*failure) for failure in failures]
 
 
 def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None:

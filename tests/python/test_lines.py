@@ -64,7 +64,7 @@ def test_blank_lines_are_pythons_ascii_white_space(space: str, blank: bool) -> N
 @pytest.mark.parametrize("bad", BAD_UTF8)
 def test_not_utf8_is_reported_where_pythons_decoder_stops(bad: bytes) -> None:
     good = lore_line(1).encode()
-    for at in (0, 1, 9, len(good) - 1, len(good)):
+    for at in (0, 1, 9, 15, 16, 17, 31, len(good) - 1, len(good)):
         line = good[:at] + bad + good[at:]
         assert _lines.generate_candidates(line + b"\r\n", CONFIG) == line_by_line(line, CONFIG)
 
@@ -98,6 +98,18 @@ def test_bytes_like_inputs_only() -> None:
     with pytest.raises(TypeError):
         _lines.generate_candidates(lore_line(0), CONFIG)  # type: ignore[arg-type]
     assert _lines.__all__ == ["generate_candidates"]
+
+
+def test_the_output_goes_into_a_buffer_given_when_it_fits() -> None:
+    data = corpus(7, 60)
+    output, *rest = _lines.generate_candidates(data, CONFIG)
+    room = bytearray(len(output) + len(data) + 512)  # the engine's working room past the end: a lore and 512
+    assert _lines.generate_candidates(data, CONFIG, into=room) == (len(output), *rest)
+    assert room[: len(output)] == output
+    short = bytearray(len(output) - 1)  # does not fit: the output comes back as bytes
+    assert _lines.generate_candidates(data, CONFIG, into=memoryview(short)) == (output, *rest)
+    with pytest.raises(BufferError):
+        _lines.generate_candidates(data, CONFIG, into=bytes(len(output)))
 
 
 # Run out of memory where the output is first sized (twice the block), and

@@ -251,6 +251,61 @@ private:
     [[gnu::cold, gnu::noinline]] Result<void, JsonError> stray_stop(std::size_t offset) const;
     [[gnu::noinline]] Result<void, JsonError> decode_escape_alone(std::size_t backslash, std::size_t& next);
 
+    // The code unit of the four hexadecimal digits at `p`, or -1 when one is not a digit.
+    static long hex4(const char* p) noexcept {
+        long unit = 0;
+        for (int i = 0; i < 4; ++i) {
+            const auto byte = static_cast<unsigned char>(p[i]);
+            int digit = byte - '0';
+            if (digit < 0 || digit > 9) {
+                digit = (byte | 0x20) - 'a' + 10;
+                if (digit < 10 || digit > 15) {
+                    return -1;
+                }
+            }
+            unit = unit * 16 + digit;
+        }
+        return unit;
+    }
+
+    // The UTF-8 bytes of the \u escape at `backslash` (at least six bytes before
+    // `end`), or of it and the low surrogate's escape that must follow a high
+    // one; their length, or 0 when the escape is not well formed.
+    static std::size_t unicode_escape(const char* backslash, const char* end, char* bytes) noexcept {
+        long unit = hex4(backslash + 2);
+        if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) {
+            return 0;
+        }
+        if (unit < 0x80) {
+            bytes[0] = static_cast<char>(unit);
+            return 1;
+        }
+        if (unit < 0x800) {
+            bytes[0] = static_cast<char>(0xC0 | (unit >> 6));
+            bytes[1] = static_cast<char>(0x80 | (unit & 0x3F));
+            return 2;
+        }
+        if (unit < 0xD800 || unit > 0xDBFF) {
+            bytes[0] = static_cast<char>(0xE0 | (unit >> 12));
+            bytes[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            bytes[2] = static_cast<char>(0x80 | (unit & 0x3F));
+            return 3;
+        }
+        if (end - backslash < 12 || backslash[6] != '\\' || backslash[7] != 'u') {
+            return 0;
+        }
+        const long low = hex4(backslash + 8);
+        if (low < 0xDC00 || low > 0xDFFF) {
+            return 0;
+        }
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        bytes[0] = static_cast<char>(0xF0 | (unit >> 18));
+        bytes[1] = static_cast<char>(0x80 | ((unit >> 12) & 0x3F));
+        bytes[2] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        bytes[3] = static_cast<char>(0x80 | (unit & 0x3F));
+        return 4;
+    }
+
     // A string that the inline first look did not settle: long, escaped or wrong.
     Result<std::string_view, JsonError> read_string_slowly();
     Result<std::string_view, JsonError> read_string_escaped(std::size_t start, std::size_t stop);
@@ -306,6 +361,17 @@ inline Result<void, JsonError> Reader::read_string_pieces(Visitor& visitor) {
             if (const char decoded = simple_escape(stop[1]); decoded != 0) [[likely]] {
                 visitor.escape(std::string_view(stop, 2), std::string_view(&decoded, 1));
                 p = stop + 2;
+                continue;
+            }
+        }
+        // A well-formed \u escape (or pair of them) inline; the rest, with the
+        // errors and their positions, is decode_escape_alone's.
+        if (end - stop >= 6 && stop[1] == 'u') {
+            char bytes[4];
+            if (const std::size_t length = unicode_escape(stop, end, bytes); length != 0) [[likely]] {
+                const std::size_t raw = length == 4 ? 12 : 6;
+                visitor.escape(std::string_view(stop, raw), std::string_view(bytes, length));
+                p = stop + raw;
                 continue;
             }
         }
