@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/record_path.hpp"
 #include "engine/unicode_text.hpp"
 #include "fuzz_check.hpp"
 #include "quillforge/codec.hpp"

@@ -24,7 +24,6 @@ namespace qf {
 Result<void, NarrativeError> create_block_json(std::string_view id, std::string_view content, json::Output& out);
 Result<std::string, NarrativeError> create_block_json(std::string_view id, std::string_view content);
 
-Result<HybridCandidate, NarrativeError> generate_candidate(const NarrativeLore& lore, const LabConfig& config);
 // A candidate's text takes no more bytes than its lore's text, the slug of the
 // lore's id and this many more; room for lore_json.size() + kCandidateTextRoom
 // bytes is enough unless the id is long.
@@ -33,7 +32,6 @@ Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json,
                                                      json::Output& out);
 Result<std::string, NarrativeError> generate_candidate_json(std::string_view lore_json, std::string_view config_json);
 
-Result<std::string, NarrativeError> render_lore_summary(const NarrativeLore& lore);
 Result<void, NarrativeError> render_lore_summary_json(std::string_view lore_json, json::Output& out);
 Result<std::string, NarrativeError> render_lore_summary_json(std::string_view lore_json);
 

@@ -7,6 +7,7 @@
 #include "candidate_text.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/validation.hpp"
+#include "record_path.hpp"
 #include "unicode_text.hpp"
 
 namespace qf {

@@ -5,6 +5,7 @@
 #include "quillforge/engine.hpp"
 #include "quillforge/json/writer.hpp"
 #include "quillforge/validation.hpp"
+#include "record_path.hpp"
 #include "summary_sentence.hpp"
 #include "unicode_text.hpp"
 

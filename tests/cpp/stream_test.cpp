@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/record_path.hpp"
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
 #include "support.hpp"
