@@ -12,7 +12,8 @@ import run_installed_tests
 
 SUFFIX = ".cpython-313-x86_64-linux-gnu.so"
 INFO = "quillforge-0.2.0.dist-info/"
-GOOD_WHEEL = ["quillforge/__init__.py", "quillforge/py.typed", "quillforge/_native.pyi", f"quillforge/_native{SUFFIX}"]
+GOOD_WHEEL = ["quillforge/__init__.py", "quillforge/py.typed"]
+GOOD_WHEEL += [f"quillforge/{module}{ext}" for module in ("_native", "_lines") for ext in (".pyi", SUFFIX)]
 GOOD_WHEEL += [f"{INFO}{name}" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE")]
 
 # fmt: off
@@ -32,11 +33,12 @@ ARM_INSTRUCTIONS = [  # (mnemonic, operands, newer than ARMv8-A)
 WHEEL_CONTENTS = [  # (a change to a good wheel's names, the problems reported)
     (lambda names: names, []),
     (lambda names: [n for n in names if not n.endswith("py.typed")], ["quillforge/py.typed: missing"]),
-    (lambda names: [n for n in names if not n.endswith(SUFFIX)], [f"quillforge/_native{SUFFIX}: missing"]),
+    (lambda names: [n for n in names if not n.endswith(SUFFIX)],
+     [f"quillforge/_native{SUFFIX}: missing", f"quillforge/_lines{SUFFIX}: missing"]),
     (lambda names: [*names, "quillforge/module.cpp"], ["quillforge/module.cpp: build or tool-chain leftover"]),
     (lambda names: [*names, "quillforge/include/c++/v1/vector"],
      ["quillforge/include/c++/v1/vector: build or tool-chain leftover"]),
-    (lambda names: [*names, f"quillforge/_lines{SUFFIX}"], []),
+    (lambda names: [n for n in names if not n.endswith("_lines.pyi")], ["quillforge/_lines.pyi: missing"]),
     (lambda names: [*names, "quillforge/_extra.so"],
      [f"quillforge/_extra.so: not an extension module of quillforge for {SUFFIX}"]),
     (lambda names: [*names, "quillforge/_lines.cpython-313-aarch64-linux-gnu.so"],
