@@ -2,11 +2,17 @@
 
 from __future__ import annotations
 
+import errno
 import io
 import json
 import os
+import resource
+import signal
 import subprocess
 import sys
+import threading
+import time
+from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
@@ -15,6 +21,7 @@ import pytest
 import quillforge
 from quillforge import batch
 from quillforge._lines import generate_candidates
+from quillforge._output import AtomicOutput
 from quillforge.batch import (
     Candidate,
     FileReport,
@@ -26,7 +33,7 @@ from quillforge.batch import (
     run_file,
 )
 
-from support import CONFIG, LORE, UNDER_ASAN, corpus, line_by_line, lore_line
+from support import CONFIG, LORE, UNDER_ASAN, corpus, line_by_line, lore_line, lore_lines
 
 UNENDED = '{"id":"x"\r'  # a lone "\r" at the very end is JSON white space, counted by the engine
 ENGINE_ON_UNENDED = "serialization failed: EOF while parsing an object at line 1 column 10"
@@ -103,6 +110,7 @@ def test_a_configuration_that_fails_every_line_is_refused_up_front(tmp_path: Pat
     assert not (tmp_path / "out.jsonl").exists()
 
 
+@pytest.mark.usefixtures("output_path")
 def test_a_file_into_a_file(tmp_path: Path) -> None:
     lines = [lore_line(0), "[]", lore_line(1)]
     (tmp_path / "in.jsonl").write_text("\n".join(lines), encoding="utf-8")
@@ -263,6 +271,7 @@ def test_the_input_is_never_the_output(tmp_path: Path, kind: str) -> None:
     assert sorted(os.listdir(tmp_path)) == ["hard", "in.jsonl", "link"]
 
 
+@pytest.mark.usefixtures("output_path")
 def test_threads_writing_one_destination_all_succeed_and_the_last_commit_wins(tmp_path: Path) -> None:
     source, out = tmp_path / "in.jsonl", tmp_path / "out.jsonl"
     source.write_text("\n".join(lore_line(i) for i in range(20)) + "\n", encoding="utf-8")
@@ -278,6 +287,7 @@ def test_threads_writing_one_destination_all_succeed_and_the_last_commit_wins(tm
     assert sorted(os.listdir(tmp_path)) == ["in.jsonl", "out.jsonl", "whole"]
 
 
+@pytest.mark.usefixtures("output_path")
 def test_a_rerun_removes_the_temporaries_of_killed_writers(tmp_path: Path) -> None:
     dead = subprocess.Popen(["true"])
     dead.wait()
@@ -291,6 +301,7 @@ def test_a_rerun_removes_the_temporaries_of_killed_writers(tmp_path: Path) -> No
     assert sorted(os.listdir(tmp_path)) == sorted([alive, "in.jsonl", "out.jsonl"])
 
 
+@pytest.mark.usefixtures("output_path")
 @pytest.mark.parametrize(
     ("destination", "error"), [("missing/out.jsonl", FileNotFoundError), ("in.jsonl/out.jsonl", NotADirectoryError)]
 )
@@ -301,3 +312,87 @@ def test_an_output_that_cannot_be_made_is_named_as_given(
     with pytest.raises(error) as raised:
         generate_file(tmp_path / "in.jsonl", tmp_path / destination, CONFIG)
     assert raised.value.filename == str(tmp_path / destination)  # not a temporary's name
+
+
+def test_the_switch_names_the_temporary_as_a_system_without_unnamed_files_does(
+    tmp_path: Path, output_path: str
+) -> None:
+    with AtomicOutput(str(tmp_path / "out.jsonl")) as output:
+        output.stream.write(b"x\n")
+        during = os.listdir(tmp_path)
+        output.commit()
+    assert len(during) == (output_path == "named")
+    assert os.listdir(tmp_path) == ["out.jsonl"] and (tmp_path / "out.jsonl").read_bytes() == b"x\n"
+
+
+def _failing(*args: object, **kwargs: object) -> None:
+    raise OSError(errno.EIO, "input/output error")
+
+
+# A write that fails at each stage of the output, by the real condition where one can be set here:
+# the error reaches the caller, the destination keeps its old text and no temporary is left.
+@pytest.mark.parametrize("stage", ["a full device", "a size limit", "fsync", "link", "replace"])
+def test_a_write_that_fails_leaves_the_destination_as_it_was(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, output_path: str, stage: str
+) -> None:
+    if (output_path, stage) == ("named", "link"):
+        pytest.skip("a named temporary is not linked")
+    (tmp_path / "in.jsonl").write_text(lore_lines(200), encoding="utf-8")
+    out = tmp_path / "out.jsonl"
+    out.write_text("old\n")
+    expected = errno.EIO
+    if stage == "a full device":
+        out, expected = Path("/dev/full"), errno.ENOSPC
+    elif stage == "a size limit":  # the kernel refuses to grow the temporary past it (EFBIG)
+        limits = resource.getrlimit(resource.RLIMIT_FSIZE)
+        previous = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, limits[1]))
+        expected = errno.EFBIG
+    else:
+        monkeypatch.setattr(os, stage, _failing)
+    try:
+        with pytest.raises(OSError) as raised:
+            generate_file(tmp_path / "in.jsonl", out, CONFIG)
+    finally:
+        if stage == "a size limit":
+            resource.setrlimit(resource.RLIMIT_FSIZE, limits)
+            signal.signal(signal.SIGXFSZ, previous)
+    assert raised.value.errno == expected
+    assert sorted(os.listdir(tmp_path)) == ["in.jsonl", "out.jsonl"]
+    assert (tmp_path / "out.jsonl").read_text() == "old\n"
+
+
+# Pending blocks are dropped, not answered, once the run ends early: the consumer
+# stops, or the input raises an interrupt between blocks. Each line is a block here.
+@pytest.mark.parametrize("end", ["the consumer stops", "an interrupt from the input"])
+def test_a_run_that_ends_early_cancels_its_pending_blocks(monkeypatch: pytest.MonkeyPatch, end: str) -> None:
+    answered: list[int] = []
+    pulled = 0
+    answer = quillforge.batch._answer
+
+    def slowly(*args: object) -> object:
+        time.sleep(0.2)
+        answered.append(1)
+        return answer(*args)  # type: ignore[arg-type]
+
+    def lines() -> Iterator[str]:
+        nonlocal pulled
+        for i in range(100):
+            if end == "an interrupt from the input" and i == 6:
+                raise KeyboardInterrupt
+            pulled += 1
+            yield lore_line(i)
+
+    monkeypatch.setattr(quillforge.batch, "CHUNK_BYTES", 1)
+    monkeypatch.setattr(quillforge.batch, "_answer", slowly)
+    results = generate_lines(lines(), CONFIG, jobs=2)
+    if end == "the consumer stops":
+        assert next(results) == Candidate(1, _expected(lore_line(0)))
+        results.close()  # type: ignore[attr-defined]
+    else:
+        with pytest.raises(KeyboardInterrupt):
+            list(results)
+    for thread in threading.enumerate():
+        if thread.name.startswith("quillforge-batch"):
+            thread.join(5)
+    assert 0 < len(answered) < pulled, (len(answered), pulled)

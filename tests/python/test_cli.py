@@ -248,6 +248,7 @@ DESTINATIONS = [  # (set-up, the command, a shell check, what the check prints)
 # fmt: on
 
 
+@pytest.mark.usefixtures("output_path")
 @pytest.mark.parametrize(("setup", "command", "check", "shown"), DESTINATIONS)
 def test_batch_destinations(files: Path, setup: str, command: str, check: str, shown: str) -> None:
     lines = (files / "lores.jsonl").read_text(encoding="utf-8").splitlines()
@@ -344,6 +345,7 @@ def test_batch_fail_fast_from_stdin() -> None:
     ]
 
 
+@pytest.mark.usefixtures("output_path")
 def test_batch_fail_fast_keeps_a_partial_and_stops_the_whole_run(tmp_path: Path) -> None:
     good = [lore_line(i) for i in range(3)]
     (tmp_path / "a.jsonl").write_text(f"{good[0]}\n[]\n{good[1]}\n", encoding="utf-8")
