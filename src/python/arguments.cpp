@@ -107,7 +107,7 @@ PendingError reword(PendingError error, std::string_view parameter) {
         return error;
     }
     const std::string message = "argument '" + std::string(parameter) + "': " + error.text();
-    Ref text(new_str(message));
+    Ref text(message_str(message));
     Ref reworded(text ? PyObject_CallOneArg(PyExc_TypeError, text.get()) : nullptr);
     if (!reworded) {
         return PendingError::fetch();

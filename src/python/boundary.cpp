@@ -46,7 +46,7 @@ void abort_at_boundary() noexcept {
 void raise_panic(const char* message) noexcept {
     try {
         PyObject* type = panic_exception_type();
-        Ref text(new_str(message != nullptr ? message : kNoMessage));
+        Ref text(message_str(message != nullptr ? message : kNoMessage));
         Ref args(text ? PyTuple_Pack(1, text.get()) : nullptr);
         if (type == nullptr || !args) {
             abort_at_boundary();

@@ -117,7 +117,7 @@ NewRefOrError failures_list(const std::vector<LineFailure>& failures, Py_ssize_t
         const LineFailure& failure = failures[i];
         Ref item(PyStructSequence_New(g_failure_type));
         Ref line(PyLong_FromSsize_t(first_line + static_cast<Py_ssize_t>(failure.index)));
-        Ref message(new_str(failure.message));
+        Ref message(message_str(failure.message));
         Ref kind(PyUnicode_InternFromString(kind_name(failure.kind)));
         Ref column(failure.column >= 0 ? PyLong_FromLongLong(failure.column) : Py_NewRef(Py_None));
         if (!item || !line || !message || !kind || !column) {

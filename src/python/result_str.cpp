@@ -64,8 +64,8 @@ NewRefOrError short_text_to_str(std::string_view text) {
 }
 
 // A large non-ASCII text: the str of its shape, filled with the lock released.
-NewRefOrError transcode(std::string_view text, const utf8::Shape& shape, bool release) {
-    Ref str(new_str(shape));
+NewRefOrError large_text_to_str(std::string_view text, const utf8::Shape& shape, bool release) {
+    Ref str(allocate_str(shape));
     if (!str) {
         if (PyErr_Occurred() != nullptr) {
             return fail(PendingError::fetch());
@@ -74,7 +74,7 @@ NewRefOrError transcode(std::string_view text, const utf8::Shape& shape, bool re
     }
     {
         LockReleased unlocked(release);
-        fill(str.get(), text, shape, utf8::kernels());
+        fill_str(str.get(), text, shape, utf8::kernels());
     }
     return str.release();
 }
@@ -137,7 +137,7 @@ NewRefOrError run_to_str(const ResultPlan& plan, Operation operation, void* cont
     if (shape.valid && shape.width == utf8::Width::Ascii && out.in_lent_storage()) {
         return keep_in_place(std::move(lent), out.size());
     }
-    return transcode(out.view(), shape, release);
+    return large_text_to_str(out.view(), shape, release);
 }
 
 }  // namespace qf::py

@@ -50,17 +50,17 @@ PyObject* detail::build_str(std::string_view utf8, const utf8::Kernels& kernels)
     }
     utf8::Shape shape = kernels.measure(utf8.substr(ascii));
     shape.characters += ascii;
-    PyObject* str = new_str(shape);
+    PyObject* str = allocate_str(shape);
     if (str == nullptr) {
         // Malformed text raises CPython's own UnicodeDecodeError, with its
         // reason and positions; a single character may be a singleton.
         return PyErr_Occurred() != nullptr ? nullptr : cpython_str(utf8);
     }
-    fill(str, utf8, shape, kernels);
+    fill_str(str, utf8, shape, kernels);
     return str;
 }
 
-PyObject* new_str(const utf8::Shape& shape) {
+PyObject* allocate_str(const utf8::Shape& shape) {
     if (!shape.valid || shape.characters <= 1) {
         return nullptr;
     }
@@ -72,7 +72,7 @@ PyObject* new_str(const utf8::Shape& shape) {
     return str;
 }
 
-void fill(PyObject* str, std::string_view utf8, const utf8::Shape& shape, const utf8::Kernels& kernels) {
+void fill_str(PyObject* str, std::string_view utf8, const utf8::Shape& shape, const utf8::Kernels& kernels) {
     void* data = PyUnicode_DATA(str);
     switch (shape.width) {
     case utf8::Width::Ascii:  // not after a byte above 7F; one byte a character either way

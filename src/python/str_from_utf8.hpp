@@ -25,12 +25,12 @@ inline constexpr std::size_t kStrFromUtf8Threshold = 1024;
 PyObject* str_from_utf8(std::string_view utf8);
 
 // The two passes apart, for a caller that lets other threads run while they
-// work: measure() and fill() need no interpreter lock, new_str() does.
-// new_str() refuses (returns null, nothing set) a shape that only CPython's
+// work: measure() and fill_str() need no interpreter lock, allocate_str()
+// does. allocate_str() refuses (returns null, nothing set) a shape that only CPython's
 // decoder gives the right str for: malformed text, and texts of one character
 // or none (CPython's singletons).
-PyObject* new_str(const utf8::Shape& shape);
-void fill(PyObject* str, std::string_view utf8, const utf8::Shape& shape, const utf8::Kernels& kernels);
+PyObject* allocate_str(const utf8::Shape& shape);
+void fill_str(PyObject* str, std::string_view utf8, const utf8::Shape& shape, const utf8::Kernels& kernels);
 
 namespace detail {
 // The two-pass build at any size, with the given implementation: one pass

@@ -12,8 +12,9 @@ namespace qf::py {
 // replacements; an object whose str() fails shows as "<unprintable ... object>".
 std::string display_text(PyObject* object);
 
-// A new str, or null with the error set.
-inline PyObject* new_str(std::string_view text) {
+// The str of a short text such as a message, by CPython's own decoder; null
+// with the error set.
+inline PyObject* message_str(std::string_view text) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
