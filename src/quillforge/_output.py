@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import contextlib
 import os
-import re
 import shutil
 import signal
 import stat
@@ -18,7 +17,7 @@ from quillforge._console import STOP_SIGNALS
 FileId = tuple[int, int]
 
 # A temporary's name: ".{final}.{pid}.{8 characters}.tmp", the pid of the process that made it.
-_LEFTOVER = re.compile(r"\..+\.(\d+)\.[0-9a-z_]{8}\.tmp")
+_LEFTOVER = r"\..+\.(\d+)\.[0-9a-z_]{8}\.tmp"  # compiled on first use: `re` costs start-up
 _swept: set[str] = set()
 _swept_lock = threading.Lock()
 
@@ -86,9 +85,11 @@ def _sweep_leftovers(folder: str) -> None:
         if folder in _swept:
             return
         _swept.add(folder)
+    import re
+
     with contextlib.suppress(OSError), os.scandir(folder) as entries:
         for entry in entries:
-            match = _LEFTOVER.fullmatch(entry.name)
+            match = re.fullmatch(_LEFTOVER, entry.name)
             if match is None or int(match.group(1)) == os.getpid():
                 continue
             try:

@@ -5,15 +5,16 @@ errors attributed to the input they come from."""
 from __future__ import annotations
 
 import sys
-from collections.abc import Callable, Iterator
 from contextlib import contextmanager
-from typing import TYPE_CHECKING, BinaryIO, NamedTuple
 
 from quillforge.cli._outputs import EXIT_MEMORY, EXIT_REJECTED, Failure, usage
 from quillforge.cli._parser import DEFAULT_MAX_CANDIDATES, DEFAULT_SEED, DEFAULT_TEMPERATURE
 
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
 if TYPE_CHECKING:
-    import argparse
+    from collections.abc import Callable, Iterator
+    from types import SimpleNamespace
+    from typing import BinaryIO
 
     from quillforge.batch import LineError
 
@@ -121,12 +122,15 @@ def rejected(source: str | None, error: ValueError, text: str = "") -> Failure:
     return Failure(f"{source}: {message}" if source else message, EXIT_REJECTED)
 
 
-class Config(NamedTuple):  # not a dataclass: that module alone costs milliseconds at start
-    text: str
-    name: str  # what an error in it is attributed to
+class Config:  # neither a dataclass nor a NamedTuple: their modules cost milliseconds at start
+    __slots__ = ("name", "text")
+
+    def __init__(self, text: str, name: str) -> None:
+        self.text = text
+        self.name = name  # what an error in it is attributed to
 
 
-def settings(args: argparse.Namespace) -> Config:
+def settings(args: SimpleNamespace) -> Config:
     flags = {"--temperature": args.temperature, "--max-candidates": args.max_candidates, "--seed": args.seed}
     given = {flag: value for flag, value in flags.items() if value is not None}
     if args.config is not None:
