@@ -4,15 +4,19 @@ from __future__ import annotations
 
 import contextlib
 import os
-import shutil
-import signal
 import stat
 import threading
-from collections.abc import Iterator
-from types import TracebackType
-from typing import BinaryIO
 
 from quillforge._console import STOP_SIGNALS
+
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    import signal
+    from collections.abc import Iterator
+    from types import TracebackType
+    from typing import BinaryIO
+else:  # the functions under signal's wrapper, which loads enum (a large share of start-up) to name numbers
+    import _signal as signal
 
 FileId = tuple[int, int]
 
@@ -22,8 +26,28 @@ _swept: set[str] = set()
 _swept_lock = threading.Lock()
 
 
-class SameFileError(shutil.SameFileError):
-    """The destination is the file being read: writing it would destroy the input."""
+# SameFileError is made on first use: its base's module, shutil, alone costs
+# the command more start-up time than the rest of this one.
+if TYPE_CHECKING:
+    import shutil
+
+    class SameFileError(shutil.SameFileError):
+        """The destination is the file being read: writing it would destroy the input."""
+
+
+def _same_file_error() -> type[OSError]:
+    import shutil
+
+    doc = "The destination is the file being read: writing it would destroy the input."
+    made = type("SameFileError", (shutil.SameFileError,), {"__doc__": doc, "__module__": __name__})
+    found: type[OSError] = globals().setdefault("SameFileError", made)  # one class, whichever thread came first
+    return found
+
+
+def __getattr__(name: str) -> type[OSError]:  # only while SameFileError is not made
+    if name == "SameFileError":
+        return _same_file_error()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def regular_file(target: object) -> FileId | None:
@@ -48,7 +72,7 @@ def refuse_same_file(source: object, destination: object) -> None:
     identity = regular_file(source)
     if identity is not None and identity == regular_file(destination):
         name = os.fspath(destination) if isinstance(destination, (str, os.PathLike)) else None
-        raise SameFileError(f"{name or getattr(destination, 'name', 'the output')}: is also the input")
+        raise _same_file_error()(f"{name or getattr(destination, 'name', 'the output')}: is also the input")
 
 
 def _umask() -> int:

@@ -28,16 +28,47 @@ import io
 import os
 import queue
 import threading
-from collections import deque
+from collections import deque, namedtuple
 from collections.abc import Callable, Generator, Iterable, Iterator
-from typing import TYPE_CHECKING, BinaryIO, NamedTuple, Protocol
 
 from quillforge._lines import generate_candidates
 from quillforge._native import generate_candidate_json
-from quillforge._output import AtomicOutput, SameFileError, refuse_same_file
+from quillforge._output import AtomicOutput, refuse_same_file
 
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
 if TYPE_CHECKING:
     from concurrent.futures import Future
+    from typing import BinaryIO, NamedTuple, Protocol
+
+    from quillforge._output import SameFileError
+else:
+    # typing alone costs the command more start-up time than the rest of this
+    # module. A NamedTuple class is made here as typing makes it (by
+    # collections.namedtuple, from the class's annotated fields); a Protocol is
+    # documentation only.
+
+    class _NamedTupleType(type):
+        def __new__(cls, name, bases, namespace):
+            if not bases:  # NamedTuple itself
+                return super().__new__(cls, name, bases, namespace)
+            made = namedtuple(name, namespace["__annotations__"], module=namespace["__module__"])
+            made.__doc__ = namespace.get("__doc__")
+            made.__annotations__ = namespace["__annotations__"]
+            return made
+
+    class NamedTuple(metaclass=_NamedTupleType):
+        pass
+
+    Protocol = object
+
+
+def __getattr__(name: str) -> type[OSError]:
+    if name == "SameFileError":  # made on first use, see _output
+        from quillforge import _output
+
+        return _output.SameFileError
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 
 __all__ = [
     "Candidate",
@@ -90,10 +121,16 @@ LineResult = Candidate | LineError
 
 
 class FileReport:
-    """What one run over a file did."""
+    """What one run over a file did; a new one counts nothing (zeros, False, no errors)."""
 
     # Not a dataclass: that module alone costs the command milliseconds at start.
     __slots__ = ("lines", "written", "failed", "last_line", "stopped_early", "errors")  # noqa: RUF023  # repr's order
+    lines: int  # non-blank lines read and answered (written or failed)
+    written: int  # candidates written
+    failed: int
+    last_line: int  # the input line after which the output stops
+    stopped_early: bool  # fail_fast stopped at a failed line
+    errors: list[LineError]
 
     def __init__(
         self,
@@ -104,12 +141,12 @@ class FileReport:
         stopped_early: bool = False,
         errors: list[LineError] | None = None,
     ) -> None:
-        self.lines = lines  # non-blank lines read and answered (written or failed)
-        self.written = written  # candidates written
+        self.lines = lines
+        self.written = written
         self.failed = failed
-        self.last_line = last_line  # the input line after which the output stops
-        self.stopped_early = stopped_early  # fail_fast stopped at a failed line
-        self.errors: list[LineError] = [] if errors is None else errors
+        self.last_line = last_line
+        self.stopped_early = stopped_early
+        self.errors = [] if errors is None else errors
 
     def _fields(self) -> list[object]:
         return [getattr(self, name) for name in self.__slots__]
