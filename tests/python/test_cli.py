@@ -109,6 +109,9 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge generate lore.json --config -", "\ufeff" + CONFIG, 1, f"<stdin>: {BOM}"),
     ("quillforge batch - -o out.jsonl", f"\ufeff{LORE}\n\ufeff{LORE}", 1,  # a hint for the first line only
      f"<stdin> line 1: {BOM}\nquillforge: <stdin> line 2: {AT_1_1}\nquillforge: <stdin>: 2 lines, 0 written, 2 failed"),
+    ("cat > in.jsonl && quillforge batch in.jsonl -o out.jsonl", f"\ufeff{LORE}\n\ufeff{LORE}", 1,  # from a file
+     f"in.jsonl line 1: {BOM}\nquillforge: in.jsonl line 2: {AT_1_1}\n"
+     "quillforge: in.jsonl: 2 lines, 0 written, 2 failed"),
     ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
     ("quillforge summary .", "", 2, ".: is a directory"),
     ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),

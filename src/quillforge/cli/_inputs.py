@@ -79,7 +79,7 @@ class Input:
     def _seen(self, data: bytes) -> bytes:
         if self._first and data:
             self._first = False
-            self.starts_with_bom = data.startswith(BOM.encode())
+            self.starts_with_bom = data.startswith(BOM_BYTES)
         return data
 
     def read(self, size: int = -1, /) -> bytes:
@@ -90,6 +90,26 @@ class Input:
         read1: Callable[[int], bytes] = getattr(self.stream, "read1", self.stream.read)
         with reading(self.name):
             return self._seen(read1(size))
+
+    def readinto(self, buffer: bytearray, /) -> int:
+        """As a file's: the batch reads into buffers it keeps, rather than into a new bytes object each time."""
+        return self._into(buffer, "readinto")
+
+    def readinto1(self, buffer: bytearray, /) -> int:
+        return self._into(buffer, "readinto1")
+
+    def _into(self, buffer: bytearray, method: str) -> int:
+        read_into: Callable[[bytearray], int] | None = getattr(self.stream, method, None)
+        with reading(self.name):
+            if read_into is None:  # a stream of the caller's with only read()
+                data = self.stream.read(len(buffer))
+                buffer[: len(data)] = data
+                size = len(data)
+            else:
+                size = read_into(buffer) or 0
+        if self._first:
+            self._seen(bytes(buffer[: min(size, len(BOM_BYTES))]))
+        return size
 
     def readline(self, size: int = -1, /) -> bytes:
         with reading(self.name):
@@ -107,6 +127,7 @@ class Input:
 
 
 BOM = "\ufeff"
+BOM_BYTES = BOM.encode()
 BOM_HINT = "the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one"
 
 
