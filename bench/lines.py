@@ -25,7 +25,6 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
-import logging
 import subprocess
 import sys
 import tempfile
@@ -34,7 +33,6 @@ from collections.abc import Callable
 from itertools import repeat
 from pathlib import Path
 
-import distributed
 import harness
 from harness import EXAMPLE_CONFIG as CONFIG
 
@@ -121,18 +119,7 @@ def main() -> None:
         size = source.stat().st_size
         empty = root / "empty.jsonl"
         empty.touch()
-        local = stack.enter_context(
-            distributed.LocalCluster(
-                n_workers=2,
-                threads_per_worker=1,
-                processes=True,
-                host="127.0.0.1",
-                silence_logs=logging.ERROR,
-                dashboard_address=None,
-                scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
-            )
-        )
-        client = stack.enter_context(distributed.Client(local, set_as_default=False))
+        client = harness.dask_cluster(stack, 2)
 
         def chain(_: Path) -> None:
             limits.fnv1a(hashed)
