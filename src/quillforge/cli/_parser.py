@@ -34,18 +34,22 @@ def _bound(value: float) -> str:
     return str(value)
 
 
+def _refused(message: str) -> Exception:
+    from argparse import ArgumentTypeError  # only for a value refused
+
+    return ArgumentTypeError(message)
+
+
 def _number(parse: Callable[[str], float], low: float, high: float, what: str) -> Callable[[str], float]:
     def convert(text: str) -> float:
-        from argparse import ArgumentTypeError  # only for a value refused
-
         try:
             value = parse(text)
         except ValueError:
-            raise ArgumentTypeError(f"not {what}: {text!r}") from None
+            raise _refused(f"not {what}: {text!r}") from None
         if value - value != 0:  # inf or nan
-            raise ArgumentTypeError(f"not a finite number: {text}")
+            raise _refused(f"not a finite number: {text}")
         if not low <= value <= high:
-            raise ArgumentTypeError(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
+            raise _refused(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
         return value
 
     return convert
