@@ -9,8 +9,10 @@ with two copies of every class.
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import gc
+import logging
 import os
 import platform
 import re
@@ -21,7 +23,10 @@ import time
 import timeit
 from collections.abc import Callable, Iterable
 from pathlib import Path
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
+
+if TYPE_CHECKING:
+    import distributed
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -216,6 +221,25 @@ def interleaved(samplers: dict[Any, Callable[[], float]], budget: float, min_rou
 
 
 # ---------------------------------------------------------------- the machine
+
+
+def dask_cluster(stack: contextlib.ExitStack, workers: int) -> distributed.Client:
+    """A client of a local Dask cluster of `workers` single-threaded worker
+    processes, on 127.0.0.1 only, both closed with `stack`."""
+    import distributed  # only the runners that time Dask need it
+
+    local = stack.enter_context(
+        distributed.LocalCluster(
+            n_workers=workers,
+            threads_per_worker=1,
+            processes=True,
+            host="127.0.0.1",
+            silence_logs=logging.ERROR,
+            dashboard_address=None,
+            scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
+        )
+    )
+    return stack.enter_context(distributed.Client(local, set_as_default=False))
 
 
 def machine() -> str:

@@ -18,7 +18,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import logging
 import multiprocessing
 import os
 import subprocess
@@ -29,7 +28,6 @@ from collections.abc import Callable
 from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
-import distributed
 import harness
 import psutil
 from harness import EXAMPLE_CONFIG as CONFIG
@@ -71,21 +69,6 @@ def parallel_ceiling(lines: int) -> float:
     return alone / together
 
 
-def cluster(stack: contextlib.ExitStack, workers: int) -> distributed.Client:
-    local = stack.enter_context(
-        distributed.LocalCluster(
-            n_workers=workers,
-            threads_per_worker=1,
-            processes=True,
-            host="127.0.0.1",
-            silence_logs=logging.ERROR,
-            dashboard_address=None,
-            scheduler_kwargs={"dashboard_address": "127.0.0.1:0"},
-        )
-    )
-    return stack.enter_context(distributed.Client(local, set_as_default=False))
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--lines", type=int, default=200_000)
@@ -114,7 +97,7 @@ def main() -> None:
         def api(out: Path) -> None:
             generate_file(source, out / source.name, CONFIG)
 
-        clients = {workers: cluster(stack, workers) for workers in (2, 1)}
+        clients = {workers: harness.dask_cluster(stack, workers) for workers in (2, 1)}
 
         def on_cluster(workers: int) -> Callable[[Path], None]:
             def run(out: Path) -> None:

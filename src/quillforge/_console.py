@@ -11,9 +11,14 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
-import signal
 import threading
 from types import FrameType
+
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    import signal
+else:  # the functions under signal's wrapper, which loads enum (a large share of start-up) to name numbers
+    import _signal as signal
 
 EXIT_MEMORY = 4
 # The signals that stop the command (not every system has each); SIGINT keeps
@@ -45,7 +50,7 @@ def handle_stop_signals() -> None:
     if threading.current_thread() is not threading.main_thread():
         return  # only the main thread may set handlers
     for signum in _RAISING:
-        if signal.getsignal(signum) is not signal.SIG_IGN:
+        if signal.getsignal(signum) != signal.SIG_IGN:
             signal.signal(signum, _raise_terminated)
 
 

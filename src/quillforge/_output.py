@@ -4,27 +4,50 @@ from __future__ import annotations
 
 import contextlib
 import os
-import re
-import shutil
-import signal
 import stat
 import threading
-from collections.abc import Iterator
-from types import TracebackType
-from typing import BinaryIO
 
 from quillforge._console import STOP_SIGNALS
+
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    import signal
+    from collections.abc import Iterator
+    from types import TracebackType
+    from typing import BinaryIO
+else:  # the functions under signal's wrapper, which loads enum (a large share of start-up) to name numbers
+    import _signal as signal
 
 FileId = tuple[int, int]
 
 # A temporary's name: ".{final}.{pid}.{8 characters}.tmp", the pid of the process that made it.
-_LEFTOVER = re.compile(r"\..+\.(\d+)\.[0-9a-z_]{8}\.tmp")
+_LEFTOVER = r"\..+\.(\d+)\.[0-9a-z_]{8}\.tmp"  # compiled on first use: `re` costs start-up
 _swept: set[str] = set()
 _swept_lock = threading.Lock()
 
 
-class SameFileError(shutil.SameFileError):
-    """The destination is the file being read: writing it would destroy the input."""
+# SameFileError is made on first use: its base's module, shutil, alone costs
+# the command more start-up time than the rest of this one.
+if TYPE_CHECKING:
+    import shutil
+
+    class SameFileError(shutil.SameFileError):
+        """The destination is the file being read: writing it would destroy the input."""
+
+
+def _same_file_error() -> type[OSError]:
+    import shutil
+
+    doc = "The destination is the file being read: writing it would destroy the input."
+    made = type("SameFileError", (shutil.SameFileError,), {"__doc__": doc, "__module__": __name__})
+    found: type[OSError] = globals().setdefault("SameFileError", made)  # one class, whichever thread came first
+    return found
+
+
+def __getattr__(name: str) -> type[OSError]:  # only while SameFileError is not made
+    if name == "SameFileError":
+        return _same_file_error()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def regular_file(target: object) -> FileId | None:
@@ -49,7 +72,7 @@ def refuse_same_file(source: object, destination: object) -> None:
     identity = regular_file(source)
     if identity is not None and identity == regular_file(destination):
         name = os.fspath(destination) if isinstance(destination, (str, os.PathLike)) else None
-        raise SameFileError(f"{name or getattr(destination, 'name', 'the output')}: is also the input")
+        raise _same_file_error()(f"{name or getattr(destination, 'name', 'the output')}: is also the input")
 
 
 def _umask() -> int:
@@ -86,9 +109,11 @@ def _sweep_leftovers(folder: str) -> None:
         if folder in _swept:
             return
         _swept.add(folder)
+    import re
+
     with contextlib.suppress(OSError), os.scandir(folder) as entries:
         for entry in entries:
-            match = _LEFTOVER.fullmatch(entry.name)
+            match = re.fullmatch(_LEFTOVER, entry.name)
             if match is None or int(match.group(1)) == os.getpid():
                 continue
             try:

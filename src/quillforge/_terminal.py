@@ -6,13 +6,17 @@ goes to a terminal is changed; pipes and files get the engine's bytes."""
 
 from __future__ import annotations
 
-import re
-from typing import BinaryIO
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    import re
+    from typing import BinaryIO
 
-_CONTROLS = re.compile("[\x00-\x1f\x7f-\x9f]")
+# The patterns are compiled on first use (re keeps them): `re` alone costs start-up
+# time, and a run whose output is no terminal needs none.
+_CONTROLS = "[\x00-\x1f\x7f-\x9f]"
 # JSON text from the engine already escapes U+0000-U+001F; the line breaks of
 # --indent must stay.
-_JSON_CONTROLS = re.compile("[\x7f-\x9f]")
+_JSON_CONTROLS = "[\x7f-\x9f]"
 _NAMED = {"\t": "\\t", "\n": "\\n", "\r": "\\r"}
 
 
@@ -28,16 +32,20 @@ def _json_escape(match: re.Match[str]) -> str:
 
 def plain_for_terminal(text: str) -> str:
     """`text` with C0 and C1 controls and DEL shown as escapes (\\x1b, \\n, ...)."""
-    return _CONTROLS.sub(_escape, text)
+    import re
+
+    return re.sub(_CONTROLS, _escape, text)
 
 
 def json_for_terminal(text: str) -> str:
     """JSON text with DEL and C1 controls written as \\u escapes."""
-    return _JSON_CONTROLS.sub(_json_escape, text)
+    import re
+
+    return re.sub(_JSON_CONTROLS, _json_escape, text)
 
 
 # U+007F-U+009F in UTF-8: the C1 lead byte 0xc2 only ever starts a character.
-_JSON_CONTROL_BYTES = re.compile(b"\x7f|\xc2[\x80-\x9f]")
+_JSON_CONTROL_BYTES = b"\x7f|\xc2[\x80-\x9f]"
 
 
 def _json_escape_bytes(match: re.Match[bytes]) -> bytes:
@@ -52,7 +60,9 @@ class _TerminalStream:
         self.stream = stream
 
     def write(self, data: bytes) -> int:
-        self.stream.write(_JSON_CONTROL_BYTES.sub(_json_escape_bytes, data))
+        import re
+
+        self.stream.write(re.sub(_JSON_CONTROL_BYTES, _json_escape_bytes, data))
         return len(data)
 
     def flush(self) -> None:

@@ -27,19 +27,48 @@ import contextlib
 import io
 import os
 import queue
-import string
 import threading
-from collections import deque
+from collections import deque, namedtuple
 from collections.abc import Callable, Generator, Iterable, Iterator
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, BinaryIO, NamedTuple, Protocol
 
 from quillforge._lines import generate_candidates
 from quillforge._native import generate_candidate_json
-from quillforge._output import AtomicOutput, SameFileError, refuse_same_file
+from quillforge._output import AtomicOutput, refuse_same_file
 
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
 if TYPE_CHECKING:
     from concurrent.futures import Future
+    from typing import BinaryIO, NamedTuple, Protocol
+
+    from quillforge._output import SameFileError
+else:
+    # typing alone costs the command more start-up time than the rest of this
+    # module. A NamedTuple class is made here as typing makes it (by
+    # collections.namedtuple, from the class's annotated fields); a Protocol is
+    # documentation only.
+
+    class _NamedTupleType(type):
+        def __new__(cls, name, bases, namespace):
+            if not bases:  # NamedTuple itself
+                return super().__new__(cls, name, bases, namespace)
+            made = namedtuple(name, namespace["__annotations__"], module=namespace["__module__"])
+            made.__doc__ = namespace.get("__doc__")
+            made.__annotations__ = namespace["__annotations__"]
+            return made
+
+    class NamedTuple(metaclass=_NamedTupleType):
+        pass
+
+    Protocol = object
+
+
+def __getattr__(name: str) -> type[OSError]:
+    if name == "SameFileError":  # made on first use, see _output
+        from quillforge import _output
+
+        return _output.SameFileError
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 
 __all__ = [
     "Candidate",
@@ -65,7 +94,7 @@ CHUNKS_PER_JOB = 2
 # A blank line holds nothing but ASCII white space as Python counts it
 # (string.whitespace, what bytes.strip() removes), the set the native entry
 # uses too; the engine's own blank test leaves out "\v".
-_BLANK = string.whitespace
+_BLANK = " \t\n\r\x0b\x0c"
 _PROBE_LORE = '{"id":"probe","title":"probe","blocks":[{"id":"b","content":"c"}]}'
 
 
@@ -91,16 +120,45 @@ class LineError(NamedTuple):
 LineResult = Candidate | LineError
 
 
-@dataclass(slots=True)
 class FileReport:
-    """What one run over a file did."""
+    """What one run over a file did; a new one counts nothing (zeros, False, no errors)."""
 
-    lines: int = 0  # non-blank lines read and answered (written or failed)
-    written: int = 0  # candidates written
-    failed: int = 0
-    last_line: int = 0  # the input line after which the output stops
-    stopped_early: bool = False  # fail_fast stopped at a failed line
-    errors: list[LineError] = field(default_factory=list)
+    # Not a dataclass: that module alone costs the command milliseconds at start.
+    __slots__ = ("lines", "written", "failed", "last_line", "stopped_early", "errors")  # noqa: RUF023  # repr's order
+    lines: int  # non-blank lines read and answered (written or failed)
+    written: int  # candidates written
+    failed: int
+    last_line: int  # the input line after which the output stops
+    stopped_early: bool  # fail_fast stopped at a failed line
+    errors: list[LineError]
+
+    def __init__(
+        self,
+        lines: int = 0,
+        written: int = 0,
+        failed: int = 0,
+        last_line: int = 0,
+        stopped_early: bool = False,
+        errors: list[LineError] | None = None,
+    ) -> None:
+        self.lines = lines
+        self.written = written
+        self.failed = failed
+        self.last_line = last_line
+        self.stopped_early = stopped_early
+        self.errors = [] if errors is None else errors
+
+    def _fields(self) -> list[object]:
+        return [getattr(self, name) for name in self.__slots__]
+
+    def __repr__(self) -> str:
+        shown = ", ".join(f"{name}={value!r}" for name, value in zip(self.__slots__, self._fields(), strict=True))
+        return f"FileReport({shown})"
+
+    def __eq__(self, other: object) -> bool:
+        return self._fields() == other._fields() if isinstance(other, FileReport) else NotImplemented
+
+    __hash__ = None  # type: ignore[assignment]  # mutable
 
 
 def check_config(config_json: str) -> None:
@@ -128,39 +186,61 @@ def usable_jobs(jobs: int) -> int:
 # with the interpreter lock released, so that blocks run in parallel on threads.
 
 
-@dataclass(slots=True)
 class _Chunk:
-    block: bytes | memoryview  # its lines, each ended by "\n" but perhaps the last
-    read: int  # input consumed up to its end
-    # A file's chunk: the line that the read before cut, joined (its lines come
-    # first), and the kept buffer that `block` is a view of, given back once answered.
-    head: bytes = b""
-    buffer: bytearray | None = None
-    buffers: _Buffers | None = None
-    # The number of its first line and its lines (blank ones included), known
-    # once the chunks before it are answered: counting them here would cost
-    # more than answering them.
-    first: int = 0
-    lines: int = 0
-    # generate_lines only: the numbers of the block's non-blank lines, and the
-    # results of items that could not be lines of a block, found one by one.
-    numbers: list[int] | None = None
-    own: list[LineResult] | None = None
+    __slots__ = ("block", "buffer", "buffers", "first", "head", "lines", "numbers", "own", "read")
+
+    def __init__(
+        self,
+        block: bytes | memoryview,
+        read: int,
+        head: bytes = b"",
+        buffer: bytearray | None = None,
+        buffers: _Buffers | None = None,
+        numbers: list[int] | None = None,
+        own: list[LineResult] | None = None,
+    ) -> None:
+        self.block = block  # its lines, each ended by "\n" but perhaps the last
+        self.read = read  # input consumed up to its end
+        # A file's chunk: the line that the read before cut, joined (its lines come
+        # first), and the kept buffer that `block` is a view of, given back once answered.
+        self.head = head
+        self.buffer = buffer
+        self.buffers = buffers
+        # The number of its first line and its lines (blank ones included), known
+        # once the chunks before it are answered: counting them here would cost
+        # more than answering them.
+        self.first = 0
+        self.lines = 0
+        # generate_lines only: the numbers of the block's non-blank lines, and the
+        # results of items that could not be lines of a block, found one by one.
+        self.numbers = numbers
+        self.own = own
 
     @property
     def last(self) -> int:
         return self.first + self.lines - 1
 
 
-@dataclass(slots=True)
 class _Answers:
-    output: bytes | memoryview  # the candidates, each followed by "\n", in line order
-    written: int  # candidates in it
-    errors: list[LineError]  # in line order
-    stop: int | None  # with fail_fast: the line of the first error, which ends the run
-    lines: int  # lines read, blank ones included
-    buffer: bytearray | None = None  # the kept buffer that `output` is a view of, given back once written
-    buffers: _Buffers | None = None
+    __slots__ = ("buffer", "buffers", "errors", "lines", "output", "stop", "written")
+
+    def __init__(
+        self,
+        output: bytes | memoryview,
+        written: int,
+        errors: list[LineError],
+        stop: int | None,
+        lines: int,
+        buffer: bytearray | None = None,
+        buffers: _Buffers | None = None,
+    ) -> None:
+        self.output = output  # the candidates, each followed by "\n", in line order
+        self.written = written  # candidates in it
+        self.errors = errors  # in line order
+        self.stop = stop  # with fail_fast: the line of the first error, which ends the run
+        self.lines = lines  # lines read, blank ones included
+        self.buffer = buffer  # the kept buffer that `output` is a view of, given back once written
+        self.buffers = buffers
 
 
 class _Buffers:

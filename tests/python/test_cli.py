@@ -11,12 +11,15 @@ import sys
 import threading
 import time
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
 import quillforge
 from quillforge._pretty import indent_json
-from quillforge.cli import main
+from quillforge.cli import build_parser, main
+from quillforge.cli._inputs import settings
+from quillforge.cli._parser import quick_batch
 
 from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, needs_native_machine, on_a_terminal, run_cli
 
@@ -107,6 +110,9 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge generate lore.json --config -", "\ufeff" + CONFIG, 1, f"<stdin>: {BOM}"),
     ("quillforge batch - -o out.jsonl", f"\ufeff{LORE}\n\ufeff{LORE}", 1,  # a hint for the first line only
      f"<stdin> line 1: {BOM}\nquillforge: <stdin> line 2: {AT_1_1}\nquillforge: <stdin>: 2 lines, 0 written, 2 failed"),
+    ("cat > in.jsonl && quillforge batch in.jsonl -o out.jsonl", f"\ufeff{LORE}\n\ufeff{LORE}", 1,  # from a file
+     f"in.jsonl line 1: {BOM}\nquillforge: in.jsonl line 2: {AT_1_1}\n"
+     "quillforge: in.jsonl: 2 lines, 0 written, 2 failed"),
     ("quillforge summary missing.json", "", 2, "missing.json: no such file"),
     ("quillforge summary .", "", 2, ".: is a directory"),
     ("quillforge summary latin1.json", "", 2, "latin1.json: not valid UTF-8 (byte 0xe9 at offset 2)"),
@@ -175,11 +181,48 @@ CONVENTIONS = [  # (arguments, exit code, what the output holds, what it must no
     (["generate", "x", "--see", "2"], 2, "unrecognized arguments: --see 2", None),
     (["generate", "x", "--seed", "-1"], 2, "argument --seed: must be from 0 to 2**64-1, not -1", None),
     (["batch", "x", "--max-candidates", "-1"], 2, "must be from 0 to 2**32-1, not -1", None),
+    (["batch", "x", "--seed", "9" * 400], 2, "argument --seed: must be from 0 to 2**64-1, not 999", None),
     (["block", "--help"], 0, "ID the block's id (must not be blank) CONTENT the block's text", "0 success"),
     (["batch", "--help"], 0, "only checked: one candidate is produced per lore", "0 success"),
     (["--help"], 0, "exit codes (of every command): 0 success", None),
 ]
 # fmt: on
+
+
+# fmt: off
+BATCH_LINES = [  # (arguments, read without argparse); either way they must parse alike
+    ("batch a.jsonl", True),
+    ("batch - --config - --jobs auto --fail-fast --no-progress", True),
+    ("batch --jobs=2 a b c -o out --seed 7 --temperature 1.5 --max-candidates 9 --output=o2", True),
+    ("batch --config=c.json a --no-progress --config d.json", True),  # the last one given counts
+    ("batch a --jobs 2 b", False),  # a second run of inputs: argparse refuses it
+    ("batch a --jobs -1", False), ("batch a --jobs", False), ("batch a -oout", False), ("batch a -o=out", False),
+    ("batch a --config=", False), ("batch a -- b", False), ("batch a --job 2", False), ("batch -5", False),
+    ("batch a --seed 1e3", False), ("batch a --temperature inf", False), ("batch a --fail-fast=1", False),
+    ("batch", False), ("batch --help", False), ("generate a", False), ("-V batch a", False),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize(("line", "quick"), BATCH_LINES)
+def test_plain_batch_lines_parse_as_argparse_parses_them(line: str, quick: bool) -> None:
+    argv = line.split()
+    parsed = quick_batch(argv)
+    assert (parsed is not None) == quick
+    if parsed is not None:
+        assert vars(parsed) == vars(build_parser().parse_args(argv, SimpleNamespace()))
+
+
+SETTINGS = [("", [0.7, 3, 42]), ("--temperature 1e-5 --seed 18446744073709551615", [1e-5, 3, 2**64 - 1]),
+            ("--max-candidates 9 --temperature 0", [0.0, 9, 42])]  # fmt: skip
+
+
+@pytest.mark.parametrize(("flags", "values"), SETTINGS)
+def test_settings_from_flags_are_the_json_of_their_values(flags: str, values: list[float]) -> None:
+    args = quick_batch(["batch", "x", *flags.split()])
+    assert args is not None
+    expected = dict(zip(["temperature", "max_candidates", "seed"], values, strict=True))
+    assert settings(args).text == json.dumps(expected, separators=(",", ":"))
 
 
 @pytest.mark.parametrize(("args", "code", "shown", "not_shown"), CONVENTIONS)

@@ -9,8 +9,6 @@ batch run)."""
 from __future__ import annotations
 
 import sys
-from collections.abc import Sequence
-from typing import TYPE_CHECKING
 
 from quillforge import _stderr
 from quillforge._console import (
@@ -32,10 +30,12 @@ from quillforge.cli._outputs import (
     say,
     silence_stdout,
 )
-from quillforge.cli._parser import build_parser, handler
+from quillforge.cli._parser import build_parser, handler, parse
 
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
 if TYPE_CHECKING:
-    import argparse
+    from collections.abc import Sequence
+    from types import SimpleNamespace
 
 __all__ = ["build_parser", "main"]
 
@@ -51,11 +51,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         restore_handlers(saved)
 
 
-def _parse(argv: Sequence[str] | None) -> argparse.Namespace | int:
+def _parse(argv: Sequence[str] | None) -> SimpleNamespace | int:
     """The parsed arguments, or the exit code once --help, --version or a usage
     error has been printed."""
     try:
-        return build_parser().parse_args(argv)
+        return parse(sys.argv[1:] if argv is None else argv)
     except SystemExit as done:
         code = done.code if isinstance(done.code, int) else EXIT_USAGE
     # argparse prints through sys.stdout's buffer: what a full or closed output

@@ -3,17 +3,13 @@ input's output kept whole or as a `.partial`, with its progress line."""
 
 from __future__ import annotations
 
-import argparse
 import os
 import stat
 import sys
-from dataclasses import dataclass
-from typing import BinaryIO
 
 from quillforge import _stderr, batch
 from quillforge._console import Terminated, ignore_stop_signals, stop_code
 from quillforge._output import AtomicOutput, regular_file
-from quillforge._progress import ProgressLine
 from quillforge._terminal import for_terminal
 from quillforge.cli._inputs import Config, Input, input_name, one_stdin, reading, rejected, settings, stdin
 from quillforge.cli._outputs import (
@@ -28,11 +24,20 @@ from quillforge.cli._outputs import (
     writing,
 )
 
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    from types import SimpleNamespace
+    from typing import BinaryIO
 
-@dataclass(frozen=True)
-class _Job:
-    source: str  # a path, or "-"
-    destination: str | None  # a path; None for standard output
+    from quillforge._progress import ProgressLine
+
+
+class _Job:  # not a dataclass: that module alone costs milliseconds at start
+    __slots__ = ("destination", "source")
+
+    def __init__(self, source: str, destination: str | None) -> None:
+        self.source = source  # a path, or "-"
+        self.destination = destination  # a path; None for standard output
 
 
 def _batch_inputs(paths: list[str]) -> list[str]:
@@ -123,10 +128,12 @@ def _progress(name: str, stream: BinaryIO, destination: str | None) -> ProgressL
     if output is not None and output == _terminal_device(_stat(None, sys.stderr)):
         return None
     dumb = os.environ.get("TERM", "") in ("", "dumb")
+    from quillforge._progress import ProgressLine  # only on a terminal
+
     return ProgressLine(_stderr.write, name, _input_size(stream), width=_columns, dumb=dumb)
 
 
-def _run_batch_job(job: _Job, config: Config, args: argparse.Namespace) -> tuple[batch.FileReport, str | None]:
+def _run_batch_job(job: _Job, config: Config, args: SimpleNamespace) -> tuple[batch.FileReport, str | None]:
     """Runs one job; returns its report and the partial file kept when --fail-fast stopped it."""
     name = input_name(job.source)
     report = batch.FileReport()
@@ -200,7 +207,7 @@ def _stopped(name: str, report: batch.FileReport, partial: str | None) -> str:
     return f"interrupted: the output stops {where}{kept}"
 
 
-def run(args: argparse.Namespace) -> int:
+def run(args: SimpleNamespace) -> int:
     one_stdin(*args.lores, args.config)
     inputs = _batch_inputs(args.lores)
     jobs = _batch_jobs(inputs, args.output)

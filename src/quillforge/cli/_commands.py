@@ -2,9 +2,9 @@
 
 from __future__ import annotations
 
-import argparse
 import contextlib
 import os
+from types import SimpleNamespace
 
 from quillforge._native import (
     create_block_json,
@@ -41,7 +41,7 @@ def _write_examples(folder: str) -> int:
     return EXIT_OK
 
 
-def demo(args: argparse.Namespace) -> int:
+def demo(args: SimpleNamespace) -> int:
     if args.write_examples is not None:
         return _write_examples(args.write_examples)
     lore_json = _example("lore.json").decode("utf-8")
@@ -51,7 +51,7 @@ def demo(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-def generate(args: argparse.Namespace) -> int:
+def generate(args: SimpleNamespace) -> int:
     one_stdin(args.lore, args.config)
     lore_json = read_text(args.lore)
     config = settings(args)
@@ -64,7 +64,7 @@ def generate(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-def summary(args: argparse.Namespace) -> int:
+def summary(args: SimpleNamespace) -> int:
     lore_json = read_text(args.lore)
     try:
         text = render_lore_summary_json(lore_json)
@@ -83,7 +83,7 @@ def _argument_text(text: str, what: str) -> str:
     return text
 
 
-def block(args: argparse.Namespace) -> int:
+def block(args: SimpleNamespace) -> int:
     try:
         text = create_block_json(_argument_text(args.id, "ID"), _argument_text(args.content, "CONTENT"))
     except ValueError as error:
@@ -92,7 +92,7 @@ def block(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-def schema(args: argparse.Namespace) -> int:
+def schema(args: SimpleNamespace) -> int:
     bundle = schema_bundle_json()
     if args.model is not None:
         import json  # only here: most commands never need it
@@ -102,6 +102,6 @@ def schema(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
-def show_version(args: argparse.Namespace) -> int:
+def show_version(args: SimpleNamespace) -> int:
     emit(version(), plain=True)
     return EXIT_OK

@@ -5,15 +5,16 @@ errors attributed to the input they come from."""
 from __future__ import annotations
 
 import sys
-from collections.abc import Callable, Iterator
 from contextlib import contextmanager
-from typing import TYPE_CHECKING, BinaryIO, NamedTuple
 
 from quillforge.cli._outputs import EXIT_MEMORY, EXIT_REJECTED, Failure, usage
 from quillforge.cli._parser import DEFAULT_MAX_CANDIDATES, DEFAULT_SEED, DEFAULT_TEMPERATURE
 
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
 if TYPE_CHECKING:
-    import argparse
+    from collections.abc import Callable, Iterator
+    from types import SimpleNamespace
+    from typing import BinaryIO
 
     from quillforge.batch import LineError
 
@@ -78,7 +79,7 @@ class Input:
     def _seen(self, data: bytes) -> bytes:
         if self._first and data:
             self._first = False
-            self.starts_with_bom = data.startswith(BOM.encode())
+            self.starts_with_bom = data.startswith(BOM_BYTES)
         return data
 
     def read(self, size: int = -1, /) -> bytes:
@@ -89,6 +90,26 @@ class Input:
         read1: Callable[[int], bytes] = getattr(self.stream, "read1", self.stream.read)
         with reading(self.name):
             return self._seen(read1(size))
+
+    def readinto(self, buffer: bytearray, /) -> int:
+        """As a file's: the batch reads into buffers it keeps, rather than into a new bytes object each time."""
+        return self._into(buffer, "readinto")
+
+    def readinto1(self, buffer: bytearray, /) -> int:
+        return self._into(buffer, "readinto1")
+
+    def _into(self, buffer: bytearray, method: str) -> int:
+        read_into: Callable[[bytearray], int] | None = getattr(self.stream, method, None)
+        with reading(self.name):
+            if read_into is None:  # a stream of the caller's with only read()
+                data = self.stream.read(len(buffer))
+                buffer[: len(data)] = data
+                size = len(data)
+            else:
+                size = read_into(buffer) or 0
+        if self._first:
+            self._seen(bytes(buffer[: min(size, len(BOM_BYTES))]))
+        return size
 
     def readline(self, size: int = -1, /) -> bytes:
         with reading(self.name):
@@ -106,6 +127,7 @@ class Input:
 
 
 BOM = "\ufeff"
+BOM_BYTES = BOM.encode()
 BOM_HINT = "the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one"
 
 
@@ -121,12 +143,15 @@ def rejected(source: str | None, error: ValueError, text: str = "") -> Failure:
     return Failure(f"{source}: {message}" if source else message, EXIT_REJECTED)
 
 
-class Config(NamedTuple):  # not a dataclass: that module alone costs milliseconds at start
-    text: str
-    name: str  # what an error in it is attributed to
+class Config:  # neither a dataclass nor a NamedTuple: their modules cost milliseconds at start
+    __slots__ = ("name", "text")
+
+    def __init__(self, text: str, name: str) -> None:
+        self.text = text
+        self.name = name  # what an error in it is attributed to
 
 
-def settings(args: argparse.Namespace) -> Config:
+def settings(args: SimpleNamespace) -> Config:
     flags = {"--temperature": args.temperature, "--max-candidates": args.max_candidates, "--seed": args.seed}
     given = {flag: value for flag, value in flags.items() if value is not None}
     if args.config is not None:
@@ -139,9 +164,8 @@ def settings(args: argparse.Namespace) -> Config:
         "seed": DEFAULT_SEED if args.seed is None else args.seed,
     }
     shown = " ".join(f"{flag} {value}" for flag, value in given.items()) or "the default settings"
-    import json  # only here: most commands never need it, and it costs start-up time
-
-    return Config(json.dumps(values, separators=(",", ":")), shown)
+    # What json.dumps writes for these finite numbers (repr), without loading json and re: they cost start-up time.
+    return Config("{" + ",".join(f'"{name}":{value!r}' for name, value in values.items()) + "}", shown)
 
 
 def one_stdin(*paths: str | None) -> None:

@@ -6,13 +6,15 @@ from __future__ import annotations
 import io
 import os
 import sys
-from collections.abc import Iterator
 from contextlib import contextmanager
-from typing import BinaryIO, TextIO, cast
 
 from quillforge import _stderr
-from quillforge._pretty import indent_json
 from quillforge._terminal import json_for_terminal, plain_for_terminal
+
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    from collections.abc import Iterator
+    from typing import BinaryIO, TextIO
 
 PROG = "quillforge"
 
@@ -84,7 +86,7 @@ class DescriptorWriter(io.RawIOBase):
         return total
 
     def as_binary(self) -> BinaryIO:
-        return cast(BinaryIO, self)
+        return self  # type: ignore[return-value]  # writes bytes, all that its users do
 
 
 def stdout() -> BinaryIO:
@@ -116,6 +118,8 @@ def emit(text: str, *, plain: bool = False, indent: int | None = None) -> None:
     """Writes one result and a line feed to standard output."""
     out = stdout()
     if indent is not None:
+        from quillforge._pretty import indent_json  # compiles a pattern: only for --indent
+
         text = indent_json(text, indent)
     if out.isatty():
         text = plain_for_terminal(text) if plain else json_for_terminal(text)

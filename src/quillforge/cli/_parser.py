@@ -1,21 +1,30 @@
 """The command line: every command, its arguments and their checks. A command's
-module is loaded only when it runs, so that the others start fast."""
+module is loaded only when it runs, so that the others start fast.
+
+`batch` as scripts run it is read without argparse (`quick_batch`), which with
+what it loads costs more start-up than the rest of the command; every other
+command line, and any batch one that is not plain (help, a mistake, a rarer
+form), goes to argparse, which says what is wrong."""
 
 from __future__ import annotations
 
-import argparse
-import math
-from collections.abc import Callable, Iterator
 from importlib import import_module
+from types import SimpleNamespace
 
 from quillforge._native import schema_bundle_json, version
 from quillforge.cli._outputs import EXIT_CODES, PROG
+
+TYPE_CHECKING = False  # typing.TYPE_CHECKING without loading typing
+if TYPE_CHECKING:
+    import argparse
+    from collections.abc import Callable, Iterator, Sequence
 
 DEFAULT_TEMPERATURE = 0.7
 DEFAULT_MAX_CANDIDATES = 3
 DEFAULT_SEED = 42
 MAX_SEED = 2**64 - 1
 MAX_INDENT = 16
+_INF = float("inf")
 
 
 def _bound(value: float) -> str:
@@ -25,16 +34,22 @@ def _bound(value: float) -> str:
     return str(value)
 
 
+def _refused(message: str) -> Exception:
+    from argparse import ArgumentTypeError  # only for a value refused
+
+    return ArgumentTypeError(message)
+
+
 def _number(parse: Callable[[str], float], low: float, high: float, what: str) -> Callable[[str], float]:
     def convert(text: str) -> float:
         try:
             value = parse(text)
         except ValueError:
-            raise argparse.ArgumentTypeError(f"not {what}: {text!r}") from None
-        if not math.isfinite(value):
-            raise argparse.ArgumentTypeError(f"not a finite number: {text}")
+            raise _refused(f"not {what}: {text!r}") from None
+        if value - value != 0:  # inf or nan
+            raise _refused(f"not a finite number: {text}")
         if not low <= value <= high:
-            raise argparse.ArgumentTypeError(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
+            raise _refused(f"must be from {_bound(low)} to {_bound(high)}, not {text}")
         return value
 
     return convert
@@ -44,6 +59,11 @@ def _jobs(text: str) -> int:
     if text == "auto":
         return 0
     return int(_number(int, 0, 1 << 16, "a whole number or auto")(text))
+
+
+_TEMPERATURE = _number(float, -_INF, _INF, "a number")
+_MAX_CANDIDATES = _number(int, 0, 2**32 - 1, "a whole number")
+_SEED = _number(int, 0, MAX_SEED, "a whole number")
 
 
 def _add_indent(parser: argparse.ArgumentParser) -> None:
@@ -61,19 +81,19 @@ def _add_config(parser: argparse.ArgumentParser) -> None:
     # The engine checks the ranges of the first two; these bounds only keep the numbers representable.
     group.add_argument(
         "--temperature",
-        type=_number(float, -math.inf, math.inf, "a number"),
+        type=_TEMPERATURE,
         metavar="T",
         help=f"0.0 to 2.0 (default {DEFAULT_TEMPERATURE})",
     )
     group.add_argument(
         "--max-candidates",
-        type=_number(int, 0, 2**32 - 1, "a whole number"),
+        type=_MAX_CANDIDATES,
         metavar="N",
         help=f"1 to 1000 (default {DEFAULT_MAX_CANDIDATES}); only checked: one candidate is produced per lore",
     )
     group.add_argument(
         "--seed",
-        type=_number(int, 0, MAX_SEED, "a whole number"),
+        type=_SEED,
         metavar="N",
         help=f"0 to {_bound(MAX_SEED)} (default {DEFAULT_SEED})",
     )
@@ -97,6 +117,8 @@ class _Models:
 
 
 def build_parser() -> argparse.ArgumentParser:
+    import argparse
+
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="A small, exact, fast narrative engine: JSON lores in, deterministic candidates and summaries out.",
@@ -167,8 +189,76 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def handler(args: argparse.Namespace) -> Callable[[argparse.Namespace], int]:
+def parse(argv: Sequence[str]) -> SimpleNamespace:
+    """The parsed command line; argparse exits (SystemExit) after --help, --version or a mistake."""
+    return quick_batch(argv) or build_parser().parse_args(argv, SimpleNamespace())
+
+
+# batch's options that take a value (as "--opt VALUE" or "--opt=VALUE"), their
+# conversions, and its flags, exactly as build_parser declares them.
+_BATCH_VALUES: dict[str, tuple[str, Callable[[str], object]]] = {
+    "--config": ("config", str),
+    "--temperature": ("temperature", _TEMPERATURE),
+    "--max-candidates": ("max_candidates", _MAX_CANDIDATES),
+    "--seed": ("seed", _SEED),
+    "--jobs": ("jobs", _jobs),
+    "-o": ("output", str),
+    "--output": ("output", str),
+}
+_BATCH_FLAGS = {"--fail-fast": "fail_fast", "--no-progress": "no_progress"}
+
+
+def quick_batch(argv: Sequence[str]) -> SimpleNamespace | None:
+    """A plain `batch` command line parsed as argparse would, or None for argparse
+    to parse. Plain: known options, each value a separate word not starting with
+    "-" (but "-" itself) or after "=", and the inputs in one run of words."""
+    if len(argv) < 2 or argv[0] != "batch":
+        return None
+    args = SimpleNamespace(
+        command="batch",
+        handler="_batch:run",
+        lores=[],
+        config=None,
+        temperature=None,
+        max_candidates=None,
+        seed=None,
+        jobs=1,
+        output=None,
+        fail_fast=False,
+        no_progress=False,
+    )
+    words = iter(argv[1:])
+    runs = 0  # runs of inputs: argparse takes the first, and refuses words of a second
+    last_was_input = False
+    for word in words:
+        if word == "-" or not word.startswith("-"):
+            runs += not last_was_input
+            last_was_input = True
+            args.lores.append(word)
+            continue
+        last_was_input = False
+        if word in _BATCH_FLAGS:
+            setattr(args, _BATCH_FLAGS[word], True)
+            continue
+        option, equals, value = word.partition("=")
+        if option not in _BATCH_VALUES or (equals and option == "-o"):
+            return None
+        if not equals:
+            value = next(words, "--")
+            if value != "-" and value.startswith("-"):
+                return None
+        if not value:
+            return None
+        name, convert = _BATCH_VALUES[option]
+        try:
+            setattr(args, name, convert(value))
+        except Exception:  # argparse says what is wrong with it
+            return None
+    return args if runs == 1 else None
+
+
+def handler(args: SimpleNamespace) -> Callable[[SimpleNamespace], int]:
     """The parsed command's function, its module loaded now."""
     module, function = args.handler.split(":")
-    run: Callable[[argparse.Namespace], int] = getattr(import_module(f"quillforge.cli.{module}"), function)
+    run: Callable[[SimpleNamespace], int] = getattr(import_module(f"quillforge.cli.{module}"), function)
     return run
