@@ -182,6 +182,7 @@ CONVENTIONS = [  # (arguments, exit code, what the output holds, what it must no
     (["batch", "x", "--job", "2"], 2, "unrecognized arguments: --job 2", None),  # no abbreviations
     (["generate", "x", "--see", "2"], 2, "unrecognized arguments: --see 2", None),
     (["generate", "x", "--seed", "-1"], 2, "argument --seed: must be from 0 to 2**64-1, not -1", None),
+    (["generate", "x", "--seed", "1.5"], 2, "argument --seed: not a whole number: '1.5'", None),
     (["batch", "x", "--max-candidates", "-1"], 2, "must be from 0 to 2**32-1, not -1", None),
     (["block", "--help"], 0, "ID the block's id (must not be blank) CONTENT the block's text", "0 success"),
     (["batch", "--help"], 0, "only checked: one candidate is produced per lore", "0 success"),
