@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 #include "engine/candidate_score.hpp"
+#include "quillforge/engine.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -41,6 +44,14 @@ TEST(CandidateScore, Formula) {
     for (const Case& c : cases) {
         EXPECT_EQ(qf::detail::candidate_score(c.hash, c.temperature), c.expected) << c.hash << " " << c.temperature;
     }
+}
+
+// The string-returning form (the one the module does not use): the text, or the broken rule.
+TEST(CreateBlock, TextOrTheBrokenRule) {
+    const auto text = [](const std::string& json) { return json; };
+    EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", "a\"b"), text), R"({"id":"b1","content":"a\"b"})");
+    EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", " "), text),
+              "validation failed: NarrativeBlock.content must not be empty");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -142,6 +143,25 @@ std::string random_text(Random& random, std::size_t bytes) {
     return out;
 }
 
+// Random texts of every width given to `check`, each third one narrowed to
+// Latin-1 or UCS-2 characters; the first three quarters short, the rest long.
+template <class Check>
+void for_random_texts(int rounds, Check check) {
+    std::mt19937_64 random(20240611);
+    for (int round = 0; round < rounds; ++round) {
+        const std::size_t bytes = round < rounds * 3 / 4 ? random() % 600 : random() % 20000;
+        std::string text = random_text(random, bytes);
+        if (round % 3 == 1) {
+            std::string narrowed;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                narrowed += static_cast<unsigned char>(text[i]) < 0x80 ? text.substr(i, 1) : to_utf8(0xA0 + i % 0x60);
+            }
+            text = narrowed;
+        }
+        check(text);
+    }
+}
+
 // A data file is JSON Lines: each line an array of strings, or null where a
 // column does not apply; blank lines and lines starting with # are notes. The
 // strings use the escapes \" \\ \n \r \t and \uXXXX (pairs for astral
@@ -216,6 +236,26 @@ inline std::vector<Row> read_rows(std::string_view name, std::size_t columns) {
         throw std::runtime_error(cat("no rows in tests/data/", name));
     }
     return rows;
+}
+
+// Each sequence of tests/data/utf8_sequences.jsonl inside valid text, at
+// offsets 0 to `last` by `step` (moved past a character's continuation
+// bytes): `check` gets the text and where the sequence ends.
+template <class Check>
+void for_malformed_inserts(std::size_t last, std::size_t step, Check check) {
+    std::mt19937_64 random(3);
+    const std::string body = random_text(random, 160);
+    for (const Row& row : read_rows("utf8_sequences.jsonl", 1)) {
+        for (std::size_t at = 0; at <= last; at += step) {
+            std::string text = body;
+            std::size_t cut = at;
+            while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+                ++cut;
+            }
+            text.insert(cut, *row[0]);
+            check(text, cut + row[0]->size());
+        }
+    }
 }
 
 // A configuration as its temperature (shortest text), max_candidates and seed.

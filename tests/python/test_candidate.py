@@ -80,15 +80,6 @@ def test_id_slugs(lore_id, candidate_id):
     assert json.loads(generate(lore(lore_id=lore_id), config()))["id"] == candidate_id
 
 
-# Blank only in the Unicode sense: passes validation, trims to nothing, keeps its place.
-@pytest.mark.parametrize("space", ["\xa0", "\x0b", "\u3000"])
-def test_unicode_blank_contents(space):
-    assert json.loads(generate(lore(contents=["a", space, "b"]), config()))["block"]["content"] == "a  b"
-    only = json.loads(generate(lore(title=" Saga ", contents=[space]), config()))
-    assert only["block"]["content"] == ""
-    assert only["rationale"] == "Hybridized 1 block(s) from ' Saga ' with seed 42."
-
-
 @pytest.mark.parametrize(
     ("lore_json", "config_json", "message"),
     [

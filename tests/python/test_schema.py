@@ -15,21 +15,11 @@ def validator(name):
 
 
 def test_bundle_text():
-    text = _native.schema_bundle_json()
-    assert text == _native.schema_bundle_json()
-    bundle = json.loads(text)
-    assert len(text.encode()) == 1827
-    assert bundle["$schema"] == "https://json-schema.org/draft/2020-12/schema"
+    # The text itself is pinned byte for byte by the C++ tests; here, that each document is a valid schema.
+    bundle = json.loads(_native.schema_bundle_json())
     assert bundle["version"] == _native.version()
-    sizes = {"NarrativeBlock": 188, "NarrativeLore": 411, "LabConfig": 331, "HybridCandidate": 446}
-    assert list(bundle["models"]) == list(sizes)
-    for name, document in bundle["models"].items():
-        assert len(json.dumps(document, separators=(",", ":"))) == sizes[name]
-        assert document["$schema"] == "http://json-schema.org/draft-07/schema#"
+    for document in bundle["models"].values():
         jsonschema.Draft7Validator.check_schema(document)
-    assert _native.schema_bundle_json.__text_signature__ == "()"
-    with pytest.raises(TypeError):
-        _native.schema_bundle_json(1)  # type: ignore[call-arg]
 
 
 @pytest.mark.parametrize(

@@ -47,21 +47,10 @@ protected:
 };
 
 TEST_F(StrFromUtf8, RandomTextOfEveryWidth) {
-    std::mt19937_64 random(20240611);
-    for (int round = 0; round < 100; ++round) {
-        const std::size_t bytes = round < 75 ? random() % 600 : random() % 20000;
-        std::string text = random_text(random, bytes);
-        // Narrow some texts to Latin-1 or UCS-2 characters only.
-        if (round % 3 == 1) {
-            std::string narrowed;
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                narrowed += static_cast<unsigned char>(text[i]) < 0x80 ? text.substr(i, 1) : to_utf8(0xA0 + i % 0x60);
-            }
-            text = narrowed;
-        }
-        SCOPED_TRACE(testing::Message() << "round " << round << ", " << text.size() << " bytes");
+    qf::test::for_random_texts(100, [](const std::string& text) {
+        SCOPED_TRACE(testing::Message() << text.size() << " bytes: " << testing::PrintToString(text.substr(0, 40)));
         check(text);
-    }
+    });
 }
 
 TEST_F(StrFromUtf8, AroundTheThresholdAndWithHugePagesAdvised) {
@@ -79,25 +68,12 @@ TEST_F(StrFromUtf8, AroundTheThresholdAndWithHugePagesAdvised) {
 }
 
 TEST_F(StrFromUtf8, MalformedSequencesAtEveryOffset) {
-    // The sequences of tests/data/utf8_sequences.jsonl inside valid text, at
-    // every offset across block edges, and cut off by the end.
-    std::mt19937_64 random(3);
-    const std::string body = random_text(random, 160);
-    for (const qf::test::Row& row : qf::test::read_rows("utf8_sequences.jsonl", 1)) {
-        const std::string& bad = *row[0];
-        for (std::size_t at = 0; at <= 70; at += 7) {
-            // Keep the body's characters whole around the insertion.
-            std::string text = body;
-            std::size_t cut = at;
-            while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-                ++cut;
-            }
-            text.insert(cut, bad);
-            SCOPED_TRACE(testing::Message() << testing::PrintToString(bad) << " at " << cut);
-            check(text);
-            check(text.substr(0, cut + bad.size()));
-        }
-    }
+    // Inside valid text, across block edges, and cut off by the end.
+    qf::test::for_malformed_inserts(70, 7, [](const std::string& text, std::size_t end) {
+        SCOPED_TRACE(testing::PrintToString(text));
+        check(text);
+        check(text.substr(0, end));
+    });
 }
 
 }  // namespace
