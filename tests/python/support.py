@@ -30,6 +30,8 @@ CANDIDATE = (
     '"score":0.121873,"rationale":"Hybridized 2 block(s) from \'Tides\' with seed 42."}'
 )
 SUMMARY = "Tides contains 2 block(s) and 3 word(s)."
+# What the engine says of the line "[]".
+EMPTY_ARRAY = "serialization failed: invalid length 0, expected struct NarrativeLore with 3 elements at line 1 column 2"
 # Tests that run out of memory by limiting the address space skip under ASan, which reserves far more.
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
 # ./dev check runs the ARM64 wheels under qemu-user and says so with QF_EMULATED=1.
@@ -72,6 +74,11 @@ def lore_line(i: int) -> str:
     """A small lore for line `i` of a batch: non-ASCII text, one to three blocks."""
     blocks = [{"id": f"b{j}", "content": f" line {i} block {j} \u00e9\u2014\U0001f600 "} for j in range(1 + i % 3)]
     return json.dumps({"id": f"Lore {i}", "title": f"T{i}", "blocks": blocks}, ensure_ascii=i % 2 == 0)
+
+
+def candidates(lines: list[str]) -> str:
+    """What a batch of `lines` writes under the example's config, each line ended."""
+    return "".join(generate_candidate_json(line, CONFIG) + "\n" for line in lines)
 
 
 def lore_lines(count: int) -> str:

@@ -33,7 +33,7 @@ from quillforge.batch import (
     run_file,
 )
 
-from support import CONFIG, LORE, UNDER_ASAN, corpus, line_by_line, lore_line, lore_lines
+from support import CONFIG, EMPTY_ARRAY, LORE, UNDER_ASAN, candidates, corpus, line_by_line, lore_line, lore_lines
 
 UNENDED = '{"id":"x"\r'  # a lone "\r" at the very end is JSON white space, counted by the engine
 ENGINE_ON_UNENDED = "serialization failed: EOF while parsing an object at line 1 column 10"
@@ -115,24 +115,19 @@ def test_a_file_into_a_file(tmp_path: Path) -> None:
     lines = [lore_line(0), "[]", lore_line(1)]
     (tmp_path / "in.jsonl").write_text("\n".join(lines), encoding="utf-8")
     report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG)
-    assert (tmp_path / "out.jsonl").read_text(encoding="utf-8") == f"{_expected(lines[0])}\n{_expected(lines[2])}\n"
+    assert (tmp_path / "out.jsonl").read_text(encoding="utf-8") == candidates(lines[::2])
     assert (report.lines, report.written, report.failed, report.last_line, report.stopped_early) == (3, 2, 1, 3, False)
-    assert report.errors == [
-        LineError(
-            2,
-            "serialization failed: invalid length 0, expected struct NarrativeLore with 3 elements at line 1 column 2",
-        )
-    ]
+    assert report.errors == [LineError(2, EMPTY_ARRAY)]
     # A run stopped at a failed line leaves the destination as it was, and keeps the candidates before it.
     (tmp_path / "out.jsonl").write_text("old\n")
     report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG, fail_fast=True)
     assert (report.written, report.stopped_early) == (1, True)
     assert (tmp_path / "out.jsonl").read_text() == "old\n"
-    assert (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8") == _expected(lines[0]) + "\n"
+    assert (tmp_path / "out.jsonl.partial").read_text(encoding="utf-8") == candidates(lines[:1])
     out = io.BytesIO()
     seen: list[LineError] = []
     report = generate_file(io.BytesIO("\n".join(lines).encode()), out, CONFIG, fail_fast=True, on_error=seen.append)
-    assert out.getvalue().decode() == _expected(lines[0]) + "\n"
+    assert out.getvalue().decode() == candidates(lines[:1])
     assert (report.lines, report.written, report.failed, report.stopped_early, report.errors) == (2, 1, 1, True, [])
     assert [error.line for error in seen] == [2]
 
@@ -215,7 +210,7 @@ def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None
     if not text.strip(" \t\n\r\x0b\x0c"):
         return None
     try:
-        return Candidate(number, quillforge.generate_candidate_json(text, CONFIG))
+        return Candidate(number, _expected(text))
     except ValueError as error:
         return LineError(number, str(error))
 

@@ -21,10 +21,11 @@ from quillforge.cli import build_parser, main
 from quillforge.cli._inputs import settings
 from quillforge.cli._parser import quick_batch
 
+import support
 from support import CANDIDATE, CONFIG, LORE, SUMMARY, lore_line, needs_native_machine, on_a_terminal, run_cli
 
 BIN = Path(sys.executable).parent
-UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
+NEEDS_ROOM = pytest.mark.skipif(support.UNDER_ASAN, reason="ASan needs more address space")
 
 
 @pytest.fixture
@@ -90,6 +91,7 @@ def test_indent_keeps_numbers_and_strings_as_written() -> None:
 # Each failure: the exit code of its class and one line on standard error that
 # names the input; nothing on standard output.
 ONCE = "standard input can be read only once: give a file for all but one input"
+FULL = "cannot write output: No space left on device"
 AT_1_1 = "serialization failed: expected value at line 1 column 1"
 BOM = f"{AT_1_1} (the input starts with a UTF-8 byte-order mark, which JSON does not allow: save it without one)"
 # fmt: off
@@ -133,13 +135,10 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge summary - <&-", "", 2, "<stdin>: cannot read (standard input is closed)"),
     ("quillforge batch /proc/self/mem", "", 2, "/proc/self/mem: cannot read (Input/output error)"),
     ("quillforge version >&-", "", 3, "cannot write output: standard output is closed"),
-    ("quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
+    ("quillforge demo > /dev/full", "", 3, FULL),
     # Buffered, as without PYTHONUNBUFFERED: nothing is left for the interpreter's flush at exit.
-    ("env -u PYTHONUNBUFFERED quillforge demo > /dev/full", "", 3, "cannot write output: No space left on device"),
-    ("env -u PYTHONUNBUFFERED quillforge --help > /dev/full", "", 3, "cannot write output: No space left on device"),
-    ("env -u PYTHONUNBUFFERED quillforge -V > /dev/full", "", 3, "cannot write output: No space left on device"),
-    ("env -u PYTHONUNBUFFERED quillforge batch lores.jsonl > /dev/full", "", 3,
-     "cannot write output: No space left on device"),
+    *[(f"env -u PYTHONUNBUFFERED quillforge {args} > /dev/full", "", 3, FULL)
+      for args in ("demo", "--help", "-V", "batch lores.jsonl")],
     ("quillforge batch lores.jsonl -o missing/out.jsonl", "", 3,
      "cannot write missing/out.jsonl: No such file or directory"),
     ("quillforge batch lores.jsonl -o dir/", "", 3, "cannot write dir/lores.jsonl: No such file or directory"),
@@ -148,7 +147,7 @@ FAILURES = [  # (command in the folder of `files`, standard input, exit code, me
     ("quillforge demo --write-examples .", "", 3, "./lore.json: exists and is not the example; not replaced"),
     ("quillforge batch lores.jsonl -o /dev/full", "", 3, "cannot write /dev/full: No space left on device"),
     pytest.param("ulimit -v 300000; quillforge summary /dev/zero", "", 4, "/dev/zero: out of memory while reading it",
-                 marks=[pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space"), needs_native_machine]),
+                 marks=[NEEDS_ROOM, needs_native_machine]),
 ]
 # fmt: on
 
@@ -159,7 +158,7 @@ def test_failures(files: Path, command: str, stdin: str | bytes, code: int, mess
     assert result == (code, "", f"quillforge: {message}\n")
 
 
-@pytest.mark.skipif(UNDER_ASAN, reason="ASan needs more address space")
+@NEEDS_ROOM
 @pytest.mark.parametrize("limit_kib", [19_000, 25_000, 28_000])  # loading modules; starting a thread
 @pytest.mark.parametrize("jobs", ["1", "2"])
 def test_too_little_memory_to_start_exits_4(files: Path, limit_kib: int, jobs: str) -> None:
@@ -304,7 +303,7 @@ DESTINATIONS = [  # (set-up, the command, a shell check, what the check prints)
 @pytest.mark.parametrize(("setup", "command", "check", "shown"), DESTINATIONS)
 def test_batch_destinations(files: Path, setup: str, command: str, check: str, shown: str) -> None:
     lines = (files / "lores.jsonl").read_text(encoding="utf-8").splitlines()
-    (files / "expected").write_text("".join(quillforge.generate_candidate_json(line, CONFIG) + "\n" for line in lines))
+    (files / "expected").write_text(support.candidates(lines))
     assert _shell(setup, files)[0] == 0
     assert _shell(command, files) == (0, "", "")
     assert _shell(check, files) == (0, shown, "")
@@ -350,9 +349,8 @@ def test_batch_reports_bad_lines_by_input_and_line_and_goes_on(tmp_path: Path) -
         "quillforge: in/a.jsonl: 8 lines, 5 written, 3 failed",
         "quillforge: in/b.jsonl: 1 lines, 1 written, 0 failed",
     ]
-    expected = [quillforge.generate_candidate_json(line, CONFIG) for line in good]
-    assert (tmp_path / "out" / "a.jsonl").read_text(encoding="utf-8").splitlines() == expected
-    assert (tmp_path / "out" / "b.jsonl").read_text(encoding="utf-8") == expected[0] + "\n"
+    assert (tmp_path / "out" / "a.jsonl").read_text(encoding="utf-8") == support.candidates(good)
+    assert (tmp_path / "out" / "b.jsonl").read_text(encoding="utf-8") == support.candidates(good[:1])
     assert sorted(os.listdir(tmp_path / "out")) == ["a.jsonl", "b.jsonl"]
 
 
@@ -360,10 +358,9 @@ def test_batch_fail_fast_from_stdin() -> None:
     lines = [lore_line(0), "[]", lore_line(1)]
     result = run_cli("batch", "-", "--fail-fast", stdin="\n".join(lines))
     assert result.returncode == 1
-    assert result.stdout.splitlines() == [quillforge.generate_candidate_json(lines[0], CONFIG)]
+    assert result.stdout == support.candidates(lines[:1])
     assert result.stderr.splitlines() == [
-        "quillforge: <stdin> line 2: serialization failed: invalid length 0, expected struct NarrativeLore with "
-        "3 elements at line 1 column 2",
+        f"quillforge: <stdin> line 2: {support.EMPTY_ARRAY}",
         "quillforge: <stdin>: 2 lines, 1 written, 1 failed (stopped at the first failure)",
     ]
 
@@ -383,9 +380,7 @@ def test_batch_fail_fast_keeps_a_partial_and_stops_the_whole_run(tmp_path: Path)
     ]
     assert sorted(os.listdir(tmp_path / "out")) == ["a.jsonl", "a.jsonl.partial"]  # b.jsonl was not run
     assert (tmp_path / "out" / "a.jsonl").read_text() == "old\n"
-    assert (tmp_path / "out" / "a.jsonl.partial").read_text() == quillforge.generate_candidate_json(
-        good[0], CONFIG
-    ) + "\n"
+    assert (tmp_path / "out" / "a.jsonl.partial").read_text() == support.candidates(good[:1])
 
 
 # A stalled reader costs the run 5 s: once is enough.
@@ -416,9 +411,8 @@ def test_a_standard_error_that_fails_loses_messages_not_the_run(tmp_path: Path, 
         os.close(writer)
         if stderr == "stalled":
             os.close(reader)
-    expected = "".join(quillforge.generate_candidate_json(line, CONFIG) + "\n" for line in lines[:3])
     written = (tmp_path / "out.jsonl").read_text() if to_file else done.stdout.decode()
-    assert (done.returncode, written) == (1, expected)
+    assert (done.returncode, written) == (1, support.candidates(lines[:3]))
     assert sorted(os.listdir(tmp_path)) == ["in.jsonl", "out.jsonl"] if to_file else ["in.jsonl"]
 
 
@@ -487,8 +481,7 @@ def test_batch_progress_line(
     drawn = on_a_terminal(command + (["-o", output] if output else []), *streams, columns=columns, env={"TERM": term})
     feeder.join()
     if output is None:
-        expected = [quillforge.generate_candidate_json(line, CONFIG) for line in lines]
-        assert drawn.split("\r\n") == [*expected, ""]
+        assert drawn == support.candidates(lines).replace("\n", "\r\n")
         return
     rows = drawn.replace("\r\n", "\r").replace("\x1b[K", "").split("\r")
     assert "300 lines, 0 failed" in rows[-2] and "lines/s" in rows[-2] and rows[-1] == ""
@@ -511,4 +504,4 @@ def test_batch_from_standard_input_leaves_it_open(monkeypatch: pytest.MonkeyPatc
     monkeypatch.setattr(sys, "stdin", stdin)
     assert main(["batch", "-", "-o", str(tmp_path / "out.jsonl")]) == 0
     assert not stdin.closed
-    assert (tmp_path / "out.jsonl").read_text() == quillforge.generate_candidate_json(lore_line(0), CONFIG) + "\n"
+    assert (tmp_path / "out.jsonl").read_text() == support.candidates([lore_line(0)])
