@@ -20,11 +20,11 @@ import pytest
 distributed = pytest.importorskip("distributed")
 psutil = pytest.importorskip("psutil")  # a dependency of distributed
 
-from quillforge import generate_candidate_json, version  # noqa: E402
+from quillforge import version  # noqa: E402
 from quillforge.batch import generate_file  # noqa: E402
 from quillforge.dask import Summary, generate_files  # noqa: E402
 
-from support import CONFIG, lore_line, run_cli  # noqa: E402
+from support import CONFIG, candidates, lore_line, run_cli  # noqa: E402
 
 # One of each kind of line the command must treat alike: good ones (one at the
 # end of the file with no line end), bad JSON, a lore that fails validation,
@@ -33,6 +33,10 @@ _MIXED = [lore_line(1).encode() + b"\r\n", b'{"id":"x",\r\n', b"\n", b" \t \r\n"
           b'{"id":" ","title":"t","blocks":[]}\n', b'{"id":"\xff","title":"t","blocks":[]}\n',
           lore_line(2).encode() + b"\r \n",
           b'{"id":"a\rb","title":"t","blocks":[]}\n', lore_line(3).encode() + b"\n"]  # fmt: skip
+
+
+# The inputs, and what the command writes for them: outputs and standard error.
+BatchRun = tuple[list[Path], dict[str, bytes], list[str]]
 
 
 def _write_inputs(folder: Path) -> list[Path]:
@@ -100,8 +104,7 @@ def client() -> Iterator[distributed.Client]:
 
 
 @pytest.fixture(scope="module")
-def batch_run(tmp_path_factory: pytest.TempPathFactory) -> tuple[list[Path], dict[str, bytes], list[str]]:
-    """The inputs, and what the command writes for them: outputs and standard error."""
+def batch_run(tmp_path_factory: pytest.TempPathFactory) -> BatchRun:
     root = tmp_path_factory.mktemp("batch")
     inputs = _write_inputs(root / "in")
     result = run_cli("batch", *map(str, inputs), "-o", str(root / "cli"))
@@ -118,10 +121,7 @@ def _lines_in(path: Path) -> int:
 # bytes puts shard ends inside lines, after a lone "\r" and among blank lines.
 @pytest.mark.parametrize("shard_bytes", [1, 1000, 1 << 20])
 def test_outputs_and_summary_are_those_of_the_command(
-    client: distributed.Client,
-    batch_run: tuple[list[Path], dict[str, bytes], list[str]],
-    tmp_path: Path,
-    shard_bytes: int,
+    client: distributed.Client, batch_run: BatchRun, tmp_path: Path, shard_bytes: int
 ) -> None:
     inputs, expected_files, expected_stderr = batch_run
     with distributed.get_task_stream(client) as tasks:
@@ -134,7 +134,7 @@ def test_outputs_and_summary_are_those_of_the_command(
 
 
 def test_the_current_client_is_used_and_a_glob_names_the_inputs(
-    client: distributed.Client, batch_run: tuple[list[Path], dict[str, bytes], list[str]], tmp_path: Path
+    client: distributed.Client, batch_run: BatchRun, tmp_path: Path
 ) -> None:
     inputs, expected_files, _ = batch_run
     with client.as_current(), distributed.get_task_stream(client) as tasks:
@@ -144,9 +144,7 @@ def test_the_current_client_is_used_and_a_glob_names_the_inputs(
     assert len(tasks.data) > len(inputs)  # run here, in shards, not on a cluster of its own
 
 
-def test_without_a_client_a_local_cluster_is_started_and_closed(
-    batch_run: tuple[list[Path], dict[str, bytes], list[str]], tmp_path: Path
-) -> None:
+def test_without_a_client_a_local_cluster_is_started_and_closed(batch_run: BatchRun, tmp_path: Path) -> None:
     inputs, expected_files, _ = batch_run
     before = _children()
     generate_files(inputs, CONFIG, tmp_path / "out")
@@ -214,7 +212,7 @@ def test_an_existing_name_with_glob_characters_is_that_file(
     (tmp_path / "data1.jsonl").write_text(lore_line(2) + "\n", encoding="utf-8")  # what the pattern matches
     summary = generate_files(as_given(tmp_path / "data[1].jsonl"), CONFIG, tmp_path / "out", client=client)
     assert [Path(done.source).name for done in summary.inputs] == ["data[1].jsonl"]
-    assert _files(tmp_path / "out") == {"data[1].jsonl": generate_candidate_json(lore_line(1), CONFIG).encode() + b"\n"}
+    assert _files(tmp_path / "out") == {"data[1].jsonl": candidates([lore_line(1)]).encode()}
 
 
 def test_a_worker_with_another_version_is_refused_before_any_work(client: distributed.Client, tmp_path: Path) -> None:
@@ -257,7 +255,7 @@ def test_the_docs_dask_example_runs_as_a_script(tmp_path: Path) -> None:
     (tmp_path / "script.py").write_text(example.group(1), encoding="utf-8")
     done = subprocess.run([sys.executable, "script.py"], cwd=tmp_path, capture_output=True, text=True, timeout=120)
     assert (done.returncode, done.stdout.splitlines()[0]) == (0, "lores/a.jsonl 2 1 1"), done.stderr
-    assert _files(tmp_path / "out") == {"a.jsonl": generate_candidate_json(lore_line(0), CONFIG).encode() + b"\n"}
+    assert _files(tmp_path / "out") == {"a.jsonl": candidates([lore_line(0)]).encode()}
 
 
 # ---------------------------------------------------------------- the caller stopped
