@@ -18,6 +18,7 @@ from importlib import resources
 
 import pytest
 
+from quillforge import _native
 from quillforge._native import generate_candidate_json
 
 # The worked example: its lore and config as the package ships them (what
@@ -41,6 +42,8 @@ needs_native_machine = pytest.mark.skipif(
     os.environ.get("QF_EMULATED") == "1",
     reason="needs a native machine: under qemu-user, address-space limits do not bound the emulated program",
 )
+# The three functions that take arguments, as the binding tests call them.
+BIND, GENERATE, RENDER = _native.create_block_json, _native.generate_candidate_json, _native.render_lore_summary_json
 # What trimming removes: the Unicode white space.
 WHITE_SPACE = (
     "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"

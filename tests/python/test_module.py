@@ -4,7 +4,6 @@ import contextlib
 import ctypes
 import importlib.metadata
 import json
-import os
 import subprocess
 import sys
 
@@ -13,7 +12,7 @@ import pytest
 import quillforge
 from quillforge import _native
 
-from support import needs_native_machine
+from support import BIND, GENERATE, RENDER, UNDER_ASAN, needs_native_machine
 
 
 def test_surface():
@@ -75,11 +74,6 @@ def _call(function, *args, **kwargs):
     return raised.value
 
 
-BIND = _native.create_block_json
-GENERATE = _native.generate_candidate_json
-SUMMARY = _native.render_lore_summary_json
-
-
 # The binder and the str conversion, over the three signatures: every message of
 # its own (the binder's begin with the function's name), with nothing chained;
 # keywords are examined before missing arguments, surplus positionals before
@@ -105,9 +99,9 @@ BINDING_ERRORS = [
     (GENERATE, ("a",), {"extra": "b"}, "got an unexpected keyword argument 'extra'"),
     (GENERATE, ("a", "b"), {"lore_json": "a"}, "got multiple values for argument 'lore_json'"),
     (GENERATE, ("a", None), {}, "argument 'config_json': 'NoneType' object cannot be converted to 'PyString'"),
-    (SUMMARY, (), {}, "missing 1 required positional argument: 'lore_json'"),
-    (SUMMARY, ("a", "b"), {}, "takes 1 positional arguments but 2 were given"),
-    (SUMMARY, (), {"lore": "a"}, "got an unexpected keyword argument 'lore'"),
+    (RENDER, (), {}, "missing 1 required positional argument: 'lore_json'"),
+    (RENDER, ("a", "b"), {}, "takes 1 positional arguments but 2 were given"),
+    (RENDER, (), {"lore": "a"}, "got an unexpected keyword argument 'lore'"),
 ]
 # fmt: on
 
@@ -206,10 +200,7 @@ else:
 """
 
 
-@pytest.mark.skipif(
-    not sys.platform.startswith("linux") or "asan" in os.environ.get("LD_PRELOAD", ""),
-    reason="limits the address space (ASan needs more)",
-)
+@pytest.mark.skipif(not sys.platform.startswith("linux") or UNDER_ASAN, reason="limits the address space")
 @needs_native_machine
 @pytest.mark.parametrize("function", ["generate", "summary", "block"])
 def test_running_out_of_memory_for_a_result_raises_memory_error_quietly(function):

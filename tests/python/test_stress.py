@@ -10,7 +10,7 @@ import pytest
 
 from quillforge import _native
 
-from support import CONFIG, LORE, WHITE_SPACE
+from support import BIND, CONFIG, GENERATE, LORE, RENDER, WHITE_SPACE
 
 heavy = pytest.mark.heavy
 
@@ -19,26 +19,23 @@ CONTENT = "some narrative text " * 4  # long enough to live on the heap
 
 def _calls():
     """(function, args, kwargs) for every function: valid calls and calls that fail in every way they can."""
-    create = _native.create_block_json
-    generate = _native.generate_candidate_json
-    summary = _native.render_lore_summary_json
     return [
-        (create, ("b1", CONTENT), {}),
-        (create, (), {"content": "x", "id": "b2"}),
-        (create, ("b1", " \t"), {}),  # validation
-        (create, (1, CONTENT), {}),  # not a str
-        (create, ("b1", "x\ud800"), {}),  # lone surrogate
-        (create, ("b1",), {"bogus": 1}),  # unexpected keyword
-        (generate, (LORE, CONFIG), {}),
-        (generate, (), {"config_json": "[2.0,1000,18446744073709551615]", "lore_json": LORE}),
-        (generate, (LORE, '{"temperature":0.7,"max_candidates":3}'), {}),  # missing field
-        (generate, ('{"id":"l","title":"t","blocks":[]}', CONFIG), {}),  # validation
-        (generate, (LORE[:-3], CONFIG), {}),  # EOF
-        (generate, (LORE, None), {}),
-        (summary, (LORE,), {}),
-        (summary, ('{"id":"l","title":"\\ud800","blocks":[]}',), {}),
-        (summary, ('{"id":" ","title":"t","blocks":[]}',), {}),
-        (summary, (LORE, LORE), {}),  # too many arguments
+        (BIND, ("b1", CONTENT), {}),
+        (BIND, (), {"content": "x", "id": "b2"}),
+        (BIND, ("b1", " \t"), {}),  # validation
+        (BIND, (1, CONTENT), {}),  # not a str
+        (BIND, ("b1", "x\ud800"), {}),  # lone surrogate
+        (BIND, ("b1",), {"bogus": 1}),  # unexpected keyword
+        (GENERATE, (LORE, CONFIG), {}),
+        (GENERATE, (), {"config_json": "[2.0,1000,18446744073709551615]", "lore_json": LORE}),
+        (GENERATE, (LORE, '{"temperature":0.7,"max_candidates":3}'), {}),  # missing field
+        (GENERATE, ('{"id":"l","title":"t","blocks":[]}', CONFIG), {}),  # validation
+        (GENERATE, (LORE[:-3], CONFIG), {}),  # EOF
+        (GENERATE, (LORE, None), {}),
+        (RENDER, (LORE,), {}),
+        (RENDER, ('{"id":"l","title":"\\ud800","blocks":[]}',), {}),
+        (RENDER, ('{"id":" ","title":"t","blocks":[]}',), {}),
+        (RENDER, (LORE, LORE), {}),  # too many arguments
         (_native.schema_bundle_json, (), {}),
         (_native.schema_bundle_json, (1,), {}),  # refused by the interpreter
         (_native.version, (), {}),
@@ -86,16 +83,13 @@ def _large_calls():
     blocks = [{"id": f"b{i}", "content": f" block {i} " + "word " * 300} for i in range(40)]
     ascii_lore = json.dumps({"id": "Big Lore", "title": "Big", "blocks": blocks}, separators=(",", ":"))
     mixed_lore = ascii_lore.replace("word", "caf\u00e9\U0001f600")
-    create = _native.create_block_json
-    generate = _native.generate_candidate_json
-    summary = _native.render_lore_summary_json
     return [
-        (generate, (ascii_lore, CONFIG), {}),
-        (generate, (mixed_lore, CONFIG), {}),
-        (generate, (json.dumps(json.loads(mixed_lore)), CONFIG), {}),  # ASCII, with escapes of non-ASCII
-        (generate, (ascii_lore[:-2], CONFIG), {}),  # EOF at its end
-        (summary, (mixed_lore,), {}),
-        (create, ("b", "\u00e9\n" * 20_000), {}),
+        (GENERATE, (ascii_lore, CONFIG), {}),
+        (GENERATE, (mixed_lore, CONFIG), {}),
+        (GENERATE, (json.dumps(json.loads(mixed_lore)), CONFIG), {}),  # ASCII, with escapes of non-ASCII
+        (GENERATE, (ascii_lore[:-2], CONFIG), {}),  # EOF at its end
+        (RENDER, (mixed_lore,), {}),
+        (BIND, ("b", "\u00e9\n" * 20_000), {}),
     ]
 
 
