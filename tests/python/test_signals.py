@@ -29,10 +29,11 @@ STOPPED = re.compile(
     r"written are in (\S+))?\n"
 )
 LINES = 300_000  # long enough that a run is still going when the signal comes
+Lores = tuple[Path, list[str]]  # the input file, and the candidate of each of its lines
 
 
 @pytest.fixture(scope="module")
-def lores(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, list[str]]:
+def lores(tmp_path_factory: pytest.TempPathFactory) -> Lores:
     lines = [lore_line(i) for i in range(LINES)]
     path = tmp_path_factory.mktemp("signals") / "lores.jsonl"
     path.write_text("\n".join(lines) + "\n", encoding="utf-8")
@@ -68,13 +69,17 @@ def _stop(process: subprocess.Popen[bytes], signum: int) -> tuple[float, bytes, 
     return took, out, (err or b"").decode()
 
 
-def _written(pid: int) -> int:
-    with open(f"/proc/{pid}/io") as io:
-        return int(re.search(r"^wchar: (\d+)", io.read(), re.M).group(1))  # type: ignore[union-attr]
+def _until_under_way(process: subprocess.Popen[bytes]) -> None:
+    """Waits until the process has written a megabyte (or ended)."""
+    while process.poll() is None:
+        with open(f"/proc/{process.pid}/io") as io:
+            if int(re.search(r"^wchar: (\d+)", io.read(), re.M).group(1)) >= 1_000_000:  # type: ignore[union-attr]
+                return
+        time.sleep(0.005)
 
 
 @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
-def test_a_stopped_batch_to_stdout_ends_after_the_line_it_names(lores: tuple[Path, list[str]], signum: int) -> None:
+def test_a_stopped_batch_to_stdout_ends_after_the_line_it_names(lores: Lores, signum: int) -> None:
     path, expected = lores
     process = _start(str(path))
     assert process.stdout is not None
@@ -90,14 +95,11 @@ def test_a_stopped_batch_to_stdout_ends_after_the_line_it_names(lores: tuple[Pat
 
 @pytest.mark.usefixtures("output_path")
 @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
-def test_a_stopped_batch_keeps_a_partial_file_that_says_so(
-    lores: tuple[Path, list[str]], tmp_path: Path, signum: int
-) -> None:
+def test_a_stopped_batch_keeps_a_partial_file_that_says_so(lores: Lores, tmp_path: Path, signum: int) -> None:
     path, expected = lores
     out = tmp_path / "out.jsonl"
     process = _start(str(path), "-o", str(out))
-    while _written(process.pid) < 1_000_000 and process.poll() is None:
-        time.sleep(0.005)
+    _until_under_way(process)
     took, _, err = _stop(process, signum)
     stopped = STOPPED.fullmatch(err)
     assert stopped and stopped.group(4) == f"{out}.partial" and process.returncode == 128 + signum, err
@@ -107,13 +109,10 @@ def test_a_stopped_batch_keeps_a_partial_file_that_says_so(
     assert sorted(os.listdir(tmp_path)) == ["out.jsonl.partial"]
 
 
-def test_a_killed_batch_leaves_no_file_a_rerun_would_not_sweep(
-    lores: tuple[Path, list[str]], tmp_path: Path, output_path: str
-) -> None:
+def test_a_killed_batch_leaves_no_file_a_rerun_would_not_sweep(lores: Lores, tmp_path: Path, output_path: str) -> None:
     path, _ = lores
     process = _start(str(path), "-o", str(tmp_path / "out.jsonl"))
-    while _written(process.pid) < 1_000_000 and process.poll() is None:
-        time.sleep(0.005)
+    _until_under_way(process)
     _stop(process, signal.SIGKILL)
     # Only a named temporary outlives its process; the next output into the folder removes it.
     assert len(os.listdir(tmp_path)) == (output_path == "named")
@@ -144,7 +143,7 @@ sys.exit(main(sys.argv[3:]))
 @pytest.mark.parametrize("how", ["SIGINT", "SIGTERM", "SIGHUP", "raise"])
 @pytest.mark.parametrize("step", ["link", "replace"])
 def test_a_stop_during_the_commit_leaves_the_whole_output_and_nothing_else(
-    lores: tuple[Path, list[str]], tmp_path: Path, step: str, how: str, output_path: str
+    lores: Lores, tmp_path: Path, step: str, how: str, output_path: str
 ) -> None:
     if (output_path, step) == ("named", "link"):
         pytest.skip("a named temporary is not linked, only replaced")
@@ -177,7 +176,7 @@ def _timed_run(*args: str) -> float:
 
 @pytest.mark.heavy
 def test_soak_signals_at_random_moments_leave_the_old_output_the_new_one_or_a_partial(
-    lores: tuple[Path, list[str]], tmp_path: Path
+    lores: Lores, tmp_path: Path
 ) -> None:
     path, expected = lores
     new = "".join(line + "\n" for line in expected).encode()
@@ -218,7 +217,7 @@ def test_soak_signals_at_random_moments_leave_the_old_output_the_new_one_or_a_pa
     assert seen >= {"partial", "new"}, seen
 
 
-def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: Lores, tmp_path: Path) -> None:
     # The terminal goes away (its other end closed: writes to it fail), then SIGHUP comes.
     path, expected = lores
     controller, terminal = pty.openpty()
@@ -227,8 +226,7 @@ def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: tuple[Path, list
     process = subprocess.Popen(command, stderr=terminal, start_new_session=True, preexec_fn=_default_signals)
     os.close(terminal)
     try:
-        while _written(process.pid) < 1_000_000 and process.poll() is None:
-            time.sleep(0.005)
+        _until_under_way(process)
     finally:
         os.close(controller)
     took, _, _ = _stop(process, signal.SIGHUP)
@@ -261,7 +259,7 @@ def test_a_signal_at_start_up_ends_the_command_quietly(signum: int) -> None:
     assert (done.returncode, done.stdout, done.stderr) == (128 + signum, b"", b"")
 
 
-def test_an_ignored_hangup_stays_ignored(lores: tuple[Path, list[str]], tmp_path: Path) -> None:
+def test_an_ignored_hangup_stays_ignored(lores: Lores, tmp_path: Path) -> None:
     # As under nohup: the run goes on to the end.
     path, expected = lores
 
@@ -271,8 +269,7 @@ def test_an_ignored_hangup_stays_ignored(lores: tuple[Path, list[str]], tmp_path
     out = tmp_path / "out.jsonl"
     command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", str(out)]
     process = subprocess.Popen(command, stderr=subprocess.PIPE, start_new_session=True, preexec_fn=ignore_hangups)
-    while _written(process.pid) < 1_000_000 and process.poll() is None:
-        time.sleep(0.005)
+    _until_under_way(process)
     process.send_signal(signal.SIGHUP)
     _, err = process.communicate(timeout=60)
     assert (process.returncode, err) == (0, b"")
