@@ -15,6 +15,7 @@ import time
 from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
@@ -155,26 +156,6 @@ def test_a_corpus_gives_the_line_by_line_answers(seed: int, jobs: int, tmp_path:
     ]
 
 
-class _Reads:
-    """A source with read and readline only, as the command's input is."""
-
-    def __init__(self, data: bytes) -> None:
-        self.stream = io.BytesIO(data)
-        self.read = self.stream.read
-        self.readline = self.stream.readline
-
-
-class _Keeps:
-    """A destination that keeps what it is given, as it is given."""
-
-    def __init__(self) -> None:
-        self.parts: list[bytes] = []
-
-    def write(self, data: bytes) -> int:
-        self.parts.append(data)
-        return len(data)
-
-
 # Reads much shorter than lines, and a little longer: lines (and "\r\n", and
 # characters) cut between reads; a file object (read into kept buffers, output
 # written from them) and plain read() and write().
@@ -188,10 +169,13 @@ def test_lines_cut_between_reads_are_answered_whole(
     output, lines, written, failures = line_by_line(data, CONFIG)
     stopped, stopped_lines, *_ = generate_candidates(data, CONFIG, stop_at_failure=True)
     for jobs, fail_fast in [(1, False), (2, False), (2, True)]:
-        source = io.BytesIO(data) if files else _Reads(data)
-        out = io.BytesIO() if files else _Keeps()
+        # Else a source with read and readline only, as the command's input is, and a destination
+        # that keeps what it is given, as it is given.
+        stream, parts = io.BytesIO(data), []
+        source = stream if files else SimpleNamespace(read=stream.read, readline=stream.readline)
+        out = io.BytesIO() if files else SimpleNamespace(write=lambda part, kept=parts: kept.append(part) or len(part))
         report = run_file(source, out, CONFIG, FileReport(), jobs=jobs, fail_fast=fail_fast)  # type: ignore[arg-type]
-        got = out.getvalue() if isinstance(out, io.BytesIO) else b"".join(out.parts)
+        got = out.getvalue() if isinstance(out, io.BytesIO) else b"".join(parts)
         if fail_fast:
             assert (got, report.last_line, report.stopped_early) == (stopped, stopped_lines, True)
         else:
