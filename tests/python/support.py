@@ -89,9 +89,9 @@ def lore_lines(count: int) -> str:
     return "".join(lore_line(i) + "\n" for i in range(count))
 
 
-def on_a_terminal(command: list[str], *streams: str, columns: int = 80, env: Mapping[str, str] | None = None) -> str:
-    """What `command` draws when its `streams` ("stdout", "stderr") are a terminal
-    `columns` wide; it must exit 0."""
+def on_a_terminal(args: list[str], *streams: str, columns: int = 80, env: Mapping[str, str] | None = None) -> str:
+    """What `python -m quillforge ARGS` draws when its `streams` ("stdout", "stderr")
+    are a terminal `columns` wide; it must exit 0."""
     controller, terminal = pty.openpty()
     if not os.isatty(terminal):
         os.close(controller)
@@ -102,7 +102,7 @@ def on_a_terminal(command: list[str], *streams: str, columns: int = 80, env: Map
     drawn = b""
     try:
         process = subprocess.Popen(
-            command,
+            [sys.executable, "-m", "quillforge", *args],
             env=None if env is None else {**os.environ, **env},
             **dict.fromkeys(streams, terminal),  # type: ignore[call-overload]
         )

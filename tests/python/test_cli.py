@@ -314,14 +314,10 @@ def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> N
     title = "T\x1b]0;pwned\x07\r\x9b"
     lore = json.dumps({"id": "l", "title": title, "blocks": [["b", "x"]]})
     (tmp_path / "lore.json").write_text(lore, encoding="utf-8")
-
-    def on_terminal(*args: str) -> str:
-        return on_a_terminal([sys.executable, "-m", "quillforge", *args], "stdout")
-
-    summary = on_terminal("summary", str(tmp_path / "lore.json"))
+    summary = on_a_terminal(["summary", str(tmp_path / "lore.json")], "stdout")
     assert summary == "T\\x1b]0;pwned\\x07\\r\\x9b contains 1 block(s) and 1 word(s).\r\n"
     for command in ("generate", "batch"):
-        candidate = on_terminal(command, str(tmp_path / "lore.json"))
+        candidate = on_a_terminal([command, str(tmp_path / "lore.json")], "stdout")
         assert json.loads(candidate)["rationale"] == f"Hybridized 1 block(s) from '{title}' with seed 42."
         assert "\x1b" not in candidate and "\x9b" not in candidate and "\\u009b" in candidate
     # Not on a terminal: the engine's text, byte for byte.
@@ -477,8 +473,8 @@ def test_batch_progress_line(
     lines = [lore_line(i) for i in range(300)]
     os.mkfifo(tmp_path / name)
     feeder = _fed_slowly(tmp_path / name, lines)
-    command = [sys.executable, "-m", "quillforge", "batch", str(tmp_path / name)]
-    drawn = on_a_terminal(command + (["-o", output] if output else []), *streams, columns=columns, env={"TERM": term})
+    command = ["batch", str(tmp_path / name), *(["-o", output] if output else [])]
+    drawn = on_a_terminal(command, *streams, columns=columns, env={"TERM": term})
     feeder.join()
     if output is None:
         assert drawn == support.candidates(lines).replace("\n", "\r\n")
@@ -493,7 +489,7 @@ def test_batch_progress_line(
 def test_batch_draws_no_progress_for_a_small_file_or_off_a_terminal(tmp_path: Path) -> None:
     path = tmp_path / "lores.jsonl"
     path.write_text("\n".join(lore_line(i) for i in range(5)) + "\n", encoding="utf-8")
-    assert on_a_terminal([sys.executable, "-m", "quillforge", "batch", str(path), "-o", os.devnull], "stderr") == ""
+    assert on_a_terminal(["batch", str(path), "-o", os.devnull], "stderr") == ""
     piped = run_cli("batch", str(path), "-o", os.devnull)
     assert (piped.returncode, piped.stderr) == (0, "")
 
