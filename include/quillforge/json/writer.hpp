@@ -204,6 +204,16 @@ void write_f64(Text& out, double value) {
     out.append(buffer, format_f64(value, buffer));
 }
 
+namespace detail {
+
+// "00" to "99", each number's two digits at twice its offset.
+inline constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+}  // namespace detail
+
 // Appends the float text of the double nearest `millionths` / 1e6, for
 // `millionths` from 0 to 1,000,000: what write_f64 gives for that double (the
 // tests prove it for every value), without its search for the shortest
@@ -220,15 +230,15 @@ void write_millionths(Text& out, std::uint32_t millionths) {
         out.append(text, 4);
         return;
     }
+    // "0." and six digits, two at a time, then the trailing zeros dropped
+    // (the last nonzero digit stays).
     char text[8] = {'0', '.'};
-    std::uint32_t rest = millionths;
+    std::memcpy(text + 2, detail::kDigitPairs + 2 * (millionths / 10000), 2);
+    std::memcpy(text + 4, detail::kDigitPairs + 2 * (millionths / 100 % 100), 2);
+    std::memcpy(text + 6, detail::kDigitPairs + 2 * (millionths % 100), 2);
     std::size_t size = 8;
-    for (std::size_t i = 7; i >= 2; --i) {
-        text[i] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-        if (text[i] == '0' && size == i + 1) {
-            size = i;
-        }
+    while (text[size - 1] == '0') {
+        --size;
     }
     out.append(text, size);
 }
