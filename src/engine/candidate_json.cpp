@@ -345,8 +345,10 @@ Result<void, NarrativeError> write_candidate(std::string_view lore_json, const L
     lore.add_early_blocks();
     lore.facts.id_blank = is_blank(lore.id.text());
     lore.facts.title_blank = is_blank(lore.title.text());
-    if (auto checked = lore.facts.check(); !checked) {
-        return fail(std::move(checked).error());
+    if (!lore.facts.hold()) [[unlikely]] {
+        if (auto checked = lore.facts.check(); !checked) {
+            return fail(std::move(checked).error());
+        }
     }
     if (check_config) {
         if (auto checked = validate_config(config); !checked) {
