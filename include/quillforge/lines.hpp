@@ -54,8 +54,10 @@ public:
                      bool stop_at_failure = false) const;
 
 private:
-    explicit CandidateLines(const LabConfig& config) : config_(config) {}
+    explicit CandidateLines(const LabConfig& config);
     LabConfig config_;
+    char seed_[20];  // the seed's decimal text, written once for every candidate
+    std::size_t seed_size_;
 };
 
 }  // namespace qf

@@ -44,13 +44,14 @@ Result<HybridCandidate, NarrativeError> generate_candidate(const NarrativeLore& 
         return fail(std::move(checked).error());
     }
     HybridCandidate candidate;
-    detail::append_candidate_id(candidate.id, lore.id, config.seed);
+    const detail::SeedText seed(config.seed);
+    detail::append_candidate_id(candidate.id, lore.id, seed.text());
     candidate.block.id.reserve(lore.id.size() + detail::kBlockIdSuffix.size());
     candidate.block.id.append(lore.id).append(detail::kBlockIdSuffix);
     candidate.block.content = merge_contents(lore.blocks);
     candidate.score = detail::candidate_score(detail::candidate_hash(lore, config.seed), config.temperature);
     detail::append_rationale(
-        candidate.rationale, lore.blocks.size(), lore.title, config.seed, [](std::string& out, std::string_view title) {
+        candidate.rationale, lore.blocks.size(), lore.title, seed.text(), [](std::string& out, std::string_view title) {
             out.append(title);
         });
     return candidate;

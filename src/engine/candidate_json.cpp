@@ -110,15 +110,15 @@ struct CandidateStream {
     StreamedBlocks blocks;
 
     std::size_t lore_size;
-    std::uint64_t seed;
+    std::string_view seed;  // its text
     SeededFnv1a hash;
     LoreFacts facts;
     json::Output& out;  // the candidate's text up to the merged content's last piece
     bool started = false;
     std::vector<EarlyBlock> early_blocks;  // read before the id or the title
 
-    CandidateStream(std::size_t lore_size_, std::uint64_t seed_, json::Output& out_)
-        : lore_size(lore_size_), seed(seed_), hash(seed_), out(out_) {}
+    CandidateStream(std::size_t lore_size_, std::uint64_t seed_, std::string_view seed_text, json::Output& out_)
+        : lore_size(lore_size_), seed(seed_text), hash(seed_), out(out_) {}
 
     // Opens the text and the hash with the id and the title.
     void start() {
@@ -333,9 +333,9 @@ namespace {
 // broken configuration rule. `config_error` is null when `config` holds the
 // configuration; `check_config` is false when it was checked already.
 Result<void, NarrativeError> write_candidate(std::string_view lore_json, const LabConfig& config,
-                                             const json::JsonError* config_error, bool check_config,
-                                             json::Output& out) {
-    detail::CandidateStream lore(lore_json.size(), config.seed, out);
+                                             std::string_view seed_text, const json::JsonError* config_error,
+                                             bool check_config, json::Output& out) {
+    detail::CandidateStream lore(lore_json.size(), config.seed, seed_text, out);
     if (auto decoded = detail::decode_whole(lore_json, lore); !decoded) {
         return fail(NarrativeError::serialization(std::move(decoded).error()));
     }
@@ -345,8 +345,10 @@ Result<void, NarrativeError> write_candidate(std::string_view lore_json, const L
     lore.add_early_blocks();
     lore.facts.id_blank = is_blank(lore.id.text());
     lore.facts.title_blank = is_blank(lore.title.text());
-    if (auto checked = lore.facts.check(); !checked) {
-        return fail(std::move(checked).error());
+    if (!lore.facts.hold()) [[unlikely]] {
+        if (auto checked = lore.facts.check(); !checked) {
+            return fail(std::move(checked).error());
+        }
     }
     if (check_config) {
         if (auto checked = validate_config(config); !checked) {
@@ -365,16 +367,17 @@ Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json,
     // first; its errors still come after the lore's.
     auto config = decode_config(config_json);
     if (!config) {
-        return write_candidate(lore_json, LabConfig{}, &config.error(), false, out);
+        return write_candidate(lore_json, LabConfig{}, "0", &config.error(), false, out);
     }
-    return write_candidate(lore_json, *config, nullptr, true, out);
+    const detail::SeedText seed(config->seed);
+    return write_candidate(lore_json, *config, seed.text(), nullptr, true, out);
 }
 
 namespace detail {
 
 Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, const LabConfig& checked_config,
-                                                     json::Output& out) {
-    return write_candidate(lore_json, checked_config, nullptr, false, out);
+                                                     std::string_view seed_text, json::Output& out) {
+    return write_candidate(lore_json, checked_config, seed_text, nullptr, false, out);
 }
 
 }  // namespace detail

@@ -1,6 +1,7 @@
 // The lines operation: split, blank test, UTF-8 test and one candidate per
 // line, all into one growing Output, with no allocation per line but the
 // messages of failed lines.
+#include <charconv>
 #include <cstdio>
 
 #include "candidate_lines.hpp"
@@ -52,9 +53,14 @@ Result<CandidateLines, NarrativeError> CandidateLines::make(std::string_view con
     return CandidateLines(*config);
 }
 
+CandidateLines::CandidateLines(const LabConfig& config)
+    : config_(config),
+      seed_size_(static_cast<std::size_t>(std::to_chars(seed_, seed_ + sizeof seed_, config.seed).ptr - seed_)) {}
+
 LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std::vector<LineFailure>& failures,
                                  bool stop_at_failure) const {
     LinesRead read;
+    const std::string_view seed(seed_, seed_size_);
     const char* const end = block.data() + block.size();
     for (const char* at = block.data(); at != end; ++read.lines) {
         const auto* feed = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
@@ -70,7 +76,7 @@ LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std:
             add_not_utf8(failures, read.lines, line, bad);
         } else {
             const std::size_t before = out.size();
-            if (auto written = detail::generate_candidate_json(line, config_, out); written) [[likely]] {
+            if (auto written = detail::generate_candidate_json(line, config_, seed, out); written) [[likely]] {
                 out.push_back('\n');
                 ++read.written;
                 continue;

@@ -12,9 +12,10 @@
 namespace qf::detail {
 
 // generate_candidate_json for a configuration that passed decode_config and
-// validate_config: the same text, the same lore errors. On an error the
-// Output may hold part of the candidate past where it started.
+// validate_config, whose seed's text (SeedText) is `seed_text`: the same text,
+// the same lore errors. On an error the Output may hold part of the candidate
+// past where it started.
 Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, const LabConfig& checked_config,
-                                                     json::Output& out);
+                                                     std::string_view seed_text, json::Output& out);
 
 }  // namespace qf::detail

@@ -38,7 +38,14 @@ std::uint32_t candidate_score_millionths(std::uint64_t hash, double temperature)
     // The temperature is checked (0 to 2) before a score is made, so the
     // rounded value is a whole number from 0 to 1e6; the clamp only keeps the
     // conversion defined for any input.
-    const double rounded = std::round(capped_fraction(hash, temperature) * 1000000.0);
+    const double scaled = capped_fraction(hash, temperature) * 1000000.0;
+    if (scaled >= 0.0 && scaled <= 1000000.0) [[likely]] {
+        // std::round without its call: below 2^52 the truncation is the floor
+        // and the fraction left is exact, so ties go up, away from zero.
+        const auto whole = static_cast<std::uint32_t>(scaled);
+        return whole + (scaled - static_cast<double>(whole) >= 0.5 ? 1u : 0u);
+    }
+    const double rounded = std::round(scaled);
     return rounded >= 0.0 && rounded <= 1000000.0 ? static_cast<std::uint32_t>(rounded) : 0;
 }
 

@@ -3,6 +3,7 @@
 // and the JSON keys of the records, which come from the record table.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,13 +15,26 @@
 
 namespace qf::detail {
 
+// The seed's decimal text, which the id and the rationale both hold: made
+// once per configuration, not twice per candidate.
+class SeedText {
+public:
+    explicit SeedText(std::uint64_t seed) noexcept
+        : size_(static_cast<std::size_t>(std::to_chars(bytes_, bytes_ + sizeof bytes_, seed).ptr - bytes_)) {}
+    std::string_view text() const noexcept { return {bytes_, size_}; }
+
+private:
+    char bytes_[20];
+    std::size_t size_;
+};
+
 // "candidate-{slug of the lore's id}-{seed}". Nothing in it needs a JSON escape.
 template <json::TextBuffer Text>
-void append_candidate_id(Text& out, std::string_view lore_id, std::uint64_t seed) {
+void append_candidate_id(Text& out, std::string_view lore_id, std::string_view seed) {
     out.append("candidate-", 10);
     append_slug(out, lore_id);
     out.push_back('-');
-    json::write_u64(out, seed);
+    out.append(seed.data(), seed.size());
 }
 
 // The block's id is the lore's id followed by this (nothing to escape in it).
@@ -29,7 +43,7 @@ inline constexpr std::string_view kBlockIdSuffix = ":hybrid";
 // "Hybridized {blocks} block(s) from '{title}' with seed {seed}.", the title
 // appended by `append_title` (as it is, or escaped inside a JSON string).
 template <json::TextBuffer Text, class AppendTitle>
-void append_rationale(Text& out, std::uint64_t blocks, std::string_view title, std::uint64_t seed,
+void append_rationale(Text& out, std::uint64_t blocks, std::string_view title, std::string_view seed,
                       AppendTitle&& append_title) {
     constexpr std::string_view kHead = "Hybridized ";
     constexpr std::string_view kFrom = " block(s) from '";
@@ -39,7 +53,7 @@ void append_rationale(Text& out, std::uint64_t blocks, std::string_view title, s
     out.append(kFrom.data(), kFrom.size());
     append_title(out, title);
     out.append(kSeed.data(), kSeed.size());
-    json::write_u64(out, seed);
+    out.append(seed.data(), seed.size());
     out.push_back('.');
 }
 

@@ -24,6 +24,9 @@ struct LoreFacts {
         ++blocks;
     }
 
+    // Every rule holds: the common case, tested inline before check() builds a result.
+    bool hold() const noexcept { return !id_blank && !title_blank && blocks != 0 && first_broken == BlockRule::None; }
+
     // The lore's rules in their order; the first broken one is the error.
     Result<void, NarrativeError> check() const;
 };

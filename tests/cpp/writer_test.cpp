@@ -41,6 +41,25 @@ TEST(Writer, RowsOfTheDataFile) {
     }
 }
 
+// Short texts go into an Output by words, longer ones and a std::string by
+// scanned runs: every byte value at every place of a word, whole or cut short,
+// comes out the same both ways.
+TEST(WriteEscaped, ShortTextsIntoAnOutputAsIntoAString) {
+    for (const std::size_t size : {1u, 3u, 4u, 5u, 7u, 8u, 9u, 16u, 17u, 31u, 32u}) {
+        for (std::size_t at = 0; at < size; ++at) {
+            for (int byte = 0; byte < 256; ++byte) {
+                std::string text(size, '~');
+                text[at] = static_cast<char>(byte);
+                std::string expected;
+                qf::json::write_escaped(expected, text);
+                qf::json::Output out;
+                qf::json::write_escaped(out, text);
+                ASSERT_EQ(out.to_string(), expected) << size << " " << at << " " << byte;
+            }
+        }
+    }
+}
+
 // A key inserted again keeps its place and takes the new value.
 TEST(WriteValue, EveryKindCompactly) {
     JsonObject inner;
