@@ -11,19 +11,6 @@ namespace {
 
 constexpr std::uint64_t kMaxSeed = 18446744073709551615u;
 
-TEST(CandidateHash, SeededOverTheFieldsInPlace) {
-    const qf::NarrativeLore lore{"Tide Lore", "Tides", {{"b1", "  hello world "}, {"b2", "second"}}};
-    EXPECT_EQ(qf::detail::candidate_hash(lore, 42) % 10000, 1139u);
-    EXPECT_EQ(qf::detail::candidate_hash(lore, 0) % 10000, 6401u);
-    EXPECT_EQ(qf::detail::candidate_hash(lore, kMaxSeed) % 10000, 7506u);
-    qf::detail::SeededFnv1a joined(42);
-    joined.update("Tide LoreTidesb1  hello world b2second");
-    EXPECT_EQ(qf::detail::candidate_hash(lore, 42), joined.value());
-    qf::detail::SeededFnv1a unseeded(0);
-    unseeded.update("a");
-    EXPECT_EQ(unseeded.value(), 0xaf63dc4c8601ec8cu);  // published FNV-1a 64 check value
-}
-
 TEST(CandidateScore, Formula) {
     struct Case {
         std::uint64_t hash;
