@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/candidate_score.hpp"
+#include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
 #include "support.hpp"
 
@@ -37,6 +38,7 @@ TEST(CandidateScore, Formula) {
 TEST(CreateBlock, TextOrTheBrokenRule) {
     const auto text = [](const std::string& json) { return json; };
     EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", "a\"b"), text), R"({"id":"b1","content":"a\"b"})");
+    EXPECT_EQ(qf::encode_block({"b1", "a\"b"}), R"({"id":"b1","content":"a\"b"})");  // the record's encoder
     EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", " "), text),
               "validation failed: NarrativeBlock.content must not be empty");
 }
