@@ -37,22 +37,13 @@ def _in_thread(call: Callable[[], object]) -> object:
     return out[0]
 
 
-# ---------------------------------------------------------------- the console and its signals
-
-
 @pytest.mark.parametrize(
     ("error", "memory"),
-    [
-        (MemoryError(), True),
-        (OSError(errno.ENOMEM, "Cannot allocate memory"), True),
-        (OSError(errno.EIO, "Input/output error"), False),
-        (ImportError("_native.so: failed to map segment from shared object"), True),
-        (ImportError("No module named 'x'"), False),
-        (RuntimeError("can't start new thread"), True),
-        (RuntimeError("can't start the engine"), False),
-        (ValueError("can't start new thread"), False),
-    ],
-)
+    [(MemoryError(), True), (OSError(errno.ENOMEM, "Cannot allocate memory"), True), (OSError(errno.EIO, "I/O"), False),
+     (ImportError("_native.so: failed to map segment from shared object"), True), (ImportError("No module"), False),
+     (RuntimeError("can't start new thread"), True), (RuntimeError("can't start the engine"), False),
+     (ValueError("can't start new thread"), False)],
+)  # fmt: skip
 def test_out_of_memory_is_told_from_other_errors(error: BaseException, memory: bool) -> None:
     assert _console.out_of_memory(error) is memory
 
@@ -64,9 +55,6 @@ def test_signal_handlers_are_left_alone_outside_the_main_thread() -> None:
     _in_thread(_console.ignore_stop_signals)
     _console.restore_handlers([(sig, None) for sig, _ in before])  # set outside Python: kept
     assert _console.saved_stop_handlers() == before
-
-
-# ---------------------------------------------------------------- standard error and output
 
 
 @pytest.mark.parametrize("kind", ["none", "not a file", "closed"])
@@ -101,12 +89,7 @@ def test_messages_and_json_bound_for_a_terminal_show_controls_escaped(monkeypatc
         drawn += chunk
     os.close(controller)
     assert drawn == b'quillforge: title \\x1b]0;x\\x07 here\r\n{"\\u007f\\u0085"}\r\n'
-
-
-def test_a_closed_stream_is_no_terminal() -> None:
-    stream = io.BytesIO()
-    stream.close()
-    assert _terminal.for_terminal(stream) is stream
+    assert _terminal.for_terminal(binary) is binary  # closed: no terminal
 
 
 def test_standard_output_that_is_not_the_processes_own(monkeypatch: pytest.MonkeyPatch) -> None:
@@ -132,14 +115,6 @@ def test_a_broken_pipe_passes_a_write_failure_ends_the_command(raised: OSError, 
         assert (str(caught.value), caught.value.code) == ("cannot write output: I/O", _outputs.EXIT_OUTPUT)
 
 
-def test_a_descriptor_writer_takes_a_buffer_over_it(tmp_path: Path) -> None:
-    with open(tmp_path / "out", "wb") as file:
-        buffered = io.BufferedWriter(_outputs.DescriptorWriter(file.fileno()))  # asks writable()
-        buffered.write(b"abc")
-        buffered.flush()
-    assert (tmp_path / "out").read_bytes() == b"abc"
-
-
 def test_help_into_a_closed_pipe_exits_as_if_by_sigpipe() -> None:
     reader, writer = os.pipe()
     os.close(reader)
@@ -152,31 +127,11 @@ def test_help_into_a_closed_pipe_exits_as_if_by_sigpipe() -> None:
     assert completed.returncode == _outputs.EXIT_BROKEN_PIPE
 
 
-# ---------------------------------------------------------------- inputs and lines
-
-
-class _ReadOnly:
-    """A caller's stream with only read()."""
-
-    def __init__(self, data: bytes) -> None:
-        self.stream = io.BytesIO(data)
-
-    def read(self, size: int = -1) -> bytes:
-        return self.stream.read(size)
-
-
-class _Failing(io.RawIOBase):
-    def readable(self) -> bool:
-        return True
-
-    def readinto(self, buffer: object) -> int:
-        raise OSError(errno.EIO, "Input/output error")
-
-
 @pytest.mark.parametrize("method", ["read", "read1", "readline", "readinto"])
 def test_an_input_reads_any_stream_and_names_its_failures(method: str) -> None:
     data = b"\xef\xbb\xbf{}\nrest\n"
-    for stream in [io.BufferedReader(io.BytesIO(data)), *[_ReadOnly(data)] * (method != "readline")]:
+    read_only = types.SimpleNamespace(read=io.BytesIO(data).read)  # a caller's stream with only read()
+    for stream in [io.BufferedReader(io.BytesIO(data)), *[read_only] * (method != "readline")]:
         source = _inputs.Input(stream, "in.jsonl")  # type: ignore[arg-type]
         if method == "readinto":
             buffer = bytearray(5)
@@ -184,9 +139,10 @@ def test_an_input_reads_any_stream_and_names_its_failures(method: str) -> None:
         else:
             assert getattr(source, method)(5) == data[:5]
         assert source.starts_with_bom
-    failing = _inputs.Input(io.BufferedReader(_Failing()), "in.jsonl")
-    with pytest.raises(_outputs.Failure, match=r"^in\.jsonl: cannot read \(Input/output error\)$"):
-        getattr(failing, method)(*[bytearray(4)] if method == "readinto" else [])
+    with open("/proc/self/mem", "rb") as memory:  # each read fails
+        failing = _inputs.Input(memory, "in.jsonl")
+        with pytest.raises(_outputs.Failure, match=r"^in\.jsonl: cannot read \(Input/output error\)$"):
+            getattr(failing, method)(*[bytearray(4)] if method == "readinto" else [])
 
 
 def test_lines_that_cannot_be_one_line_of_a_block() -> None:
@@ -224,9 +180,6 @@ def test_progress_line_figures_and_clearing(
     line.clear()  # nothing shown: nothing written
     text = "in\\x1b.jsonl  " + shown
     assert drawn == ["\r" + ("" if dumb else "\x1b[K") + text, "\r" + " " * len(text) + "\r" if dumb else "\r\x1b[K"]
-
-
-# ---------------------------------------------------------------- the output file
 
 
 def test_an_output_named_by_descriptor_or_through_a_link_to_a_deleted_file(tmp_path: Path) -> None:
@@ -299,9 +252,6 @@ def test_a_batch_that_fails_to_read_keeps_nothing_written(tmp_path: Path) -> Non
     assert os.listdir(tmp_path) == ["o"] and os.listdir(tmp_path / "o") == []
 
 
-# ---------------------------------------------------------------- the parts folder and its watchdog
-
-
 def _racing_rmdir(monkeypatch: pytest.MonkeyPatch, target: Path, times: int) -> None:
     """Each of the first `times` removals of `target` meets a file that a late task just wrote."""
     real = os.rmdir
@@ -369,9 +319,6 @@ def test_the_watchdog_removes_the_folder_at_the_end_of_its_input_not_before(tmp_
     assert watched.is_dir() and watchdog.poll() is None
     watchdog.stdin.close()
     assert watchdog.wait(timeout=60) == 0 and not watched.exists()
-
-
-# ---------------------------------------------------------------- the Dask module's checks
 
 
 @pytest.fixture
