@@ -4,25 +4,13 @@
 #include <string>
 
 #include "engine/candidate_score.hpp"
+#include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
 #include "support.hpp"
 
 namespace {
 
 constexpr std::uint64_t kMaxSeed = 18446744073709551615u;
-
-TEST(CandidateHash, SeededOverTheFieldsInPlace) {
-    const qf::NarrativeLore lore{"Tide Lore", "Tides", {{"b1", "  hello world "}, {"b2", "second"}}};
-    EXPECT_EQ(qf::detail::candidate_hash(lore, 42) % 10000, 1139u);
-    EXPECT_EQ(qf::detail::candidate_hash(lore, 0) % 10000, 6401u);
-    EXPECT_EQ(qf::detail::candidate_hash(lore, kMaxSeed) % 10000, 7506u);
-    qf::detail::SeededFnv1a joined(42);
-    joined.update("Tide LoreTidesb1  hello world b2second");
-    EXPECT_EQ(qf::detail::candidate_hash(lore, 42), joined.value());
-    qf::detail::SeededFnv1a unseeded(0);
-    unseeded.update("a");
-    EXPECT_EQ(unseeded.value(), 0xaf63dc4c8601ec8cu);  // published FNV-1a 64 check value
-}
 
 TEST(CandidateScore, Formula) {
     struct Case {
@@ -50,6 +38,7 @@ TEST(CandidateScore, Formula) {
 TEST(CreateBlock, TextOrTheBrokenRule) {
     const auto text = [](const std::string& json) { return json; };
     EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", "a\"b"), text), R"({"id":"b1","content":"a\"b"})");
+    EXPECT_EQ(qf::encode_block({"b1", "a\"b"}), R"({"id":"b1","content":"a\"b"})");  // the record's encoder
     EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", " "), text),
               "validation failed: NarrativeBlock.content must not be empty");
 }

@@ -3,6 +3,7 @@
 // error; and the other fast writers of a candidate against their references.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <string_view>
@@ -129,6 +130,11 @@ TEST(CandidateScore, MillionthsAreTheScore) {
             ASSERT_EQ(static_cast<double>(millionths) / 1000000.0, qf::detail::candidate_score(r, temperature))
                 << r << " " << temperature;
         }
+    }
+    // Outside the checked range the clamp keeps the conversion defined: a score a little or far
+    // below zero (-0.3 and -500,000 millionths), and none at all.
+    for (const double temperature : {-10.03, -20.0, std::nan("")}) {
+        EXPECT_EQ(qf::detail::candidate_score_millionths(temperature == -10.03 ? 1 : 5000, temperature), 0u);
     }
 }
 

@@ -72,13 +72,6 @@ TEST(Reader, RowsOfTheDataFile) {
         const std::string_view text(padded.data(), row[0]->size());
         EXPECT_EQ(decoded(text), row[1]) << testing::PrintToString(text);
         EXPECT_EQ(skipped(text), *row[2]) << testing::PrintToString(text);
-        // A temperature is read with the same steps.
-        if (row[1] && row[1]->starts_with("float ")) {
-            auto config = qf::decode_config(cat("[", text, ",1,1]"));
-            EXPECT_EQ(qf::test::outcome(config, [](auto c) { return qf::test::shortest(c.temperature); }),
-                      row[1]->substr(6))
-                << text;
-        }
     }
 }
 

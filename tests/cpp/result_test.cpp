@@ -67,11 +67,4 @@ TEST(Result, SelfAssignmentKeepsTheValue) {
     EXPECT_EQ(Tracked::alive, 0);
 }
 
-TEST(Result, PassErrorForwardsTheErrorToAnotherType) {
-    R failed = bad("broken");
-    const qf::Result<void, std::string> passed = qf::pass_error<void>(std::move(failed));
-    ASSERT_FALSE(passed);
-    EXPECT_EQ(passed.error(), "broken");
-}
-
 }  // namespace

@@ -54,22 +54,6 @@ TEST(Stream, CandidateAndSummaryMatchTheRecords) {
     }
 }
 
-// Long contents cross the sixteen-byte rounds of the scans with escapes and
-// non-ASCII spaces at every offset.
-TEST(Stream, LongContentsMatchTheRecords) {
-    const std::string_view pieces[] = {"word ", "\\n", "\\\"", "\u00a0", "\u3000x", "\\u2028", "\\t ", "é"};
-    for (std::size_t shift = 0; shift < 40; ++shift) {
-        std::string content(shift, 'a');
-        for (std::size_t i = 0; i < 60; ++i) {
-            content += pieces[(i * 7 + shift) % std::size(pieces)];
-        }
-        const std::string lore = R"({"id":"L","title":"T","blocks":[{"id":"b1","content":")" + content +
-                                 R"("},{"id":"b2","content":"  )" + content + R"(  "}]})";
-        EXPECT_EQ(outcome(qf::generate_candidate_json(lore, kConfig)), candidate_from_records(lore, kConfig)) << lore;
-        EXPECT_EQ(outcome(qf::render_lore_summary_json(lore)), summary_from_records(lore)) << lore;
-    }
-}
-
 // Blocks in the layouts read at one look (compact, Python's json.dumps) and
 // near them: each text, each of its prefixes and each with one byte taken out
 // must give what the token steps give, errors and their positions included.

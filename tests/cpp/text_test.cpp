@@ -10,16 +10,9 @@ namespace {
 
 using namespace qf::detail;
 
-// Records built in memory may hold any bytes: each malformed byte reads as one
-// non-whitespace U+FFFD, and trimming never splits or drops it.
+// Records built in memory may hold any bytes: trimming never splits or drops a
+// malformed one (each reads as a non-whitespace U+FFFD, checked in utf8_test).
 TEST(UnicodeText, MalformedBytesAreSafe) {
-    // clang-format off
-    for (std::string_view bytes : {"\x80", "\xC0\x80", "\xC2", "\xC2z", "\xE0\x80\x80", "\xE2\x80", "\xED\xA0\x80",
-                                   "\xF0\x80\x80\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF0\x9F\x98"}) {
-        // clang-format on
-        const Scalar scalar = decode_scalar(bytes);
-        EXPECT_TRUE(scalar.value == 0xFFFD && scalar.length == 1) << testing::PrintToString(bytes);
-    }
     const std::pair<std::string_view, std::string_view> trims[] = {
         {" x \xE2\x80", "x \xE2\x80"},
         {"\xE2\x80\x80\x80", "\x80"},

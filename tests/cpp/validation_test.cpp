@@ -79,15 +79,6 @@ TEST(ValidateConfig, Bounds) {
     }
 }
 
-// The validation form shows in every table above.
-TEST(NarrativeError, DisplayForms) {
-    const auto json_error = qf::json::JsonError::at_offset("missing field `seed`", "{\n  \"a\":1}", 9);
-    EXPECT_EQ(qf::NarrativeError::serialization(json_error).display(),
-              "serialization failed: missing field `seed` at line 2 column 7");
-    const qf::json::JsonError bare{"bare", 0, 0};
-    EXPECT_EQ(bare.display(), "bare");
-}
-
 // The stub that users read lists every rule's message and no other.
 TEST(Rules, TheStubListsEveryRuleAndNoOther) {
     std::ifstream file(QF_TEST_DATA_DIR "/../../src/quillforge/_native.pyi");

@@ -1,12 +1,11 @@
-// The JSON writer and the record encoders: the rows of tests/data/writer.jsonl
-// (strings, floats, integers), values of every kind, and the records' layout.
+// The JSON writer: the rows of tests/data/writer.jsonl
+// (strings, floats, integers) and values of every kind.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <limits>
 #include <string>
 
-#include "quillforge/codec.hpp"
 #include "quillforge/json/value.hpp"
 #include "quillforge/json/writer.hpp"
 #include "support.hpp"
@@ -81,26 +80,6 @@ TEST(WriteValue, EveryKindCompactly) {
     root.insert("list", JsonValue(std::move(array)));
     EXPECT_EQ(value_text(JsonValue(std::move(root))),
               R"({"inner":{"b":0,"a":0.0},"list":[null,true,false,-3,"s",[],{},null,null]})");
-}
-
-TEST(EncodeRecords, BlockAndCandidate) {
-    EXPECT_EQ(qf::encode_block({"b1", "hi"}), R"({"id":"b1","content":"hi"})");
-    EXPECT_EQ(qf::encode_block({" b1 ", "say \"hi\"\n"}), R"({"id":" b1 ","content":"say \"hi\"\n"})");
-
-    const std::pair<double, std::string_view> scores[] = {
-        {0.121873, "0.121873"},
-        {0.5, "0.5"},
-        {1.0, "1.0"},
-        {0.0, "0.0"},
-        {std::numeric_limits<double>::quiet_NaN(), "null"},
-        {std::numeric_limits<double>::infinity(), "null"},
-    };
-    for (const auto& [score, text] : scores) {
-        EXPECT_EQ(qf::encode_candidate({"candidate-x-1", {"x:hybrid", "a b"}, score, "why"}),
-                  qf::test::cat(R"({"id":"candidate-x-1","block":{"id":"x:hybrid","content":"a b"},"score":)",
-                                text,
-                                R"(,"rationale":"why"})"));
-    }
 }
 
 }  // namespace
