@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
 import stat
 import threading
@@ -214,6 +215,9 @@ class AtomicOutput:
         """Flushes the file to disk and gives it the name `final`, then removes
         `stale`, all or (as far as the files are concerned) nothing."""
         stream = self.stream
+        if not (self._direct or self._unnamed or self._temporary is not None):
+            # Its temporary name was lost (its folder moved, say): nothing can name it now.
+            raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), self.path)
         stream.flush()
         if not self._direct:
             os.fsync(stream.fileno())

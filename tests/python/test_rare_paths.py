@@ -167,6 +167,7 @@ def test_lines_that_cannot_be_one_line_of_a_block() -> None:
         (10.2, 1000, 500, False, "[##########          ]  50.0%  3 lines, 1 failed  0 lines/s  0:10 left"),
         (3600.2, 1000, 500, True, "[##########          ]  50.0%  3 lines, 1 failed  0 lines/s  1:00:00 left"),
         (10.2, None, 2_500_000, True, "2.5 MB  3 lines, 1 failed  0 lines/s"),
+        (10.2, 1000, 1500, True, "[####################] 100.0%  3 lines, 1 failed  0 lines/s"),  # it grew
     ],
 )
 def test_progress_line_figures_and_clearing(
@@ -220,12 +221,13 @@ def test_a_commit_or_a_keep_cut_short(tmp_path: Path, output_path: str) -> None:
         output.stream.write(b"x\n")
         output.commit()
         assert output.keep_partial() is None and output.done
-    if output_path == "unnamed":
-        with _output.AtomicOutput(str(folder / "other")) as output:
-            output.stream.write(b"x\n")
-            folder.rename(tmp_path / "moved")
-            assert output.keep_partial() is None  # nowhere to name it
-        assert os.listdir(tmp_path / "moved") == ["out"]
+    with _output.AtomicOutput(str(folder / "other")) as output:
+        output.stream.write(b"x\n")
+        folder.rename(tmp_path / "moved")
+        assert output.keep_partial() is None  # nowhere to name it
+        with pytest.raises(FileNotFoundError):
+            output.commit()
+    assert not output.done and "other" not in os.listdir(tmp_path / "moved")
 
 
 @pytest.mark.usefixtures("output_path")
