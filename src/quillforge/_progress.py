@@ -66,7 +66,8 @@ class ProgressLine:
             parts.append(f"{self._read / 1e6:,.1f} MB")
         parts.append(f"{report.lines:,} lines, {report.failed:,} failed")
         parts.append(f"{report.lines / elapsed:,.0f} lines/s")
-        if self.total_bytes and self._read:
+        # A file that grew while it was read has no time left to tell.
+        if self.total_bytes and 0 < self._read <= self.total_bytes:
             left = elapsed * (self.total_bytes - self._read) / self._read
             parts.append(f"{_duration(left)} left")
         figures = "  ".join(parts)
