@@ -141,6 +141,9 @@ def silence_stdout() -> None:
     # The reader went away: what is left goes nowhere, and exit does not complain.
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+        try:
+            os.dup2(devnull, sys.stdout.fileno())
+        finally:
+            os.close(devnull)
     except (OSError, AttributeError, ValueError):
         pass
