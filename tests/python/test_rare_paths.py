@@ -22,7 +22,7 @@ from pathlib import Path
 
 import pytest
 
-from quillforge import _console, _output, _parts, _progress, _stderr, _terminal, batch
+from quillforge import _console, _lines, _native, _output, _parts, _progress, _stderr, _terminal, batch
 from quillforge._native import generate_candidate_json
 from quillforge.cli import _inputs, _outputs
 
@@ -371,3 +371,43 @@ def test_no_script_to_guard(dask_module: types.ModuleType, monkeypatch: pytest.M
         assert dask_module._refuse_unguarded_main() is None  # forked workers import nothing again
     monkeypatch.setitem(sys.modules, "__main__", types.ModuleType("__main__"))  # an interactive session
     assert dask_module._refuse_unguarded_main() is None
+
+
+
+# Arguments made before the interpreter's allocator is set to fail: only the call runs under it.
+_NO_MEMORY_CALLS = [
+    (_native.generate_candidate_json, lore_line(3), CONFIG),
+    (_native.generate_candidate_json, "{", CONFIG),
+    (_native.generate_candidate_json, lore_line(0), '{"model": 1}'),
+    (_native.create_block_json, "b\u00e9", "x\U0001f600"),
+    (_native.create_block_json, "", "x"),
+    (_native.render_lore_summary_json, lore_line(5)),
+    (_native.schema_bundle_json,),
+    (_lines.generate_candidates, lore_line(1).encode() + b"\n\xff\n{\n\n", CONFIG),
+]
+
+
+@pytest.mark.parametrize(("function", "args"), [(call[0], call[1:]) for call in _NO_MEMORY_CALLS])
+def test_each_allocation_failing_in_turn_gives_memory_error_or_the_answer(
+    function: Callable[..., object], args: tuple[object, ...]
+) -> None:
+    testcapi = pytest.importorskip("_testcapi")
+
+    def outcome(slot: list[object]) -> object:
+        return slot[0] if slot[1] is None else (type(slot[1]), str(slot[1]))
+
+    answer: list[object] = [None, None]
+    try:
+        answer[0] = function(*args)
+    except ValueError as error:
+        answer[1] = error
+    for first in range(40):  # more than any of these calls allocates through the interpreter
+        slot: list[object] = [None, None]  # filled without allocating while allocations fail
+        testcapi.set_nomemory(first, 0)
+        try:
+            slot[0] = function(*args)
+        except (MemoryError, ValueError) as error:
+            slot[1] = error
+        finally:
+            testcapi.remove_mem_hooks()
+        assert outcome(slot) in (outcome(answer), (MemoryError, "")), first
