@@ -373,7 +373,6 @@ def test_no_script_to_guard(dask_module: types.ModuleType, monkeypatch: pytest.M
     assert dask_module._refuse_unguarded_main() is None
 
 
-
 # Arguments made before the interpreter's allocator is set to fail: only the call runs under it.
 _NO_MEMORY_CALLS = [
     (_native.generate_candidate_json, lore_line(3), CONFIG),
