@@ -6,6 +6,7 @@ from __future__ import annotations
 import io
 import json
 import os
+import signal
 import subprocess
 import sys
 import threading
@@ -457,10 +458,14 @@ def test_batch_draws_no_progress_for_a_small_file_or_off_a_terminal(tmp_path: Pa
     assert (piped.returncode, piped.stderr) == (0, "")
 
 
-def test_batch_from_standard_input_leaves_it_open(monkeypatch: pytest.MonkeyPatch, tmp_path: Path) -> None:
-    # main() may be called from a script that goes on using its standard input.
+def test_main_leaves_a_scripts_standard_input_and_signal_handlers(
+    monkeypatch: pytest.MonkeyPatch, tmp_path: Path
+) -> None:
+    # main() may be called from a script that goes on using its standard input and its own handlers.
     stdin = io.TextIOWrapper(io.BytesIO((lore_line(0) + "\n").encode()))
     monkeypatch.setattr(sys, "stdin", stdin)
+    handlers = [signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)]
     assert main(["batch", "-", "-o", str(tmp_path / "out.jsonl")]) == 0
     assert not stdin.closed
+    assert [signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)] == handlers
     assert (tmp_path / "out.jsonl").read_text() == support.candidates([lore_line(0)])
