@@ -88,6 +88,12 @@ def test_bytes_like_lines_are_bytes() -> None:
     assert results == [Candidate(1, _expected(LORE)), LineError(2, ENGINE_ON_UNENDED)]
 
 
+def test_a_configuration_that_fails_every_line_is_refused_up_front(tmp_path: Path) -> None:
+    with pytest.raises(ValueError, match=r"^serialization failed: missing field `seed`"):
+        generate_file(io.BytesIO(), tmp_path / "out.jsonl", '{"temperature":0.7,"max_candidates":3}')
+    assert not (tmp_path / "out.jsonl").exists()
+
+
 @pytest.mark.usefixtures("output_path")
 def test_a_file_into_a_file(tmp_path: Path) -> None:
     lines = [lore_line(0), "[]", lore_line(1)]
