@@ -13,6 +13,7 @@ import struct
 import subprocess
 import sys
 import termios
+import time
 from collections.abc import Mapping
 from importlib import resources
 
@@ -119,6 +120,25 @@ def on_a_terminal(args: list[str], *streams: str, columns: int = 80, env: Mappin
         os.close(controller)
     assert process.wait(timeout=120) == 0
     return drawn.decode()
+
+
+def children() -> set[int]:
+    """The processes this one started, and theirs. The interpreter's multiprocessing resource
+    tracker, started with the first spawned worker, serves the whole process and ends with it."""
+    psutil = pytest.importorskip("psutil")
+    return {
+        child.pid
+        for child in psutil.Process().children(recursive=True)
+        if "multiprocessing.resource_tracker" not in " ".join(child.cmdline())
+    }
+
+
+def processes_left(before: set[int], seconds: float = 20) -> set[int]:
+    """The processes started since `before` that are still there after waiting up to `seconds`."""
+    deadline = time.monotonic() + seconds
+    while (left := children() - before) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return left
 
 
 # Byte sequences that are not UTF-8, one of each kind: a stray continuation,

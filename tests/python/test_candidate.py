@@ -66,21 +66,6 @@ def test_worked_examples(config_json, result):
 
 
 @pytest.mark.parametrize(
-    ("lore_id", "candidate_id"),
-    [
-        ("Tide Lore", "candidate-tide-lore-42"),
-        ("Tide__Lore!! 2 ", "candidate-tide-lore-2-42"),
-        ("Café", "candidate-caf-42"),
-        ("Ünïcödé", "candidate-n-c-d-42"),
-        ("???", "candidate--42"),
-        ("-ABC-", "candidate-abc-42"),
-    ],
-)
-def test_id_slugs(lore_id, candidate_id):
-    assert json.loads(generate(lore(lore_id=lore_id), config()))["id"] == candidate_id
-
-
-@pytest.mark.parametrize(
     ("lore_json", "config_json", "message"),
     [
         ("", "", "serialization failed: EOF while parsing a value at line 1 column 0"),

@@ -6,6 +6,7 @@ from __future__ import annotations
 import io
 import json
 import os
+import signal
 import subprocess
 import sys
 import threading
@@ -18,7 +19,6 @@ import pytest
 import quillforge
 from quillforge._pretty import indent_json
 from quillforge.cli import build_parser, main
-from quillforge.cli._inputs import settings
 from quillforge.cli._parser import quick_batch
 
 import support
@@ -45,10 +45,6 @@ def _shell(command: str, cwd: Path, stdin: bytes = b"") -> tuple[int, str, str]:
     return done.returncode, done.stdout.decode(), done.stderr.decode()
 
 
-def test_demo_and_the_console_script() -> None:
-    assert _shell("quillforge demo", Path.cwd()) == (0, f"{CANDIDATE}\n{SUMMARY}\n", "")
-
-
 @pytest.mark.parametrize(
     ("args", "stdin", "expected"),
     [
@@ -60,6 +56,13 @@ def test_demo_and_the_console_script() -> None:
             ["generate", "{d}/lore.json", "--seed", "0", "--temperature", "0.7", "--max-candidates", "1"],
             "",
             quillforge.generate_candidate_json(LORE, '{"temperature":0.7,"max_candidates":1,"seed":0}'),
+        ),
+        (  # the flags' values written as JSON: the smallest and largest of their kinds, the others defaulted
+            ["generate", "{d}/lore.json", "--temperature", "1e-5", "--seed", "18446744073709551615"],
+            "",
+            quillforge.generate_candidate_json(
+                LORE, '{"temperature":1e-5,"max_candidates":3,"seed":18446744073709551615}'
+            ),
         ),
         (["summary", "-"], LORE, SUMMARY),
         (["block", "b1", "Hello"], "", '{"id":"b1","content":"Hello"}'),
@@ -174,18 +177,6 @@ def test_too_little_memory_to_start_exits_4(files: Path, limit_kib: int, jobs: s
     assert err.startswith("quillforge: ") and "out of memory" in err and err.count("\n") == 1
 
 
-USAGE_ERRORS = [[], ["frobnicate"], ["generate"], ["batch", "x", "--jobs", "-1"], ["generate", "x", "--seed", "-1"],
-                ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"], ["block", "only-id"],
-                ["demo", "--indent", "99999999999"]]  # fmt: skip
-
-
-@pytest.mark.parametrize("args", USAGE_ERRORS)
-def test_usage_errors_exit_2_without_a_traceback(args: list[str]) -> None:
-    result = run_cli(*args)
-    assert (result.returncode, result.stdout) == (2, "")
-    assert "Traceback" not in result.stderr and "usage: quillforge" in result.stderr
-
-
 # fmt: off
 CONVENTIONS = [  # (arguments, exit code, what the output holds, what it must not hold)
     (["-V"], 0, f"quillforge {quillforge.version()}\n", None),
@@ -198,6 +189,9 @@ CONVENTIONS = [  # (arguments, exit code, what the output holds, what it must no
     (["block", "--help"], 0, "ID the block's id (must not be blank) CONTENT the block's text", "0 success"),
     (["batch", "--help"], 0, "only checked: one candidate is produced per lore", "0 success"),
     (["--help"], 0, "exit codes (of every command): 0 success", None),
+    *[(args, 2, "usage: quillforge", "Traceback") for args in [[], ["frobnicate"], ["generate"], ["block", "only-id"],
+      ["batch", "x", "--jobs", "-1"], ["generate", "x", "--temperature", "nan"], ["schema", "--model", "Nope"],
+      ["demo", "--indent", "99999999999"]]],
 ]
 # fmt: on
 
@@ -226,30 +220,20 @@ def test_plain_batch_lines_parse_as_argparse_parses_them(line: str, quick: bool)
         assert vars(parsed) == vars(build_parser().parse_args(argv, SimpleNamespace()))
 
 
-SETTINGS = [("", [0.7, 3, 42]), ("--temperature 1e-5 --seed 18446744073709551615", [1e-5, 3, 2**64 - 1]),
-            ("--max-candidates 9 --temperature 0", [0.0, 9, 42])]  # fmt: skip
-
-
-@pytest.mark.parametrize(("flags", "values"), SETTINGS)
-def test_settings_from_flags_are_the_json_of_their_values(flags: str, values: list[float]) -> None:
-    args = quick_batch(["batch", "x", *flags.split()])
-    assert args is not None
-    expected = dict(zip(["temperature", "max_candidates", "seed"], values, strict=True))
-    assert settings(args).text == json.dumps(expected, separators=(",", ":"))
-
-
 @pytest.mark.parametrize(("args", "code", "shown", "not_shown"), CONVENTIONS)
 def test_command_line_conventions(args: list[str], code: int, shown: str, not_shown: str | None) -> None:
     result = run_cli(*args)
     text = " ".join((result.stdout + result.stderr).split())  # help is wrapped to the width
     assert result.returncode == code and " ".join(shown.split()) in text, text
     assert not_shown is None or not_shown not in text
+    assert code == 0 or result.stdout == ""
 
 
 def test_a_folder_gives_only_its_regular_files(tmp_path: Path) -> None:
     # A pipe in the folder would wait for a writer for ever; named, one is read as a stream.
     (tmp_path / "in").mkdir()
     (tmp_path / "in" / "a.jsonl").write_text(LORE + "\n", encoding="utf-8")
+    (tmp_path / "in" / "notes.txt").write_text("not an input", encoding="utf-8")
     os.mkfifo(tmp_path / "in" / "b.jsonl")
     os.symlink("a.jsonl", tmp_path / "in" / "c.jsonl")
     result = run_cli("batch", "in", "-o", "out", cwd=tmp_path, timeout=20)
@@ -262,10 +246,7 @@ def test_a_folder_gives_only_its_regular_files(tmp_path: Path) -> None:
 
 @pytest.mark.parametrize(
     ("setup", "command"),
-    [
-        ("", "quillforge batch lores.jsonl -o lores.jsonl"),
-        ("ln -s lores.jsonl link.jsonl", "quillforge batch lores.jsonl -o link.jsonl"),
-        ("ln lores.jsonl hard.jsonl", "quillforge batch hard.jsonl -o lores.jsonl"),
+    [  # the same path, a link or a hard link: test_batch; here what only the command can be given
         ("", "quillforge batch - -o lores.jsonl < lores.jsonl"),
         ("mkdir in && cp lores.jsonl in/", "quillforge batch in -o in"),
         ("", "quillforge batch lores.jsonl 1<> lores.jsonl"),
@@ -331,28 +312,6 @@ def test_on_a_terminal_control_characters_are_shown_escaped(tmp_path: Path) -> N
 
 
 # ---------------------------------------------------------------- batch
-
-
-def test_batch_reports_bad_lines_by_input_and_line_and_goes_on(tmp_path: Path) -> None:
-    good = [lore_line(i) for i in range(5)]
-    good[3] = good[3].replace(",", ",\r", 1)  # a carriage return inside a line is JSON whitespace
-    lines = [good[0], '{"id":"x"', good[1], "", good[2], '{"id":" ","title":"t","blocks":[]}\r', good[3]]
-    (tmp_path / "in").mkdir()
-    (tmp_path / "in" / "a.jsonl").write_bytes("\n".join(lines).encode() + b"\n\xff\xfe\n" + good[4].encode())
-    (tmp_path / "in" / "b.jsonl").write_text(good[0] + "\r\n", encoding="utf-8")
-    (tmp_path / "in" / "notes.txt").write_text("not an input", encoding="utf-8")
-    result = run_cli("batch", "in", "-o", "out", cwd=tmp_path)
-    assert (result.returncode, result.stdout) == (1, "")
-    assert result.stderr.splitlines() == [
-        "quillforge: in/a.jsonl line 2: serialization failed: EOF while parsing an object at line 1 column 9",
-        "quillforge: in/a.jsonl line 6: validation failed: NarrativeLore.id must not be empty",
-        "quillforge: in/a.jsonl line 8: not valid UTF-8 (byte 0xff at offset 0)",
-        "quillforge: in/a.jsonl: 8 lines, 5 written, 3 failed",
-        "quillforge: in/b.jsonl: 1 lines, 1 written, 0 failed",
-    ]
-    assert (tmp_path / "out" / "a.jsonl").read_text(encoding="utf-8") == support.candidates(good)
-    assert (tmp_path / "out" / "b.jsonl").read_text(encoding="utf-8") == support.candidates(good[:1])
-    assert sorted(os.listdir(tmp_path / "out")) == ["a.jsonl", "b.jsonl"]
 
 
 def test_batch_fail_fast_from_stdin() -> None:
@@ -499,10 +458,14 @@ def test_batch_draws_no_progress_for_a_small_file_or_off_a_terminal(tmp_path: Pa
     assert (piped.returncode, piped.stderr) == (0, "")
 
 
-def test_batch_from_standard_input_leaves_it_open(monkeypatch: pytest.MonkeyPatch, tmp_path: Path) -> None:
-    # main() may be called from a script that goes on using its standard input.
+def test_main_leaves_a_scripts_standard_input_and_signal_handlers(
+    monkeypatch: pytest.MonkeyPatch, tmp_path: Path
+) -> None:
+    # main() may be called from a script that goes on using its standard input and its own handlers.
     stdin = io.TextIOWrapper(io.BytesIO((lore_line(0) + "\n").encode()))
     monkeypatch.setattr(sys, "stdin", stdin)
+    handlers = [signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)]
     assert main(["batch", "-", "-o", str(tmp_path / "out.jsonl")]) == 0
     assert not stdin.closed
+    assert [signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)] == handlers
     assert (tmp_path / "out.jsonl").read_text() == support.candidates([lore_line(0)])

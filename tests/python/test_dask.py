@@ -18,13 +18,12 @@ from pathlib import Path
 import pytest
 
 distributed = pytest.importorskip("distributed")
-psutil = pytest.importorskip("psutil")  # a dependency of distributed
 
 from quillforge import version  # noqa: E402
 from quillforge.batch import generate_file  # noqa: E402
 from quillforge.dask import Summary, generate_files  # noqa: E402
 
-from support import CONFIG, candidates, lore_line, run_cli  # noqa: E402
+from support import CONFIG, candidates, children, lore_line, processes_left, run_cli  # noqa: E402
 
 # One of each kind of line the command must treat alike: good ones (one at the
 # end of the file with no line end), bad JSON, a lore that fails validation,
@@ -67,23 +66,6 @@ def _files(folder: Path) -> dict[str, bytes]:
     return {path.name: path.read_bytes() for path in sorted(folder.iterdir())}
 
 
-def _children() -> set[int]:
-    # The interpreter's multiprocessing resource tracker, started with the first
-    # spawned worker, serves the whole process and ends with it.
-    return {
-        child.pid
-        for child in psutil.Process().children(recursive=True)
-        if "multiprocessing.resource_tracker" not in " ".join(child.cmdline())
-    }
-
-
-def _wait_for_no_new_children(before: set[int]) -> None:
-    deadline = time.monotonic() + 10
-    while (left := _children() - before) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    assert not left, f"processes left behind: {left}"
-
-
 def _local_cluster() -> distributed.LocalCluster:
     return distributed.LocalCluster(
         n_workers=2,
@@ -97,10 +79,10 @@ def _local_cluster() -> distributed.LocalCluster:
 
 @pytest.fixture(scope="module")
 def client() -> Iterator[distributed.Client]:
-    before = _children()
+    before = children()
     with _local_cluster() as cluster, distributed.Client(cluster, set_as_default=False) as connected:
         yield connected
-    _wait_for_no_new_children(before)
+    assert not processes_left(before, 10)
 
 
 @pytest.fixture(scope="module")
@@ -146,10 +128,10 @@ def test_the_current_client_is_used_and_a_glob_names_the_inputs(
 
 def test_without_a_client_a_local_cluster_is_started_and_closed(batch_run: BatchRun, tmp_path: Path) -> None:
     inputs, expected_files, _ = batch_run
-    before = _children()
+    before = children()
     generate_files(inputs, CONFIG, tmp_path / "out")
     assert _files(tmp_path / "out") == expected_files
-    _wait_for_no_new_children(before)
+    assert not processes_left(before, 10)
 
 
 # fmt: off
@@ -183,7 +165,7 @@ def test_a_worker_killed_mid_run_loses_and_repeats_no_line(tmp_path: Path) -> No
     source = tmp_path / "big.jsonl"
     source.write_text("".join(lore_line(i) + "\n" for i in range(30_000)), encoding="utf-8")
     generate_file(source, tmp_path / "expected.jsonl", CONFIG)
-    before = _children()
+    before = children()
     with (
         _local_cluster() as cluster,
         distributed.Client(cluster, set_as_default=False) as connected,
@@ -201,7 +183,7 @@ def test_a_worker_killed_mid_run_loses_and_repeats_no_line(tmp_path: Path) -> No
     assert (tmp_path / "out" / "big.jsonl").read_bytes() == (tmp_path / "expected.jsonl").read_bytes()
     assert (summary.lines, summary.written, summary.failed) == (30_000, 30_000, 0)
     assert os.listdir(tmp_path / "out") == ["big.jsonl"]
-    _wait_for_no_new_children(before)
+    assert not processes_left(before, 10)
 
 
 @pytest.mark.parametrize("as_given", [str, Path])

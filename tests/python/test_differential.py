@@ -189,18 +189,6 @@ def _error_of(config):
     return str(raised.value)
 
 
-@pytest.mark.parametrize(
-    "config",
-    [
-        '{"temperature":0.5,"max_candidates":1,"seed":7,"seed":7}',
-        '{"temperature":0.5,"max_candidates":1,"se\\u0065d":7,"seed":8}',
-    ],
-)
-def test_a_field_given_twice_is_refused_where_json_keeps_the_last(config):
-    assert json.loads(config)["seed"] in (7, 8)
-    assert "duplicate field `seed`" in _error_of(config)
-
-
 # Strings: a JSON string decodes to what json.loads gives.
 
 SHORT_ESCAPES = {'"': '\\"', "\\": "\\\\", "/": "\\/", "\b": "\\b", "\f": "\\f", "\n": "\\n", "\r": "\\r", "\t": "\\t"}

@@ -69,14 +69,6 @@ def test_not_utf8_is_reported_where_pythons_decoder_stops(bad: bytes) -> None:
         assert _lines.generate_candidates(line + b"\r\n", CONFIG) == line_by_line(line, CONFIG)
 
 
-def test_stopping_at_the_first_failure() -> None:
-    good = lore_line(2).encode()
-    data = good + b"\n\n" + b"{\n" + good + b"\n\xff\n"
-    expected = _native.generate_candidate_json(good.decode(), CONFIG).encode() + b"\n"
-    failure = (3, "serialization failed: EOF while parsing an object at line 1 column 1")
-    assert _lines.generate_candidates(data, CONFIG, stop_at_failure=True) == (expected, 3, 1, [failure])
-
-
 @pytest.mark.parametrize(
     ("config", "error"),
     [

@@ -5,13 +5,11 @@ from __future__ import annotations
 
 import ast
 import doctest
-import importlib.metadata
 import os
 import pydoc
 import re
 import subprocess
 import sys
-import zipfile
 from pathlib import Path
 
 import pytest
@@ -104,56 +102,3 @@ def test_throughput_figures_live_only_in_the_benchmarks_page() -> None:
         assert not re.findall(r"\d[\d,.]* *(?:lines/s|lines a second|times\b|x `--jobs)", text), document.name
         for anchor in re.findall(r"bench/README\.md#([\w-]+)", text):
             assert anchor in anchors, (document.name, anchor)
-
-
-def _wheel_of_the_installed_package(folder: Path) -> Path:
-    """The installed distribution packed back into a wheel: a fresh environment gets the files
-    under test without a rebuild."""
-    dist = importlib.metadata.distribution("quillforge")
-    record = f"quillforge-{dist.version}.dist-info/RECORD"
-    tag = re.search(r"^Tag: (\S+)$", dist.read_text("WHEEL") or "", re.M)
-    assert tag and dist.files
-    left_out = {"RECORD", "INSTALLER", "REQUESTED", "direct_url.json"}  # written by the installer
-    names = [
-        str(name)
-        for name in dist.files
-        if not str(name).startswith("..") and "__pycache__" not in name.parts and name.name not in left_out
-    ]
-    wheel = folder / f"quillforge-{dist.version}-{tag.group(1)}.whl"
-    with zipfile.ZipFile(wheel, "w") as archive:
-        for name in names:
-            archive.write(Path(str(dist.locate_file(name))), name)
-        archive.writestr(record, "".join(f"{name},,\n" for name in [*names, record]))
-    return wheel
-
-
-_DOCTEST = """\
-import doctest, sys
-text = open(sys.argv[1], encoding="utf-8").read()
-test = doctest.DocTestParser().get_doctest(text, {}, "README.md", "README.md", 0)
-runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-runner.run(test)
-sys.exit(runner.failures or not test.examples)
-"""
-
-
-@pytest.mark.heavy
-def test_the_readme_as_written_in_a_fresh_environment(tmp_path: Path) -> None:
-    # What a user has after installing: the package in an environment of its own, an empty folder,
-    # no clone. The commands run in the README's order, as a reader types them, then its Python.
-    venv = tmp_path / "venv"
-    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True, timeout=120)
-    wheel = _wheel_of_the_installed_package(tmp_path)
-    install = ["install", "--quiet", "--no-index", "--no-deps", "--disable-pip-version-check", str(wheel)]
-    subprocess.run([sys.executable, "-m", "pip", "--python", str(venv / "bin" / "python"), *install], check=True)
-    here = tmp_path / "empty"
-    here.mkdir()
-    env = {name: value for name, value in os.environ.items() if name not in ("PYTHONPATH", "VIRTUAL_ENV")}
-    env["PATH"] = f"{venv / 'bin'}{os.pathsep}{env['PATH']}"
-    for command, output in _console_examples():
-        done = subprocess.run(command, shell=True, cwd=here, env=env, capture_output=True, text=True, timeout=60)
-        assert (done.returncode, done.stdout, done.stderr) == (0, output, ""), command
-    (tmp_path / "examples.txt").write_text("\n".join(_blocks("python")), encoding="utf-8")
-    python = [str(venv / "bin" / "python"), "-I", "-c", _DOCTEST, str(tmp_path / "examples.txt")]
-    done = subprocess.run(python, cwd=here, env=env, capture_output=True, text=True, timeout=60)
-    assert done.returncode == 0, done.stdout + done.stderr

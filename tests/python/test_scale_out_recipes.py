@@ -13,7 +13,6 @@ import os
 import re
 import shutil
 import sys
-import time
 from collections import defaultdict
 from collections.abc import Iterable, Iterator
 from pathlib import Path
@@ -21,7 +20,7 @@ from typing import Any
 
 import pytest
 
-from support import CONFIG, lore_line, run_cli
+from support import CONFIG, children, lore_line, processes_left, run_cli
 
 DOC = Path(__file__).resolve().parents[2] / "docs" / "scale-out.md"
 
@@ -78,18 +77,6 @@ def _as_the_command(rows: Iterable[tuple[str, int, str | None, str | None]]) -> 
     return outputs, errors
 
 
-def _children() -> set[int]:
-    psutil = pytest.importorskip("psutil")
-    return {child.pid for child in psutil.Process().children(recursive=True)}
-
-
-def _processes_left(before: set[int]) -> set[int]:
-    deadline = time.monotonic() + 20
-    while (left := _children() - before) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return left
-
-
 @pytest.fixture
 def spark_local(monkeypatch: pytest.MonkeyPatch) -> Iterator[Any]:
     required = os.environ.get("QF_REQUIRE_SPARK") == "1"
@@ -101,7 +88,7 @@ def spark_local(monkeypatch: pytest.MonkeyPatch) -> Iterator[Any]:
 
     monkeypatch.setenv("PYSPARK_PYTHON", sys.executable)
     monkeypatch.setenv("SPARK_LOCAL_IP", "127.0.0.1")
-    before = _children()
+    before = children()
     spark = (
         SparkSession.builder.master("local[2]")
         .config("spark.ui.enabled", "false")
@@ -122,7 +109,7 @@ def spark_local(monkeypatch: pytest.MonkeyPatch) -> Iterator[Any]:
             gateway.proc.wait(timeout=60)
             SparkContext._gateway = None
             SparkContext._jvm = None
-    assert not _processes_left(before)
+    assert not processes_left(before)
 
 
 def test_spark_recipe(spark_local: Any, inputs: tuple[list[Path], dict[str, bytes], set[Any]]) -> None:
