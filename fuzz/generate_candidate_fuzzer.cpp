@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/record_path.hpp"
 #include "engine/unicode_text.hpp"
@@ -12,6 +13,7 @@
 #include "quillforge/codec.hpp"
 #include "quillforge/engine.hpp"
 #include "quillforge/json/reader.hpp"
+#include "quillforge/lines.hpp"
 
 namespace {
 
@@ -54,6 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view config_json = nul == std::string_view::npos ? kConfig : input.substr(nul + 1);
 
     auto result = qf::generate_candidate_json(lore_json, config_json);
+    // The lines path, which reads the usual layout its own way, answers a lore on one line alike.
+    if (auto lines = qf::CandidateLines::make(config_json); lines && lore_json.find('\n') == std::string_view::npos) {
+        qf::json::Output out;
+        std::vector<qf::LineFailure> failures;
+        lines->answer(lore_json, out, failures);
+        if (!failures.empty() && failures[0].kind != qf::LineFailure::Kind::Encoding) {
+            QF_FUZZ_CHECK(!result && failures[0].message == result.error().display(), failures[0].message.c_str());
+        } else if (failures.empty() && out.size() != 0) {
+            QF_FUZZ_CHECK(result && out.view() == *result + "\n", std::string(out.view()).c_str());
+        }
+    }
     auto lore = qf::decode_lore(lore_json);
     auto config = qf::decode_config(config_json);
     if (!lore || !config) {

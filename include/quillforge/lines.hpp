@@ -22,6 +22,22 @@
 
 namespace qf {
 
+namespace detail {
+
+// The candidate's two texts that hold the seed, made once per configuration:
+// "-{seed}\",\"block\":{\"id\":\"" after the id's slug, and "' with seed
+// {seed}.\"}\n" after the title, each in storage that is copied whole.
+struct SeedPieces {
+    static constexpr std::size_t kBytes = 48;
+    explicit SeedPieces(std::string_view seed) noexcept;
+    char after_slug[kBytes] = {};
+    std::size_t after_slug_size;
+    char after_title[kBytes] = {};
+    std::size_t after_title_size;
+};
+
+}  // namespace detail
+
 struct LineFailure {
     // A line that is not UTF-8 fails before the engine reads it.
     enum class Kind : std::uint8_t { Serialization, Validation, Encoding };
@@ -58,6 +74,7 @@ private:
     LabConfig config_;
     char seed_[20];  // the seed's decimal text, written once for every candidate
     std::size_t seed_size_;
+    detail::SeedPieces pieces_;
 };
 
 }  // namespace qf

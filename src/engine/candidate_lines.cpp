@@ -55,7 +55,8 @@ Result<CandidateLines, NarrativeError> CandidateLines::make(std::string_view con
 
 CandidateLines::CandidateLines(const LabConfig& config)
     : config_(config),
-      seed_size_(static_cast<std::size_t>(std::to_chars(seed_, seed_ + sizeof seed_, config.seed).ptr - seed_)) {}
+      seed_size_(static_cast<std::size_t>(std::to_chars(seed_, seed_ + sizeof seed_, config.seed).ptr - seed_)),
+      pieces_(std::string_view(seed_, seed_size_)) {}
 
 LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std::vector<LineFailure>& failures,
                                  bool stop_at_failure) const {
@@ -74,6 +75,9 @@ LinesRead CandidateLines::answer(std::string_view block, json::Output& out, std:
         }
         if (const std::size_t bad = text::first_invalid(line); bad != std::string_view::npos) [[unlikely]] {
             add_not_utf8(failures, read.lines, line, bad);
+        } else if (detail::write_plain_candidate(line, config_, pieces_, out)) [[likely]] {
+            ++read.written;
+            continue;
         } else {
             const std::size_t before = out.size();
             if (auto written = detail::generate_candidate_json(line, config_, seed, out); written) [[likely]] {

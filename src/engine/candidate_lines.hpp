@@ -6,6 +6,7 @@
 
 #include "quillforge/error.hpp"
 #include "quillforge/json/output.hpp"
+#include "quillforge/lines.hpp"
 #include "quillforge/records.hpp"
 #include "quillforge/result.hpp"
 
@@ -17,5 +18,11 @@ namespace qf::detail {
 // past where it started.
 Result<void, NarrativeError> generate_candidate_json(std::string_view lore_json, const LabConfig& checked_config,
                                                      std::string_view seed_text, json::Output& out);
+
+// The same for a lore in the usual layout (candidate_plain.cpp), with the "\n"
+// after it: true when written; false, with nothing written, for any other
+// lore, which the general reader then answers.
+bool write_plain_candidate(std::string_view lore_json, const LabConfig& checked_config, const SeedPieces& pieces,
+                           json::Output& out);
 
 }  // namespace qf::detail
