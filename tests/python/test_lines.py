@@ -31,7 +31,7 @@ def test_a_corpus_in_blocks_gives_the_line_by_line_answers(seed: int) -> None:
 
 
 def test_failed_lines_carry_what_the_calls_raise() -> None:
-    data = corpus(7, 300)
+    data = corpus(7, 300) + b"\xff{}\n"  # the bad byte first: its offset is 0, not none
     failures = _lines.generate_candidates(data, CONFIG)[3]
     kinds = {failure.kind for failure in failures}
     for failure in failures:
