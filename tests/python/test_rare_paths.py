@@ -173,14 +173,16 @@ def test_lines_that_cannot_be_one_line_of_a_block() -> None:
 def test_progress_line_figures_and_clearing(
     elapsed: float, total: int | None, read: int, dumb: bool, shown: str
 ) -> None:
-    drawn: list[str] = []
-    line = _progress.ProgressLine(drawn.append, "in\x1b.jsonl", total, width=lambda: 200, dumb=dumb)
-    line.started = time.monotonic() - elapsed  # a run that began that long ago
-    line.update(read, batch.FileReport(lines=3, failed=1))
-    line.clear()
-    line.clear()  # nothing shown: nothing written
     text = "in\\x1b.jsonl  " + shown
-    assert drawn == ["\r" + ("" if dumb else "\x1b[K") + text, "\r" + " " * len(text) + "\r" if dumb else "\r\x1b[K"]
+    for width in (200, len(text) + 1):  # the second: the name just fits, the last column left free
+        drawn: list[str] = []
+        line = _progress.ProgressLine(drawn.append, "in\x1b.jsonl", total, width=lambda: width, dumb=dumb)
+        line.started = time.monotonic() - elapsed  # a run that began that long ago
+        line.update(read, batch.FileReport(lines=3, failed=1))
+        line.clear()
+        line.clear()  # nothing shown: nothing written
+        cleared = "\r" + " " * len(text) + "\r" if dumb else "\r\x1b[K"
+        assert drawn == ["\r" + ("" if dumb else "\x1b[K") + text, cleared]
 
 
 def test_an_output_named_by_descriptor_or_through_a_link_to_a_deleted_file(tmp_path: Path) -> None:
