@@ -176,7 +176,7 @@ def test_progress_line_figures_and_clearing(
     text = "in\\x1b.jsonl  " + shown
     for width in (200, len(text) + 1):  # the second: the name just fits, the last column left free
         drawn: list[str] = []
-        line = _progress.ProgressLine(drawn.append, "in\x1b.jsonl", total, width=lambda: width, dumb=dumb)
+        line = _progress.ProgressLine(drawn.append, "in\x1b.jsonl", total, width=lambda w=width: w, dumb=dumb)
         line.started = time.monotonic() - elapsed  # a run that began that long ago
         line.update(read, batch.FileReport(lines=3, failed=1))
         line.clear()
