@@ -5,10 +5,10 @@ anyone installs them.
     check_wheel.py WHEEL SDIST --module-build BUILD_FOLDER
 
 Runs auditwheel, twine and check-wheel-contents (from this interpreter's
-environment), then checks what those do not: the wheel holds the package and
-its extension modules and nothing else, each module exports only its own init
-function and needs no C++ runtime, its machine code is baseline for its
-architecture (x86-64 with SSE2, ARMv8-A) outside the functions that opt in with
+environment), then checks what those do not: the wheel holds the package, its
+extension modules and the command's entry module and nothing else, each module
+exports only its own init function and needs no C++ runtime, its machine code
+is baseline for its architecture (x86-64 with SSE2, ARMv8-A) outside the functions that opt in with
 a target attribute, and the long description has no relative links (dead on a
 package index). BUILD_FOLDER holds the unstripped modules of the build tree,
 whose symbols name the functions; their code must be the code that the wheel
@@ -29,6 +29,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 TOOLS = Path(sys.executable).parent
 PACKAGE = "quillforge"
+# The command's entry point, the one module outside the package.
+COMMAND_MODULE = "_quillforge_command.py"
 REQUIRED = ("__init__.py", "py.typed", "_native.pyi", "_lines.pyi")
 ARCHITECTURES = ("x86_64", "aarch64")
 # Build and tool-chain leftovers that have no business in an installed package.
@@ -224,7 +226,7 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
     module = re.compile(rf"{PACKAGE}/_?[a-z][a-z0-9_]*{re.escape(ext_suffix)}")
     for name in names:
         parts = name.split("/")
-        if not (name.startswith(PACKAGE + "/") or name.startswith(info)):
+        if not (name.startswith(PACKAGE + "/") or name.startswith(info) or name == COMMAND_MODULE):
             problems.append(f"{name}: outside the package and its dist-info")
         elif FORBIDDEN_PARTS.intersection(parts) or Path(name).suffix in FORBIDDEN_SUFFIXES:
             problems.append(f"{name}: build or tool-chain leftover")
@@ -237,6 +239,7 @@ def wheel_content_problems(names: list[str], version: str, ext_suffix: str) -> l
         f"{info}licenses/LICENSE",
         f"{info}METADATA",
         f"{info}entry_points.txt",
+        COMMAND_MODULE,
     ]
     for name in required:
         if name not in names:
@@ -315,9 +318,11 @@ def main() -> None:
         TOOLS / "check-wheel-contents",
         "--no-config",
         "--toplevel",
-        PACKAGE,
+        f"{PACKAGE},{COMMAND_MODULE}",
         "--package",
         ROOT / "src" / PACKAGE,
+        "--package",
+        ROOT / "src" / COMMAND_MODULE,
         "--ignore",
         "W102",
         args.wheel,

@@ -522,9 +522,16 @@ class _Workers:
     def __init__(self, count: int) -> None:
         self._tasks: queue.SimpleQueue[_Task | None] = queue.SimpleQueue()
         self._stopped = False
-        self._count = count
-        for number in range(count):
-            threading.Thread(target=self._work, name=f"quillforge-batch_{number}").start()
+        self._count = 0  # started
+        try:
+            for number in range(count):
+                threading.Thread(target=self._work, name=f"quillforge-batch_{number}").start()
+                self._count += 1
+        except BaseException:
+            # A thread that could not start (no memory for its stack) must not
+            # leave the ones started waiting for work: the exit would wait on them.
+            self.shutdown()
+            raise
 
     def submit(self, function: Callable[..., _Answers], *args: object) -> _Task:
         task = _Task(function, args)

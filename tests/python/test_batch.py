@@ -347,3 +347,22 @@ def test_a_run_that_ends_early_cancels_its_pending_blocks(monkeypatch: pytest.Mo
         if thread.name.startswith("quillforge-batch"):
             thread.join(5)
     assert 0 < len(answered) < pulled, (len(answered), pulled)
+
+
+@pytest.mark.parametrize("fails_at", [0, 1, 3])
+def test_workers_that_cannot_all_start_leave_none_waiting(monkeypatch: pytest.MonkeyPatch, fails_at: int) -> None:
+    # The command's exit joins every thread left: one waiting for work that never comes would hang it.
+    start, started = threading.Thread.start, []
+
+    def start_or_fail(thread: threading.Thread) -> None:
+        if thread.name.startswith("quillforge-batch") and len(started) == fails_at:
+            raise RuntimeError("can't start new thread")
+        start(thread)
+        started.append(thread)
+
+    monkeypatch.setattr(threading.Thread, "start", start_or_fail)
+    with pytest.raises(RuntimeError, match="can't start new thread"):
+        batch._Workers(4)
+    for thread in started:
+        thread.join(timeout=10)
+    assert len(started) == fails_at and not any(thread.is_alive() for thread in started)

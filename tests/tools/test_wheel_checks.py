@@ -12,7 +12,7 @@ import run_installed_tests
 
 SUFFIX = ".cpython-313-x86_64-linux-gnu.so"
 INFO = "quillforge-0.2.0.dist-info/"
-GOOD_WHEEL = ["quillforge/__init__.py", "quillforge/py.typed"]
+GOOD_WHEEL = ["quillforge/__init__.py", "quillforge/py.typed", "_quillforge_command.py"]
 GOOD_WHEEL += [f"quillforge/{module}{ext}" for module in ("_native", "_lines") for ext in (".pyi", SUFFIX)]
 GOOD_WHEEL += [f"{INFO}{name}" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt", "licenses/LICENSE")]
 
@@ -46,6 +46,8 @@ WHEEL_CONTENTS = [  # (a change to a good wheel's names, the problems reported)
     (lambda names: [*names, f"quillforge/sub/_lines{SUFFIX}"],
      [f"quillforge/sub/_lines{SUFFIX}: not an extension module of quillforge for {SUFFIX}"]),
     (lambda names: [*names, "tests/test_module.py"], ["tests/test_module.py: outside the package and its dist-info"]),
+    (lambda names: [n for n in names if not n.startswith("_quillforge")], ["_quillforge_command.py: missing"]),
+    (lambda names: [*names, "_quillforge_other.py"], ["_quillforge_other.py: outside the package and its dist-info"]),
 ]
 # fmt: on
 
