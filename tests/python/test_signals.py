@@ -4,6 +4,7 @@ candidates, and leaves no process or file behind."""
 
 from __future__ import annotations
 
+import contextlib
 import io
 import os
 import pty
@@ -12,6 +13,7 @@ import re
 import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -47,15 +49,31 @@ def _default_signals() -> None:
         signal.signal(signum, signal.SIG_DFL)
 
 
-def _start(*args: str) -> subprocess.Popen[bytes]:
+def _start(*args: str, stdin: int | None = None) -> subprocess.Popen[bytes]:
     return subprocess.Popen(
         [sys.executable, "-m", "quillforge", "batch", *args, "--jobs", "2"],
+        stdin=stdin,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         start_new_session=True,
         bufsize=0,
         preexec_fn=_default_signals,
     )
+
+
+def _fed(process: subprocess.Popen[bytes], path: Path) -> threading.Thread:
+    """Writes all but the last line of `path` into the process's standard input and
+    keeps it open: however fast the run, it is still going when the signal comes."""
+    data = path.read_bytes()
+
+    def feed() -> None:
+        assert process.stdin is not None
+        with contextlib.suppress(OSError, ValueError):  # the process went, or its pipe was closed
+            process.stdin.write(data[: data.rfind(b"\n", 0, len(data) - 1) + 1])
+
+    thread = threading.Thread(target=feed, daemon=True)
+    thread.start()
+    return thread
 
 
 def _stop(process: subprocess.Popen[bytes], signum: int) -> tuple[float, bytes, str]:
@@ -98,7 +116,8 @@ def test_a_stopped_batch_to_stdout_ends_after_the_line_it_names(lores: Lores, si
 def test_a_stopped_batch_keeps_a_partial_file_that_says_so(lores: Lores, tmp_path: Path, signum: int) -> None:
     path, expected = lores
     out = tmp_path / "out.jsonl"
-    process = _start(str(path), "-o", str(out))
+    process = _start("-", "-o", str(out), stdin=subprocess.PIPE)
+    _fed(process, path)
     _until_under_way(process)
     took, _, err = _stop(process, signum)
     stopped = STOPPED.fullmatch(err)
@@ -111,7 +130,8 @@ def test_a_stopped_batch_keeps_a_partial_file_that_says_so(lores: Lores, tmp_pat
 
 def test_a_killed_batch_leaves_no_file_a_rerun_would_not_sweep(lores: Lores, tmp_path: Path, output_path: str) -> None:
     path, _ = lores
-    process = _start(str(path), "-o", str(tmp_path / "out.jsonl"))
+    process = _start("-", "-o", str(tmp_path / "out.jsonl"), stdin=subprocess.PIPE)
+    _fed(process, path)
     _until_under_way(process)
     _stop(process, signal.SIGKILL)
     # Only a named temporary outlives its process; the next output into the folder removes it.
@@ -222,8 +242,11 @@ def test_a_terminal_that_hangs_up_keeps_the_partial_file(lores: Lores, tmp_path:
     path, expected = lores
     controller, terminal = pty.openpty()
     out = tmp_path / "out.jsonl"
-    command = [sys.executable, "-m", "quillforge", "batch", str(path), "-o", str(out), "--jobs", "2"]
-    process = subprocess.Popen(command, stderr=terminal, start_new_session=True, preexec_fn=_default_signals)
+    command = [sys.executable, "-m", "quillforge", "batch", "-", "-o", str(out), "--jobs", "2"]
+    process = subprocess.Popen(
+        command, stdin=subprocess.PIPE, stderr=terminal, start_new_session=True, preexec_fn=_default_signals
+    )
+    _fed(process, path)
     os.close(terminal)
     try:
         _until_under_way(process)
