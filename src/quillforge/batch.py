@@ -23,6 +23,7 @@ per line; it is what ``quillforge batch`` runs.
 
 from __future__ import annotations
 
+import _thread
 import contextlib
 import io
 import os
@@ -477,28 +478,37 @@ def _answered(
         for chunk in chunks:
             pending.append((chunk, pool.submit(_answer, chunk, config_json, stop_at_failure, outputs)))
             while len(pending) > workers * CHUNKS_PER_JOB or (pending and pending[0][1].done()):
-                ready, task = pending.popleft()
+                ready, task = pending[0]
                 answers = task.result()
+                pending.popleft()  # only now: an interrupt while waiting leaves it to be waited for
                 yield _numbered(ready, answers, first_line)
                 first_line += answers.lines
         while pending:
-            ready, task = pending.popleft()
+            ready, task = pending[0]
             answers = task.result()
+            pending.popleft()
             yield _numbered(ready, answers, first_line)
             first_line += answers.lines
     finally:
         # Whatever ends the run (the consumer stopping, an interrupt), nothing
-        # waits for work that is no longer wanted.
+        # waits for work that is no longer wanted; but a call under way is let
+        # finish: the interpreter does not wait for these threads at exit, and
+        # one ended inside the engine would end the process with it.
         pool.shutdown()
+        for _, task in pending:
+            task.drop()
 
 
 class _Task:
-    """One call run by a worker: its result, or the exception it raised."""
+    """One call, run by whichever comes first: a worker, or the caller that
+    wants its result. A caller never waits on a thread that may not have
+    started (the interpreter can fail to start one with no word to its starter)."""
 
-    __slots__ = ("args", "error", "finished", "function", "value")
+    __slots__ = ("args", "claim", "error", "finished", "function", "value")
 
     def __init__(self, function: Callable[..., _Answers], args: tuple[object, ...]) -> None:
         self.function, self.args = function, args
+        self.claim = threading.Lock()  # held by the one that runs it
         self.finished = threading.Event()
         self.value: _Answers | None = None
         self.error: BaseException | None = None
@@ -506,8 +516,24 @@ class _Task:
     def done(self) -> bool:
         return self.finished.is_set()
 
+    def run(self) -> None:
+        try:
+            self.value = self.function(*self.args)
+        except BaseException as error:  # raised where the result is asked for
+            self.error = error
+        finally:
+            self.finished.set()
+
+    def drop(self) -> None:
+        """Makes sure it is not started, or waits for it to end if it has been."""
+        if not self.claim.acquire(blocking=False):
+            self.finished.wait()
+
     def result(self) -> _Answers:
-        self.finished.wait()
+        if self.claim.acquire(blocking=False):
+            self.run()
+        else:
+            self.finished.wait()
         if self.error is not None:
             raise self.error
         assert self.value is not None
@@ -517,21 +543,19 @@ class _Task:
 class _Workers:
     """Threads that run the calls submitted, first come first served. Not
     concurrent.futures: its import (logging, re, traceback) costs the command
-    about as much start-up as a second core saves on a file of 40 MB."""
+    about as much start-up as a second core saves on a file of 40 MB; and
+    a worker that could not start only means less help, never a wait."""
 
     def __init__(self, count: int) -> None:
         self._tasks: queue.SimpleQueue[_Task | None] = queue.SimpleQueue()
-        self._stopped = False
-        self._count = 0  # started
-        try:
-            for number in range(count):
-                threading.Thread(target=self._work, name=f"quillforge-batch_{number}").start()
-                self._count += 1
-        except BaseException:
-            # A thread that could not start (no memory for its stack) must not
-            # leave the ones started waiting for work: the exit would wait on them.
-            self.shutdown()
-            raise
+        self.ended = threading.Semaphore(0)  # released by each worker as it ends
+        self.started = 0
+        for _ in range(count):
+            try:
+                _thread.start_new_thread(self._work, ())
+            except (RuntimeError, MemoryError):  # no room for another thread
+                break
+            self.started += 1
 
     def submit(self, function: Callable[..., _Answers], *args: object) -> _Task:
         task = _Task(function, args)
@@ -539,18 +563,16 @@ class _Workers:
         return task
 
     def _work(self) -> None:
-        while (task := self._tasks.get()) is not None:
-            if not self._stopped:  # pending work is dropped once the run has ended
-                try:
-                    task.value = task.function(*task.args)
-                except BaseException as error:  # raised where the result is asked for
-                    task.error = error
-            task.finished.set()
+        try:
+            while (task := self._tasks.get()) is not None:
+                if task.claim.acquire(blocking=False):
+                    task.run()
+        finally:
+            self.ended.release()
 
     def shutdown(self) -> None:
-        """Drops the calls not yet started; the threads end after the ones running."""
-        self._stopped = True
-        for _ in range(self._count):
+        """The threads end once the queue is empty (the caller drops what it no longer wants)."""
+        for _ in range(self.started):
             self._tasks.put(None)
 
 
@@ -595,13 +617,15 @@ ProgressCallback = Callable[[int, FileReport], None]  # (input bytes read, repor
 ErrorCallback = Callable[[LineError], None]
 
 
-class _Writer(threading.Thread):
+class _Writer:
     """Writes the answered chunks in order and counts them in the report.
 
-    A signal handler raises only in the main thread, so a chunk written here is
-    never cut short by one, and the report always says exactly where the output
-    ends: after an interruption the main thread lets this thread finish the
-    chunk in hand, then reads the report."""
+    A signal handler raises only in the main thread, so a chunk written by the
+    writer's thread is never cut short by one, and the report always says
+    exactly where the output ends: after an interruption the main thread lets
+    that thread finish the chunk in hand, then reads the report. Where the
+    thread could not start, the caller writes instead; which of them writes is
+    decided once, by who takes `owner` first."""
 
     def __init__(
         self,
@@ -610,7 +634,6 @@ class _Writer(threading.Thread):
         on_error: ErrorCallback | None,
         on_progress: ProgressCallback | None,
     ) -> None:
-        super().__init__(name="quillforge-writer", daemon=True)
         self.out = out
         self.report = report
         self.on_error = on_error
@@ -618,16 +641,26 @@ class _Writer(threading.Thread):
         self.chunks: queue.Queue[tuple[_Chunk, _Answers] | None] = queue.Queue(maxsize=2)
         self.stopping = threading.Event()
         self.failure: BaseException | None = None
+        self.owner = threading.Lock()
+        self.inline = False  # the caller took the writing over
+        self.ended = threading.Event()
 
-    def run(self) -> None:
-        try:
-            while not self.stopping.is_set():
-                item = self.chunks.get()
-                if item is None:
-                    return
-                self._write(*item)
-        except BaseException as failure:  # handed to the main thread
-            self.failure = failure
+    def start(self) -> None:
+        with contextlib.suppress(RuntimeError, MemoryError):  # no room for a thread: the caller writes
+            _thread.start_new_thread(self._run, ())
+
+    def _run(self) -> None:
+        if self.owner.acquire(blocking=False):
+            try:
+                while not self.stopping.is_set():
+                    item = self.chunks.get()
+                    if item is None:
+                        return
+                    self._write(*item)
+            except BaseException as failure:  # handed to the main thread
+                self.failure = failure
+            finally:
+                self.ended.set()
 
     def _write(self, chunk: _Chunk, answers: _Answers) -> None:
         if answers.output:
@@ -648,31 +681,53 @@ class _Writer(threading.Thread):
         if self.on_progress is not None:
             self.on_progress(chunk.read, report)
 
+    def _take_over(self) -> bool:
+        """Whether the caller writes from now on: it does once the thread has not
+        begun by the time the caller would otherwise wait for it."""
+        if not self.inline and self.owner.acquire(blocking=False):
+            self.inline = True
+            while True:  # what was queued for the thread, in order
+                try:
+                    item = self.chunks.get_nowait()
+                except queue.Empty:
+                    break
+                if item is not None:
+                    self._write(*item)
+        return self.inline
+
     def put(self, item: tuple[_Chunk, _Answers] | None) -> None:
         while True:
             self.raise_failure()
+            if self.inline:
+                if item is not None:
+                    self._write(*item)
+                return
             try:
                 self.chunks.put(item, timeout=0.05)
                 return
             except queue.Full:
-                continue
+                self._take_over()
 
     def raise_failure(self) -> None:
         if self.failure is not None:
             raise self.failure
 
     def finish(self) -> None:
-        self.put(None)
-        self.join()
+        if not self._take_over():
+            self.put(None)
+            self.ended.wait()
         self.raise_failure()
 
     def abandon(self) -> None:
         """Stops after the chunk in hand; waits a little for it (a reader that
         stopped reading could hold it for ever)."""
         self.stopping.set()
+        if self.inline or self.owner.acquire(blocking=False):
+            self.inline = True  # nothing more is written, by either
+            return
         with contextlib.suppress(queue.Full):
             self.chunks.put_nowait(None)
-        self.join(timeout=2.0)
+        self.ended.wait(timeout=2.0)
 
 
 def run_file(

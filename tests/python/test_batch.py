@@ -320,22 +320,31 @@ def test_a_run_that_ends_early_cancels_its_pending_blocks(monkeypatch: pytest.Mo
     answered: list[int] = []
     pulled = 0
     answer = quillforge.batch._answer
+    shut = threading.Event()  # every block but the first is held until the run has ended
 
-    def slowly(*args: object) -> object:
-        time.sleep(0.2)
+    def held(chunk: batch._Chunk, *args: object) -> object:
+        if chunk.numbers != [1]:
+            shut.wait(timeout=10)
         answered.append(1)
-        return answer(*args)  # type: ignore[arg-type]
+        return answer(chunk, *args)  # type: ignore[arg-type]
 
     def lines() -> Iterator[str]:
         nonlocal pulled
         for i in range(100):
-            if end == "an interrupt from the input" and i == 6:
+            if end == "an interrupt from the input" and i == 5:  # once the first is out
                 raise KeyboardInterrupt
             pulled += 1
             yield lore_line(i)
 
+    class Shut(batch._Workers):
+        def shutdown(self) -> None:
+            super().shutdown()
+            shut.set()
+
+    monkeypatch.setattr(batch, "_Workers", Shut)
     monkeypatch.setattr(quillforge.batch, "CHUNK_BYTES", 1)
-    monkeypatch.setattr(quillforge.batch, "_answer", slowly)
+    monkeypatch.setattr(quillforge.batch, "_answer", held)
+    pools = _recorded_pools(monkeypatch)
     results = generate_lines(lines(), CONFIG, jobs=2)
     if end == "the consumer stops":
         assert next(results) == Candidate(1, _expected(lore_line(0)))
@@ -343,26 +352,77 @@ def test_a_run_that_ends_early_cancels_its_pending_blocks(monkeypatch: pytest.Mo
     else:
         with pytest.raises(KeyboardInterrupt):
             list(results)
-    for thread in threading.enumerate():
-        if thread.name.startswith("quillforge-batch"):
-            thread.join(5)
-    assert 0 < len(answered) < pulled, (len(answered), pulled)
+    # The two blocks in hand when it ended are finished, not cut off; those waiting are dropped.
+    assert all(pool.ended.acquire(timeout=5) for pool in pools for _ in range(pool.started))
+    assert 0 < len(answered) <= 3 < pulled, (len(answered), pulled)
 
 
-@pytest.mark.parametrize("fails_at", [0, 1, 3])
-def test_workers_that_cannot_all_start_leave_none_waiting(monkeypatch: pytest.MonkeyPatch, fails_at: int) -> None:
-    # The command's exit joins every thread left: one waiting for work that never comes would hang it.
-    start, started = threading.Thread.start, []
+def _recorded_pools(monkeypatch: pytest.MonkeyPatch) -> list[batch._Workers]:
+    pools: list[batch._Workers] = []
 
-    def start_or_fail(thread: threading.Thread) -> None:
-        if thread.name.startswith("quillforge-batch") and len(started) == fails_at:
+    class Recorded(batch._Workers):
+        def __init__(self, count: int) -> None:
+            super().__init__(count)
+            pools.append(self)
+
+    monkeypatch.setattr(batch, "_Workers", Recorded)
+    return pools
+
+
+@pytest.mark.parametrize("how", ["refused", "never runs"])
+@pytest.mark.parametrize("starts", [0, 1, 3])  # the writer's thread first, then the workers'
+def test_threads_that_cannot_start_leave_the_run_whole(
+    monkeypatch: pytest.MonkeyPatch, tmp_path: Path, how: str, starts: int
+) -> None:
+    # The interpreter may refuse a thread, or start one whose first Python call fails (no memory for its
+    # frame) with no word to its starter: either way the caller does the work, and nothing waits on it.
+    real, calls = batch._thread.start_new_thread, []
+
+    def start(function: object, args: tuple[object, ...]) -> int:
+        calls.append(function)
+        if len(calls) <= starts:
+            return real(function, args)
+        if how == "refused":
             raise RuntimeError("can't start new thread")
-        start(thread)
-        started.append(thread)
+        return 0
 
-    monkeypatch.setattr(threading.Thread, "start", start_or_fail)
-    with pytest.raises(RuntimeError, match="can't start new thread"):
-        batch._Workers(4)
-    for thread in started:
-        thread.join(timeout=10)
-    assert len(started) == fails_at and not any(thread.is_alive() for thread in started)
+    monkeypatch.setattr(batch, "_thread", SimpleNamespace(start_new_thread=start))
+    monkeypatch.setattr(batch, "CHUNK_BYTES", 64)
+    pools = _recorded_pools(monkeypatch)
+    lines = [lore_line(i) for i in range(40)]
+    (tmp_path / "in.jsonl").write_text("\n".join(lines), encoding="utf-8")
+    reports: list[FileReport] = []
+    run = threading.Thread(  # a hang fails the test rather than the whole run
+        target=lambda: reports.append(generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG, jobs=4)),
+        daemon=True,
+    )
+    run.start()
+    run.join(timeout=30)
+    assert not run.is_alive() and len(reports) == 1
+    report = reports[0]
+    assert (tmp_path / "out.jsonl").read_text(encoding="utf-8") == candidates(lines)
+    assert (report.lines, report.written, report.last_line) == (40, 40, 40)
+    # Those that started real threads end: the ones told to stop are not left waiting for work.
+    real_workers = max(starts - 1, 0) if how == "never runs" else pools[0].started
+    assert all(pools[0].ended.acquire(timeout=5) for _ in range(real_workers))
+
+
+class _Scarce(MemoryError):
+    pass
+
+
+@pytest.mark.parametrize(("error", "shown"), [(MemoryError(), False), (_Scarce(), False), (ValueError("x"), True)])
+def test_the_commands_unraisable_hook_drops_only_memory_errors(
+    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str], error: BaseException, shown: bool
+) -> None:
+    class Dying:
+        def __del__(self) -> None:
+            raise error
+
+    monkeypatch.setattr(sys, "unraisablehook", quillforge._lines.unraisable_hook)
+    Dying()
+    err = capsys.readouterr().err
+    if shown:
+        assert err.startswith("Exception ignored") and err.endswith("ValueError: x\n"), err
+    else:
+        assert err == ""
