@@ -11,6 +11,7 @@
 #include "quillforge/json/output.hpp"
 #include "quillforge/lines.hpp"
 #include "text.hpp"
+#include "unraisable_hook.hpp"
 
 namespace qf::py {
 
@@ -224,6 +225,7 @@ PyMethodDef g_methods[] = {
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(generate_candidates)),
      METH_VARARGS | METH_KEYWORDS,
      "generate_candidates(block, config_json, *, first_line=1, stop_at_failure=False, into=None)\n--\n\n"},
+    {"unraisable_hook", unraisable_hook, METH_O, "unraisable_hook(unraisable, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

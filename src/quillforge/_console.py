@@ -11,6 +11,7 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
+import sys
 import threading
 from types import FrameType
 
@@ -89,8 +90,14 @@ def out_of_memory(error: BaseException) -> bool:
 def main() -> int:
     handle_stop_signals()
     try:
+        from quillforge._lines import unraisable_hook
         from quillforge.cli import main as run_command
 
+        # A thread that the interpreter started but could not begin to run (no
+        # memory for its first call) is reported only as unraisable; the run goes
+        # on without it, and what the command cannot do for want of memory it
+        # says itself, in its one line.
+        sys.unraisablehook = unraisable_hook
         return run_command()
     except (KeyboardInterrupt, Terminated) as stop:
         return stop_code(stop)

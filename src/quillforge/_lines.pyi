@@ -6,6 +6,7 @@ A line ends at ``\\n``; a ``\\r`` just before it is not part of the line, a lone
 ``" \\t\\n\\r\\v\\f"`` are blank: skipped, but counted.
 """
 
+import sys
 from collections.abc import Buffer
 from typing import Literal, overload
 
@@ -56,3 +57,8 @@ def generate_candidates(
     configuration fails (before any line), ``MemoryError`` when memory runs out,
     ``BufferError`` when `into` is not writable.
     """
+
+def unraisable_hook(unraisable: sys.UnraisableHookArgs, /) -> None:
+    """For ``sys.unraisablehook`` (the command sets it): drops a ``MemoryError``,
+    hands anything else to ``sys.__unraisablehook__``. Written in C: the thread
+    that reports one may have no memory for a Python frame."""
