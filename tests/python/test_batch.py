@@ -11,7 +11,6 @@ import signal
 import subprocess
 import sys
 import threading
-import time
 from collections.abc import Iterator
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
