@@ -376,6 +376,22 @@ def test_no_script_to_guard(dask_module: types.ModuleType, monkeypatch: pytest.M
     assert dask_module._refuse_unguarded_main() is None
 
 
+class _Unprintable(str):
+    def __str__(self) -> str:
+        raise RuntimeError("no text")
+
+
+def test_a_keyword_that_cannot_be_shown_is_named_by_its_type(monkeypatch: pytest.MonkeyPatch) -> None:
+    reported: list[object] = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+    with pytest.raises(
+        TypeError,
+        match=r"^create_block_json\(\) got an unexpected keyword argument '<unprintable _Unprintable object>'$",
+    ):
+        _native.create_block_json("b", **{_Unprintable("x"): "y"})
+    assert [type(report.exc_value) for report in reported] == [RuntimeError]  # type: ignore[attr-defined]
+
+
 _EMPTY_LORE = b'{"id": "x", "title": "t", "blocks": []}\n'  # a failed rule: no column
 
 
@@ -394,6 +410,8 @@ _NO_MEMORY_CALLS = [
     (_native.create_block_json, "b", "x" * 5000),  # written into a str, then cut to length
     (_native.create_block_json, "b", "\u00e9\U0001f600" * 2000),  # large, not ASCII
     (_native.generate_candidate_json, lore_line(4).replace("T4", "\u00e9" * 5000), CONFIG),
+    (_native.generate_candidate_json, " " * 5000 + "{", CONFIG),  # an error where the result was to be written
+    (functools.partial(_native.create_block_json, **{_Unprintable("x"): "y"}), "b"),
     (_lines.generate_candidates, lore_line(1).encode() + b"\n\xff\n{\n\n", CONFIG),
     (
         functools.partial(_lines.generate_candidates, first_line=7, into=bytearray(100)),
@@ -406,9 +424,10 @@ _NO_MEMORY_CALLS = [
 
 @pytest.mark.parametrize(("function", "args"), [(call[0], call[1:]) for call in _NO_MEMORY_CALLS])
 def test_each_allocation_failing_in_turn_gives_memory_error_or_the_answer(
-    function: Callable[..., object], args: tuple[object, ...]
+    function: Callable[..., object], args: tuple[object, ...], monkeypatch: pytest.MonkeyPatch
 ) -> None:
     testcapi = pytest.importorskip("_testcapi")
+    monkeypatch.setattr(sys, "unraisablehook", lambda report: None)  # pytest's would allocate
 
     def outcome(slot: list[object]) -> object:
         return slot[0] if slot[1] is None else (type(slot[1]), str(slot[1]))
@@ -418,7 +437,7 @@ def test_each_allocation_failing_in_turn_gives_memory_error_or_the_answer(
         answer[0] = function(*args)
     except (ValueError, TypeError) as error:
         answer[1] = error
-    for first in range(60):  # more than any of these calls allocates through the interpreter
+    for first in range(100):  # more than any of these calls allocates through the interpreter
         slot: list[object] = [None, None]  # filled without allocating while allocations fail
         testcapi.set_nomemory(first, 0)
         try:
