@@ -418,7 +418,18 @@ _NO_MEMORY_CALLS = [
         _EMPTY_LORE + lore_line(2).encode(),
         CONFIG,
     ),
-    (functools.partial(_lines.generate_candidates, into=bytearray(4096)), lore_line(2).encode(), CONFIG),
+    (
+        functools.partial(_lines.generate_candidates, into=bytearray(4096)),
+        f"{lore_line(2)}\n{lore_line(5)}".encode(),
+        CONFIG,
+    ),
+    (
+        functools.partial(_lines.generate_candidates, first_line=10**6),
+        b" " * 300 + b"{\n",
+        CONFIG,
+    ),  # numbers not cached
+    (_native.create_block_json, "b", '"' * 354 + "x" * 4646),  # exactly as long as the str lent for it
+    (_native.render_lore_summary_json, lore_line(4).replace("T4", "\u00e9" * 600)),  # a str built from 1,236 bytes
 ]
 
 
