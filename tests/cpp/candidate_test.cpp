@@ -34,13 +34,17 @@ TEST(CandidateScore, Formula) {
     }
 }
 
-// The string-returning form (the one the module does not use): the text, or the broken rule.
+// The string-returning forms (the module does not use them): the text, or the error.
 TEST(CreateBlock, TextOrTheBrokenRule) {
     const auto text = [](const std::string& json) { return json; };
     EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", "a\"b"), text), R"({"id":"b1","content":"a\"b"})");
     EXPECT_EQ(qf::encode_block({"b1", "a\"b"}), R"({"id":"b1","content":"a\"b"})");  // the record's encoder
     EXPECT_EQ(qf::test::outcome(qf::create_block_json("b1", " "), text),
               "validation failed: NarrativeBlock.content must not be empty");
+    EXPECT_EQ(qf::test::outcome(qf::generate_candidate_json("{", "{}"), text),
+              "serialization failed: EOF while parsing an object at line 1 column 1");
+    EXPECT_EQ(qf::test::outcome(qf::render_lore_summary_json("["), text),
+              "serialization failed: EOF while parsing a list at line 1 column 1");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import ast
 import errno
+import functools
 import io
 import os
 import pty
@@ -375,6 +376,25 @@ def test_no_script_to_guard(dask_module: types.ModuleType, monkeypatch: pytest.M
     assert dask_module._refuse_unguarded_main() is None
 
 
+class _Unprintable(str):
+    def __str__(self) -> str:
+        raise RuntimeError("no text")
+
+
+def test_a_keyword_that_cannot_be_shown_is_named_by_its_type(monkeypatch: pytest.MonkeyPatch) -> None:
+    reported: list[object] = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+    with pytest.raises(
+        TypeError,
+        match=r"^create_block_json\(\) got an unexpected keyword argument '<unprintable _Unprintable object>'$",
+    ):
+        _native.create_block_json("b", **{_Unprintable("x"): "y"})
+    assert [type(report.exc_value) for report in reported] == [RuntimeError]  # type: ignore[attr-defined]
+
+
+_EMPTY_LORE = b'{"id": "x", "title": "t", "blocks": []}\n'  # a failed rule: no column
+
+
 # Arguments made before the interpreter's allocator is set to fail: only the call runs under it.
 _NO_MEMORY_CALLS = [
     (_native.generate_candidate_json, lore_line(3), CONFIG),
@@ -384,15 +404,41 @@ _NO_MEMORY_CALLS = [
     (_native.create_block_json, "", "x"),
     (_native.render_lore_summary_json, lore_line(5)),
     (_native.schema_bundle_json,),
+    (_native.generate_candidate_json, 1, CONFIG),  # its type's name made for the message
+    (_native.generate_candidate_json, "\ud800", CONFIG),
+    (functools.partial(_native.create_block_json, **{"\udc80": "x"}), "b"),  # a name shown with U+FFFD
+    (_native.create_block_json, "b", "x" * 5000),  # written into a str, then cut to length
+    (_native.create_block_json, "b", "\u00e9\U0001f600" * 2000),  # large, not ASCII
+    (_native.generate_candidate_json, lore_line(4).replace("T4", "\u00e9" * 5000), CONFIG),
+    (_native.generate_candidate_json, " " * 5000 + "{", CONFIG),  # an error where the result was to be written
+    (functools.partial(_native.create_block_json, **{_Unprintable("x"): "y"}), "b"),
     (_lines.generate_candidates, lore_line(1).encode() + b"\n\xff\n{\n\n", CONFIG),
+    (
+        functools.partial(_lines.generate_candidates, first_line=7, into=bytearray(100)),
+        _EMPTY_LORE + lore_line(2).encode(),
+        CONFIG,
+    ),
+    (
+        functools.partial(_lines.generate_candidates, into=bytearray(4096)),
+        f"{lore_line(2)}\n{lore_line(5)}".encode(),
+        CONFIG,
+    ),
+    (
+        functools.partial(_lines.generate_candidates, first_line=10**6),
+        b" " * 300 + b"{\n",
+        CONFIG,
+    ),  # numbers not cached
+    (_native.create_block_json, "b", '"' * 354 + "x" * 4646),  # exactly as long as the str lent for it
+    (_native.render_lore_summary_json, lore_line(4).replace("T4", "\u00e9" * 600)),  # a str built from 1,236 bytes
 ]
 
 
 @pytest.mark.parametrize(("function", "args"), [(call[0], call[1:]) for call in _NO_MEMORY_CALLS])
 def test_each_allocation_failing_in_turn_gives_memory_error_or_the_answer(
-    function: Callable[..., object], args: tuple[object, ...]
+    function: Callable[..., object], args: tuple[object, ...], monkeypatch: pytest.MonkeyPatch
 ) -> None:
     testcapi = pytest.importorskip("_testcapi")
+    monkeypatch.setattr(sys, "unraisablehook", lambda report: None)  # pytest's would allocate
 
     def outcome(slot: list[object]) -> object:
         return slot[0] if slot[1] is None else (type(slot[1]), str(slot[1]))
@@ -400,15 +446,55 @@ def test_each_allocation_failing_in_turn_gives_memory_error_or_the_answer(
     answer: list[object] = [None, None]
     try:
         answer[0] = function(*args)
-    except ValueError as error:
+    except (ValueError, TypeError) as error:
         answer[1] = error
-    for first in range(40):  # more than any of these calls allocates through the interpreter
+    for first in range(100):  # more than any of these calls allocates through the interpreter
         slot: list[object] = [None, None]  # filled without allocating while allocations fail
         testcapi.set_nomemory(first, 0)
         try:
             slot[0] = function(*args)
-        except (MemoryError, ValueError) as error:
+        except (MemoryError, ValueError, TypeError) as error:
             slot[1] = error
         finally:
             testcapi.remove_mem_hooks()
         assert outcome(slot) in (outcome(answer), (MemoryError, "")), first
+    assert outcome(slot) == outcome(answer)  # the last run had every allocation it asked for
+
+
+# Each module is made once per process: a new interpreter calls each one's
+# initialiser, with allocations failing from the first, then the second, and so
+# on until it returns the module. Called straight (ctypes), not imported: the
+# import system's own bookkeeping after a module is made does not survive a
+# failed allocation (it crashes in CPython 3.13.0).
+_START_UNDER_NO_MEMORY = """
+import ctypes, _testcapi
+from importlib.machinery import PathFinder
+folders = PathFinder.find_spec("quillforge").submodule_search_locations  # not run: it imports _native
+for name in ("_native", "_lines"):
+    init = getattr(ctypes.PyDLL(PathFinder.find_spec("quillforge." + name, folders).origin), "PyInit_" + name)
+    init.restype = ctypes.py_object
+    failed = 0
+    while True:
+        _testcapi.set_nomemory(failed, 0)
+        try:
+            module = init()
+        except MemoryError:
+            failed += 1
+            continue
+        finally:
+            _testcapi.remove_mem_hooks()
+        break
+    print(name, failed > 0, module.__all__, hasattr(module, "LineFailure"))
+"""
+
+
+def test_each_allocation_failing_in_turn_while_the_modules_are_made() -> None:
+    pytest.importorskip("_testcapi")
+    completed = subprocess.run(
+        [sys.executable, "-c", _START_UNDER_NO_MEMORY], capture_output=True, text=True, timeout=120
+    )
+    assert (completed.returncode, completed.stderr) == (0, "")
+    assert completed.stdout.splitlines() == [
+        f"_native True {_native.__all__} False",
+        "_lines True ['generate_candidates'] True",
+    ]
