@@ -23,11 +23,8 @@
 #include "candidate_score.hpp"
 #include "quillforge/json/reader.hpp"
 #include "quillforge/json/writer.hpp"
+#include "quillforge/text/bytes16.hpp"
 #include "unicode_text.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace qf::detail {
 
@@ -123,9 +120,9 @@ private:
     // One bit per byte of the piece at `p` that is ASCII and not a space. A
     // piece holds no control byte, so every other ASCII byte is visible.
     static unsigned visible_ascii(const char* p) noexcept {
-#if defined(__SSE2__)
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(' '))));
+#if defined(QF_BYTES16)
+        namespace v = text::bytes16;
+        return v::bits(v::greater_signed(v::load(p), v::splat(' ')));
 #else
         unsigned mask = 0;
         for (std::size_t i = 0; i < kPieceBytes; ++i) {

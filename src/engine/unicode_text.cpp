@@ -67,7 +67,7 @@ std::uint64_t count_words(std::string_view text) noexcept {
     std::uint64_t words = 0;
     bool after_space = true;
     std::size_t at = 0;
-#if defined(__SSE2__)
+#if defined(QF_BYTES16)
     // Sixteen bytes at a time, one space flag per byte. Every byte of a
     // non-ASCII character is a letter unless the character is a space, and the
     // non-ASCII spaces all start with 0xC2, 0xE1, 0xE2 or 0xE3: only those lead
@@ -76,11 +76,11 @@ std::uint64_t count_words(std::string_view text) noexcept {
     // carries its last bytes into the next round.
     std::uint32_t carried = 0;
     while (text.size() - at >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-        const __m128i space = qf::text::white_space_mask_ascii16(bytes);
-        const __m128i lead = qf::text::white_space_lead_mask16(bytes);
-        std::uint32_t spaces = static_cast<std::uint32_t>(_mm_movemask_epi8(space)) | carried;
-        for (auto leads = static_cast<std::uint32_t>(_mm_movemask_epi8(lead)); leads != 0; leads &= leads - 1) {
+        const qf::text::bytes16::Bytes bytes = qf::text::bytes16::load(text.data() + at);
+        const qf::text::bytes16::Bytes space = qf::text::white_space_mask_ascii16(bytes);
+        const qf::text::bytes16::Bytes lead = qf::text::white_space_lead_mask16(bytes);
+        std::uint32_t spaces = qf::text::bytes16::bits(space) | carried;
+        for (std::uint32_t leads = qf::text::bytes16::bits(lead); leads != 0; leads &= leads - 1) {
             const int i = std::countr_zero(leads);
             const Scalar scalar = decode_scalar(text.substr(at + static_cast<std::size_t>(i)));
             if (is_white_space(scalar.value)) {

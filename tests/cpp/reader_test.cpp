@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -130,6 +131,19 @@ TEST(Reader, StringScansAgreeWithTheByteByByteScan) {
                 for (std::size_t start = 0; start <= length && start <= 17; ++start) {
                     ASSERT_STREQ(qf::test::scan_disagreeing(buffer.get() + start, buffer.get() + length), nullptr);
                 }
+            }
+        }
+    }
+    // Each byte value at each position: in the first sixteen, the rounds of
+    // thirty-two and the last sixteen (from 16: 16 + 32 + 16 bytes).
+    std::unique_ptr<char[]> block(new char[80]);
+    for (unsigned byte = 0; byte < 0x100; ++byte) {
+        for (std::size_t at = 0; at < 80; ++at) {
+            std::fill_n(block.get(), 80, 'a');
+            block[at] = static_cast<char>(byte);
+            for (const std::size_t start : {0u, 16u}) {
+                ASSERT_STREQ(qf::test::scan_disagreeing(block.get() + start, block.get() + 80), nullptr)
+                    << byte << " at " << at;
             }
         }
     }

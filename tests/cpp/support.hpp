@@ -270,9 +270,9 @@ inline std::string config_outcome(const Result<LabConfig, json::JsonError>& conf
 inline const char* scan_disagreeing(const char* begin, const char* end) {
     namespace d = json::detail;
     const char* expected = d::find_string_stop_bytewise(begin, end);
-#if defined(__SSE2__)
-    if (d::find_string_stop_sse2(begin, end) != expected) {
-        return "SSE2";
+#if defined(QF_BYTES16)
+    if (d::find_string_stop_vector(begin, end) != expected) {
+        return "vector";
     }
     constexpr std::ptrdiff_t kLook = 16;
 #else

@@ -329,10 +329,10 @@ inline Result<void, JsonError> Reader::read_string_pieces(Visitor& visitor) {
     for (;;) {
         const char* stop = nullptr;
         if (end - p >= static_cast<std::ptrdiff_t>(kPieceBytes)) {
-#if defined(__SSE2__)
-            const auto mask =
-                static_cast<unsigned>(detail::string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
-            const std::size_t plain = mask == 0 ? kPieceBytes : static_cast<std::size_t>(std::countr_zero(mask));
+#if defined(QF_BYTES16)
+            const text::bytes16::Mask mask = detail::string_stop_mask(p);
+            const std::size_t plain =
+                !text::bytes16::any(mask) ? kPieceBytes : static_cast<std::size_t>(text::bytes16::first(mask));
 #else
             const auto plain = static_cast<std::size_t>(detail::find_string_stop_bytewise(p, p + kPieceBytes) - p);
 #endif

@@ -8,10 +8,7 @@
 #include <string_view>
 
 #include "quillforge/text/ascii.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "quillforge/text/bytes16.hpp"
 
 namespace qf::text {
 
@@ -77,19 +74,19 @@ inline std::uint64_t white_space_mask_ascii8(std::uint64_t word) noexcept {
 // The non-ASCII White_Space characters all start with one of these bytes.
 inline bool may_lead_white_space(unsigned char byte) noexcept { return byte == 0xC2 || (byte >= 0xE1 && byte <= 0xE3); }
 
-#if defined(__SSE2__)
+#if defined(QF_BYTES16)
 // Sixteen bytes: 0xFF where the byte is ASCII White_Space.
-inline __m128i white_space_mask_ascii16(__m128i bytes) noexcept {
-    const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8(0x09));
-    return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x20)),
-                        _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(0x04)), from_tab));
+inline bytes16::Bytes white_space_mask_ascii16(bytes16::Bytes bytes) noexcept {
+    namespace v = bytes16;
+    const v::Bytes from_tab = v::minus(bytes, v::splat(0x09));
+    return v::either(v::equal(bytes, v::splat(0x20)), v::at_most(from_tab, v::splat(0x04)));
 }
 
 // Sixteen bytes: 0xFF where the byte is one that may_lead_white_space accepts.
-inline __m128i white_space_lead_mask16(__m128i bytes) noexcept {
-    const __m128i from_e1 = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xE1)));
-    return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xC2))),
-                        _mm_cmpeq_epi8(_mm_min_epu8(from_e1, _mm_set1_epi8(0x02)), from_e1));
+inline bytes16::Bytes white_space_lead_mask16(bytes16::Bytes bytes) noexcept {
+    namespace v = bytes16;
+    const v::Bytes from_e1 = v::minus(bytes, v::splat(0xE1));
+    return v::either(v::equal(bytes, v::splat(0xC2)), v::at_most(from_e1, v::splat(0x02)));
 }
 #endif
 

@@ -8,9 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "quillforge/text/bytes16.hpp"
 
 namespace qf::json::detail {
 
@@ -49,38 +47,44 @@ inline const char* find_string_stop_portable(const char* p, const char* end) noe
     return find_string_stop_bytewise(p, end);
 }
 
-#if defined(__SSE2__)
-inline int string_stop_mask(__m128i bytes) noexcept {
-    const __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
-    const __m128i backslash = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'));
-    // byte <= 0x1F exactly when min(byte, 0x1F) == byte (unsigned).
-    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
-    return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control));
+#if defined(QF_BYTES16)
+// Flags the stop bytes among sixteen.
+inline text::bytes16::Bytes string_stop_flags(text::bytes16::Bytes bytes) noexcept {
+    namespace v = text::bytes16;
+    const v::Bytes quote = v::equal(bytes, v::splat('"'));
+    const v::Bytes backslash = v::equal(bytes, v::splat('\\'));
+    const v::Bytes control = v::at_most(bytes, v::splat(0x1F));
+    return v::either(v::either(quote, backslash), control);
+}
+
+inline text::bytes16::Mask string_stop_mask(const char* p) noexcept {
+    return text::bytes16::mask(string_stop_flags(text::bytes16::load(p)));
 }
 
 // Sixteen bytes first, as most strings (keys above all) end within them; then
 // thirty-two per round while they last, then sixteen, then the word scan.
-inline const char* find_string_stop_sse2(const char* p, const char* end) noexcept {
+inline const char* find_string_stop_vector(const char* p, const char* end) noexcept {
+    namespace v = text::bytes16;
     if (end - p >= 16) {
-        const int mask = string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        if (mask != 0) {
-            return p + std::countr_zero(static_cast<unsigned>(mask));
+        const v::Mask mask = string_stop_mask(p);
+        if (v::any(mask)) {
+            return p + v::first(mask);
         }
         p += 16;
     }
     while (end - p >= 32) {
-        const int low = string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        const int high = string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
-        const std::uint32_t mask = static_cast<std::uint32_t>(low) | (static_cast<std::uint32_t>(high) << 16);
-        if (mask != 0) {
-            return p + std::countr_zero(mask);
+        const v::Mask low = string_stop_mask(p);
+        const v::Mask high = string_stop_mask(p + 16);
+        const v::Mask32 mask = v::join(low, high);
+        if (v::any(mask)) {
+            return p + v::first(mask);
         }
         p += 32;
     }
     if (end - p >= 16) {
-        const int mask = string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        if (mask != 0) {
-            return p + std::countr_zero(static_cast<unsigned>(mask));
+        const v::Mask mask = string_stop_mask(p);
+        if (v::any(mask)) {
+            return p + v::first(mask);
         }
         p += 16;
     }
@@ -89,23 +93,23 @@ inline const char* find_string_stop_sse2(const char* p, const char* end) noexcep
 #endif
 
 inline const char* find_string_stop(const char* p, const char* end) noexcept {
-#if defined(__SSE2__)
-    return find_string_stop_sse2(p, end);
+#if defined(QF_BYTES16)
+    return find_string_stop_vector(p, end);
 #else
     return find_string_stop_portable(p, end);
 #endif
 }
 
 // A first look, cheap enough to inline where a string is read: the first stop
-// byte when it lies among the next sixteen bytes (eight without SSE2) or before
+// byte when it lies among the next sixteen bytes (eight without a vector unit) or before
 // the end of a shorter rest, else nullptr. Most strings, keys above all, end
 // within it, and so do the strings of a short text's last bytes.
 inline const char* find_string_stop_near(const char* p, const char* end) noexcept {
-#if defined(__SSE2__)
+#if defined(QF_BYTES16)
     constexpr std::ptrdiff_t kLook = 16;
     if (end - p >= kLook) {
-        const int mask = string_stop_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-        return mask != 0 ? p + std::countr_zero(static_cast<unsigned>(mask)) : nullptr;
+        const text::bytes16::Mask mask = string_stop_mask(p);
+        return text::bytes16::any(mask) ? p + text::bytes16::first(mask) : nullptr;
     }
 #else
     constexpr std::ptrdiff_t kLook = 8;
