@@ -11,7 +11,7 @@ import pytest
 
 from quillforge import _lines, _native, batch
 
-from support import BAD_UTF8, CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line
+from support import BAD_UTF8, CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line, needs_native_machine
 
 
 @pytest.mark.parametrize("seed", range(6))
@@ -121,6 +121,7 @@ except MemoryError:
 
 
 @pytest.mark.skipif(UNDER_ASAN, reason="limits the address space (ASan needs more)")
+@needs_native_machine
 @pytest.mark.parametrize("room", [1, 3])
 def test_out_of_memory_is_a_memory_error(room: int) -> None:
     completed = subprocess.run(
