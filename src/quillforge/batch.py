@@ -495,8 +495,9 @@ def _answered(
         # finish: the interpreter does not wait for these threads at exit, and
         # one ended inside the engine would end the process with it.
         pool.shutdown()
-        for _, task in pending:
-            task.drop()
+        under_way = [task for _, task in pending if not task.cancel()]  # all cancelled before any wait
+        for task in under_way:
+            task.finished.wait()
 
 
 class _Task:
@@ -524,10 +525,9 @@ class _Task:
         finally:
             self.finished.set()
 
-    def drop(self) -> None:
-        """Makes sure it is not started, or waits for it to end if it has been."""
-        if not self.claim.acquire(blocking=False):
-            self.finished.wait()
+    def cancel(self) -> bool:
+        """Whether it had not started, and now never will."""
+        return self.claim.acquire(blocking=False)
 
     def result(self) -> _Answers:
         if self.claim.acquire(blocking=False):
