@@ -65,18 +65,26 @@ bool cpu_runs(Isa isa) noexcept {
     case Isa::Avx512:
         break;
 #endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+    case Isa::Neon:
+        return true;
+#endif
     }
     return false;
 }
 
 Isa widest_isa() noexcept {
     static const Isa widest = [] {
+#if defined(__aarch64__) && defined(__ARM_NEON)
+        return Isa::Neon;
+#else
         for (const Isa isa : {Isa::Avx512, Isa::Avx2, Isa::Sse2}) {
             if (cpu_runs(isa)) {
                 return isa;
             }
         }
         return Isa::Portable;
+#endif
     }();
     return widest;
 }

@@ -69,6 +69,11 @@ const Kernels* kernels_for(Isa isa) noexcept {
     if (!cpu_runs(isa)) {
         return nullptr;
     }
+#if defined(__aarch64__) && defined(__ARM_NEON)
+    if (isa == Isa::Neon) {
+        return detail::arm64_kernels();
+    }
+#endif
     return isa == Isa::Portable ? &detail::kPortable : detail::x86_kernels(isa);
 }
 

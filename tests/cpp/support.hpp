@@ -114,7 +114,16 @@ inline text::utf8::Width width_of(const std::u32string& characters) {
 // Every implementation of the two passes this CPU runs, the widest last.
 inline std::vector<const text::utf8::Kernels*> all_kernels() {
     std::vector<const text::utf8::Kernels*> found;
-    for (const auto isa : {text::Isa::Portable, text::Isa::Sse2, text::Isa::Avx2, text::Isa::Avx512}) {
+    constexpr text::Isa kIsas[] = {
+        text::Isa::Portable,
+        text::Isa::Sse2,
+        text::Isa::Avx2,
+        text::Isa::Avx512,
+#if defined(__aarch64__) && defined(__ARM_NEON)
+        text::Isa::Neon,
+#endif
+    };
+    for (const auto isa : kIsas) {
         if (const text::utf8::Kernels* kernels = text::utf8::kernels_for(isa)) {
             found.push_back(kernels);
         }

@@ -112,6 +112,16 @@ TEST(Utf8Kernels, ChosenAsTheCompilerRuntimeSeesTheCpu) {
 }
 #endif
 
+#if defined(__aarch64__) && defined(__ARM_NEON)
+// Advanced SIMD is baseline there: chosen without asking, and run by every
+// table beside the portable set.
+TEST(Utf8Kernels, AdvancedSimdChosenOnAarch64) {
+    EXPECT_EQ(text::widest_isa(), text::Isa::Neon);
+    EXPECT_STREQ(utf8::kernels().name, "neon");
+    EXPECT_EQ(kKernels.size(), 2u);
+}
+#endif
+
 TEST(Utf8Kernels, EachEdgeCharacterAtEveryOffsetAndLength) {
     // One edge character in ASCII text, at every offset across the 16-, 32-
     // and 64-byte blocks and the read-ahead, in texts whose ends fall on

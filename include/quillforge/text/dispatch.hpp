@@ -8,7 +8,16 @@
 
 namespace qf::text {
 
-enum class Isa : std::uint8_t { Portable, Sse2, Avx2, Avx512 };
+// Advanced SIMD is baseline on AArch64, so it is named only there.
+enum class Isa : std::uint8_t {
+    Portable,
+    Sse2,
+    Avx2,
+    Avx512,
+#if defined(__aarch64__) && defined(__ARM_NEON)
+    Neon,
+#endif
+};
 
 // This CPU (and OS) runs code built for `isa`.
 bool cpu_runs(Isa isa) noexcept;

@@ -3,7 +3,8 @@
 // and finds the length and the width, the caller allocates exactly that, and a
 // transcoder of that width fills it. Each pass has a portable version and, on
 // x86-64, SSE2, AVX2 and AVX-512 versions chosen at the one dispatch point
-// (dispatch.hpp), so the rest of the build stays baseline x86-64.
+// (dispatch.hpp), so the rest of the build stays baseline x86-64; on AArch64,
+// an Advanced SIMD version, always chosen.
 #pragma once
 
 #include <cstddef>
@@ -57,9 +58,13 @@ const Kernels& kernels() noexcept;
 const Kernels* kernels_for(Isa isa) noexcept;
 
 namespace detail {
-// The portable implementation, and the x86-64 ones (null elsewhere).
+// The portable implementation, the x86-64 ones (null elsewhere) and the
+// AArch64 one (declared only there).
 extern const Kernels kPortable;
 const Kernels* x86_kernels(Isa isa) noexcept;
+#if defined(__aarch64__) && defined(__ARM_NEON)
+const Kernels* arm64_kernels() noexcept;
+#endif
 }  // namespace detail
 
 }  // namespace qf::text::utf8
