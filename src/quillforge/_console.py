@@ -82,8 +82,8 @@ def out_of_memory(error: BaseException) -> bool:
         return True
     if isinstance(error, OSError):
         return error.errno == errno.ENOMEM
-    if isinstance(error, ImportError):  # no room to map a compiled module
-        return "failed to map segment" in str(error)
+    if isinstance(error, ImportError):  # no room to map a compiled module, or for the loader's own data
+        return "failed to map segment" in str(error) or "Cannot allocate memory" in str(error)
     return isinstance(error, RuntimeError) and str(error).startswith("can't start new thread")
 
 

@@ -42,6 +42,7 @@ def _in_thread(call: Callable[[], object]) -> object:
     ("error", "memory"),
     [(MemoryError(), True), (OSError(errno.ENOMEM, "Cannot allocate memory"), True), (OSError(errno.EIO, "I/O"), False),
      (ImportError("_native.so: failed to map segment from shared object"), True), (ImportError("No module"), False),
+     (ImportError("_lines.so: cannot allocate address lookup data: Cannot allocate memory"), True),
      (RuntimeError("can't start new thread"), True), (RuntimeError("can't start the engine"), False),
      (ValueError("can't start new thread"), False)],
 )  # fmt: skip
