@@ -115,29 +115,6 @@ def test_a_file_into_a_file(tmp_path: Path) -> None:
     assert [error.line for error in seen] == [2]
 
 
-@pytest.mark.parametrize(("seed", "jobs"), [(0, 1), (1, 2), (2, 1), (3, 2)])
-def test_a_corpus_gives_the_line_by_line_answers(seed: int, jobs: int, tmp_path: Path) -> None:
-    data = corpus(seed, 3000, long_bytes=100_000)
-    if seed == 3:
-        data += b'\n{"id":"l"\r'  # a last line keeps its lone "\r"
-    output, lines, written, failures = line_by_line(data, CONFIG)
-    (tmp_path / "in.jsonl").write_bytes(data)
-    report = generate_file(tmp_path / "in.jsonl", tmp_path / "out.jsonl", CONFIG, jobs=jobs)
-    assert (tmp_path / "out.jsonl").read_bytes() == output
-    assert report.errors == [LineError(*failure) for failure in failures]
-    assert (report.written, report.failed, report.last_line) == (written, len(failures), lines)
-    if seed == 3:
-        assert failures[-1][1].endswith("column 10")
-    # The same lines as items, some of them str, one with a line feed inside
-    # and one with a lone surrogate (answered apart), against calls item by item.
-    items: list[bytes | str] = list(data.split(b"\n"))
-    items[3::4] = [item.decode(errors="replace") for item in items[3::4]]
-    items[5:7] = [items[5] + b"\n " + items[6], '{"id":"\ud800"}']
-    assert list(generate_lines(items, CONFIG, jobs=jobs)) == [
-        result for number, item in enumerate(items, 1) if (result := _item_result(number, item)) is not None
-    ]
-
-
 # Reads much shorter than lines, and a little longer: lines (and "\r\n", and
 # characters) cut between reads; a file object (read into kept buffers, output
 # written from them) and plain read() and write().
@@ -163,22 +140,6 @@ def test_lines_cut_between_reads_are_answered_whole(
         else:
             assert (got, report.last_line, report.written) == (output, lines, written)
             assert report.errors == [LineError(*failure) for failure in failures]
-
-
-def _item_result(number: int, item: bytes | str) -> Candidate | LineError | None:
-    """The result of one item of generate_lines, by its documented rules."""
-    if isinstance(item, bytes):
-        try:
-            item = item.decode()
-        except UnicodeDecodeError as error:
-            return LineError(number, f"not valid UTF-8 (byte 0x{item[error.start]:02x} at offset {error.start})")
-    text = item[:-2] if item.endswith("\r\n") else item.removesuffix("\n")  # a lone "\r" is text
-    if not text.strip(" \t\n\r\x0b\x0c"):
-        return None
-    try:
-        return Candidate(number, _expected(text))
-    except ValueError as error:
-        return LineError(number, str(error))
 
 
 # A file of a small lore and one of 40 MB, with memory enough to read them but

@@ -14,22 +14,6 @@ from quillforge import _lines, _native, batch
 from support import BAD_UTF8, CONFIG, UNDER_ASAN, corpus, line_by_line, lore_line, needs_native_machine
 
 
-@pytest.mark.parametrize("seed", range(6))
-def test_a_corpus_in_blocks_gives_the_line_by_line_answers(seed: int) -> None:
-    data = corpus(seed, 400, long_bytes=200_000 if seed == 0 else 0)
-    expected = line_by_line(data, CONFIG)
-    assert _lines.generate_candidates(data, CONFIG) == expected
-    # Cut into blocks of whole lines, as the batch reads a file.
-    ends = [*[i + 1 for i, byte in enumerate(data) if byte == 10][seed::37], len(data)]
-    out, count, failures, first, start = b"", 0, [], 1, 0
-    for end in ends:
-        block = memoryview(data)[start:end]
-        output, lines, written, failed = _lines.generate_candidates(block, CONFIG, first_line=first)
-        assert (output, lines, written, failed) == line_by_line(bytes(block), CONFIG, first)
-        out, count, failures, first, start = out + output, count + written, failures + failed, first + lines, end
-    assert (out, first - 1, count, failures) == expected
-
-
 def test_failed_lines_carry_what_the_calls_raise() -> None:
     data = corpus(7, 300) + b"\xff{}\n"  # the bad byte first: its offset is 0, not none
     failures = _lines.generate_candidates(data, CONFIG)[3]
