@@ -371,10 +371,23 @@ class _Scarce(MemoryError):
     pass
 
 
-@pytest.mark.parametrize(("error", "shown"), [(MemoryError(), False), (_Scarce(), False), (ValueError("x"), True)])
+@pytest.mark.parametrize(
+    ("error", "shown"),
+    [(MemoryError(), False), (_Scarce(), False), (ValueError("x"), True)]
+    # Called by hand with what the interpreter never gives: passed on whole, never read as its report.
+    + [(report, True) for report in [42, (), (MemoryError(),)]],
+)
 def test_the_commands_unraisable_hook_drops_only_memory_errors(
-    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str], error: BaseException, shown: bool
+    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str], error: object, shown: bool
 ) -> None:
+    if not isinstance(error, BaseException):
+        passed: list[object] = []
+        monkeypatch.setattr(sys, "__unraisablehook__", passed.append)
+        assert quillforge._lines.unraisable_hook(error) is None and passed == [error]
+        monkeypatch.delattr(sys, "__unraisablehook__")  # none to pass it to: dropped
+        assert quillforge._lines.unraisable_hook(error) is None
+        return
+
     class Dying:
         def __del__(self) -> None:
             raise error
