@@ -16,7 +16,15 @@ PyObject* unraisable_hook(PyObject* /*module*/, PyObject* unraisable) {
     if (fallback == nullptr) {
         Py_RETURN_NONE;
     }
-    return PyObject_CallOneArg(fallback, unraisable);
+    PyObject* shown = PyObject_CallOneArg(fallback, unraisable);
+    // With no memory left to print the report, drop it as a MemoryError is
+    // dropped: failing here would have the interpreter print a broken line of
+    // its own, beside the command's one line saying it ran out.
+    if (shown == nullptr && PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
+    return shown;
 }
 
 }  // namespace qf::py

@@ -60,5 +60,6 @@ def generate_candidates(
 
 def unraisable_hook(unraisable: sys.UnraisableHookArgs, /) -> None:
     """For ``sys.unraisablehook`` (the command sets it): drops a ``MemoryError``,
-    hands anything else to ``sys.__unraisablehook__``. Written in C: the thread
+    hands anything else to ``sys.__unraisablehook__``, and drops it too if that
+    runs out of memory. Written in C: the thread
     that reports one may have no memory for a Python frame."""

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import contextlib
 import errno
 import io
 import json
@@ -384,6 +385,14 @@ def test_the_commands_unraisable_hook_drops_only_memory_errors(
         passed: list[object] = []
         monkeypatch.setattr(sys, "__unraisablehook__", passed.append)
         assert quillforge._lines.unraisable_hook(error) is None and passed == [error]
+        for failure in [MemoryError(), ValueError("its own fault")]:  # no memory to show it: dropped; else raised
+
+            def fallback(_: object, failure: BaseException = failure) -> None:
+                raise failure
+
+            monkeypatch.setattr(sys, "__unraisablehook__", fallback)
+            with pytest.raises(ValueError) if isinstance(failure, ValueError) else contextlib.nullcontext():
+                assert quillforge._lines.unraisable_hook(error) is None
         monkeypatch.delattr(sys, "__unraisablehook__")  # none to pass it to: dropped
         assert quillforge._lines.unraisable_hook(error) is None
         return
