@@ -91,13 +91,15 @@ def main() -> int:
     handle_stop_signals()
     try:
         from quillforge._lines import unraisable_hook
-        from quillforge.cli import main as run_command
 
         # A thread that the interpreter started but could not begin to run (no
         # memory for its first call) is reported only as unraisable; the run goes
         # on without it, and what the command cannot do for want of memory it
-        # says itself, in its one line.
+        # says itself, in its one line. Set before the command's modules load:
+        # their loading can report one too.
         sys.unraisablehook = unraisable_hook
+        from quillforge.cli import main as run_command
+
         return run_command()
     except (KeyboardInterrupt, Terminated) as stop:
         return stop_code(stop)
