@@ -407,9 +407,7 @@ def _not_utf8(number: int, raw: bytes, error: UnicodeDecodeError) -> LineError:
     return LineError(number, f"not valid UTF-8 (byte 0x{raw[error.start]:02x} at offset {error.start})")
 
 
-def _answer(
-    chunk: _Chunk, config_json: str, stop_at_failure: bool = False, outputs: _Buffers | None = None
-) -> _Answers:
+def _answer(chunk: _Chunk, config_json: str, stop_at_failure: bool, outputs: _Buffers | None) -> _Answers:
     """The chunk's answers, its lines numbered from 1. With `outputs`, the
     candidates are written into a kept buffer, whose view the answers hold."""
     buffer = None if outputs is None else outputs.take()
